@@ -1,0 +1,97 @@
+// Checked byte access for every binary format we touch: TPL is big-endian,
+// Targa and BMP little-endian. A read past the end is reported, never performed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tplforge {
+
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
+
+    std::size_t size() const { return data_.size(); }
+    std::size_t position() const { return pos_; }
+    std::size_t remaining() const { return data_.size() - pos_; }
+
+    // Moves to an absolute offset; false (position unchanged) when beyond the end.
+    bool seek(std::size_t offset) {
+        if (offset > data_.size()) return false;
+        pos_ = offset;
+        return true;
+    }
+    bool skip(std::size_t count) {
+        if (count > remaining()) return false;
+        pos_ += count;
+        return true;
+    }
+    bool has(std::size_t count) const { return count <= remaining(); }
+
+    std::optional<std::uint8_t> u8() {
+        if (!has(1)) return std::nullopt;
+        return data_[pos_++];
+    }
+    std::optional<std::uint16_t> u16be() { return read<2, true, std::uint16_t>(); }
+    std::optional<std::uint32_t> u32be() { return read<4, true, std::uint32_t>(); }
+    std::optional<std::uint16_t> u16le() { return read<2, false, std::uint16_t>(); }
+    std::optional<std::uint32_t> u32le() { return read<4, false, std::uint32_t>(); }
+
+    // The next `count` bytes as a view, or nothing when the data runs out first.
+    std::optional<std::span<const std::uint8_t>> bytes(std::size_t count) {
+        if (!has(count)) return std::nullopt;
+        auto view = data_.subspan(pos_, count);
+        pos_ += count;
+        return view;
+    }
+
+private:
+    template <std::size_t N, bool BigEndian, class T>
+    std::optional<T> read() {
+        if (!has(N)) return std::nullopt;
+        T value = 0;
+        for (std::size_t i = 0; i < N; ++i) {
+            const std::size_t at = BigEndian ? i : N - 1 - i;
+            value = static_cast<T>((value << 8) | data_[pos_ + at]);
+        }
+        pos_ += N;
+        return value;
+    }
+
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+};
+
+class ByteWriter {
+public:
+    ByteWriter() = default;
+    explicit ByteWriter(std::size_t reserve) { out_.reserve(reserve); }
+
+    void u8(std::uint8_t v) { out_.push_back(v); }
+    void u16be(std::uint16_t v) { put<2, true>(v); }
+    void u32be(std::uint32_t v) { put<4, true>(v); }
+    void u16le(std::uint16_t v) { put<2, false>(v); }
+    void u32le(std::uint32_t v) { put<4, false>(v); }
+    void zeros(std::size_t count) { out_.insert(out_.end(), count, 0); }
+    void append(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+
+    std::size_t size() const { return out_.size(); }
+    std::vector<std::uint8_t>& data() { return out_; }
+    std::vector<std::uint8_t> take() { return std::move(out_); }
+
+private:
+    template <std::size_t N, bool BigEndian>
+    void put(std::uint32_t v) {
+        for (std::size_t i = 0; i < N; ++i) {
+            const std::size_t shift = BigEndian ? 8 * (N - 1 - i) : 8 * i;
+            out_.push_back(static_cast<std::uint8_t>(v >> shift));
+        }
+    }
+
+    std::vector<std::uint8_t> out_;
+};
+
+}  // namespace tplforge

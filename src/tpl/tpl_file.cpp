@@ -1,0 +1,241 @@
+#include "tpl/tpl_file.h"
+
+#include <algorithm>
+
+#include "common/bytes.h"
+#include "tpl/texel.h"
+
+namespace tplforge {
+
+std::uint32_t headerBlockLength(std::size_t n) {
+    const std::uint64_t s = 12 + 44 * std::uint64_t{n};
+    return static_cast<std::uint32_t>((s / 32 + 1) * 32);
+}
+
+namespace {
+
+template <TextureFormat F>
+void encodeTiles(const Raster& raster, ColourValue alphaColour, std::span<std::uint8_t> out) {
+    std::size_t p = 0;
+    for (int ty = 0; ty < raster.height; ty += 4) {
+        for (int tx = 0; tx < raster.width; tx += 4) {
+            for (int y = 0; y < 4; ++y) {
+                const ColourValue* row = raster.row(ty + y) + tx;
+                for (int x = 0; x < 4; ++x) {
+                    std::uint16_t w;
+                    if constexpr (F == TextureFormat::RGB565)
+                        w = texel::encodeRgb565(row[x]);
+                    else
+                        w = texel::encodeRgb5a3(row[x], alphaColour);
+                    out[p] = static_cast<std::uint8_t>(w >> 8);
+                    out[p + 1] = static_cast<std::uint8_t>(w);
+                    p += 2;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void encodeTextureInto(const Raster& raster, TextureFormat format, ColourValue alphaColour,
+                       std::span<std::uint8_t> out) {
+    if (format == TextureFormat::RGB565)
+        encodeTiles<TextureFormat::RGB565>(raster, alphaColour, out);
+    else
+        encodeTiles<TextureFormat::RGB5A3>(raster, alphaColour, out);
+}
+
+std::vector<std::uint8_t> encodeTexture(const Raster& raster, TextureFormat format, ColourValue alphaColour) {
+    std::vector<std::uint8_t> out(2 * static_cast<std::size_t>(raster.width) * raster.height);
+    encodeTextureInto(raster, format, alphaColour, out);
+    return out;
+}
+
+std::string_view describe(TplWriteError error) {
+    switch (error) {
+        case TplWriteError::NoTextures: return "no textures to write";
+        case TplWriteError::SideNotMultipleOf4: return "width and height must be multiples of 4";
+        case TplWriteError::SideTooLarge: return "a side is larger than 65535 pixels";
+        case TplWriteError::FileTooLarge: return "the textures do not fit in a TPL file (4 GiB)";
+        case TplWriteError::UnsupportedFormat: return "only RGB565 and RGB5A3 can be written";
+    }
+    return "unknown error";
+}
+
+Expected<std::vector<std::uint8_t>, TplWriteError> buildTpl(std::span<const TextureInput> textures) {
+    const std::size_t n = textures.size();
+    if (n == 0) return fail(TplWriteError::NoTextures);
+    const std::uint32_t headerBlock = headerBlockLength(n);
+    std::uint64_t total = headerBlock;
+    for (const TextureInput& t : textures) {
+        if (t.format != TextureFormat::RGB565 && t.format != TextureFormat::RGB5A3)
+            return fail(TplWriteError::UnsupportedFormat);
+        const int w = t.raster->width, h = t.raster->height;
+        if (w % 4 != 0 || h % 4 != 0) return fail(TplWriteError::SideNotMultipleOf4);
+        if (static_cast<std::uint32_t>(w) > kMaxWriteSide || static_cast<std::uint32_t>(h) > kMaxWriteSide)
+            return fail(TplWriteError::SideTooLarge);
+        total += 2 * std::uint64_t(w) * std::uint64_t(h);
+    }
+    if (total > 0xFFFFFFFFu) return fail(TplWriteError::FileTooLarge);
+
+    ByteWriter out(static_cast<std::size_t>(total));
+    out.append(kTplMagic);
+    out.u32be(static_cast<std::uint32_t>(n));
+    out.u32be(12);
+    for (std::size_t k = 0; k < n; ++k) {
+        out.u32be(static_cast<std::uint32_t>(12 + 8 * n + kImageHeaderSize * k));
+        out.u32be(0);  // no palette
+    }
+    std::uint32_t dataOffset = headerBlock;
+    for (const TextureInput& t : textures) {
+        out.u16be(static_cast<std::uint16_t>(t.raster->height));
+        out.u16be(static_cast<std::uint16_t>(t.raster->width));
+        out.u32be(static_cast<std::uint32_t>(t.format));
+        out.u32be(dataOffset);
+        out.u32be(0);  // wrap S: clamp
+        out.u32be(0);  // wrap T: clamp
+        out.u32be(1);  // min filter: linear
+        out.u32be(1);  // mag filter: linear
+        out.u32be(0);  // LOD bias 0.0
+        out.zeros(4);  // edge LOD, min LOD, max LOD, unpacked
+        dataOffset += static_cast<std::uint32_t>(2 * t.raster->width * t.raster->height);
+    }
+    out.zeros(headerBlock - out.size());
+    for (const TextureInput& t : textures) {
+        const std::size_t at = out.size();
+        out.zeros(2 * static_cast<std::size_t>(t.raster->width) * t.raster->height);
+        encodeTextureInto(*t.raster, t.format, t.alphaColour, std::span(out.data()).subspan(at));
+    }
+    return out.take();
+}
+
+std::string_view describe(TplError error) {
+    switch (error) {
+        case TplError::TooShort: return "file is shorter than a TPL header";
+        case TplError::BadSignature: return "not a TPL file (wrong magic bytes or image table offset)";
+        case TplError::NoTextures: return "file holds no textures (image count 0)";
+        case TplError::CountOutOfRange: return "image count is out of range";
+        case TplError::TableOutOfBounds: return "image table runs past the end of the file";
+        case TplError::OffsetOutOfRange: return "an offset is out of range";
+        case TplError::HeaderOutOfBounds: return "an image header runs past the end of the file";
+        case TplError::BadSize: return "a texture's width or height is 0 or larger than 32767";
+        case TplError::DataOutOfBounds: return "texture data runs past the end of the file";
+        case TplError::UnsupportedFormat: return "texture format is not RGB565 or RGB5A3";
+    }
+    return "unknown error";
+}
+
+bool hasTplSignature(std::span<const std::uint8_t> file) {
+    return file.size() >= 12 && std::equal(std::begin(kTplMagic), std::end(kTplMagic), file.begin()) &&
+           file[11] == 0x0C;
+}
+
+std::uint32_t tplImageCount(std::span<const std::uint8_t> file) {
+    ByteReader r(file);
+    r.seek(4);
+    return r.u32be().value_or(0);
+}
+
+Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
+    if (file.size() < 12) return fail(TplError::TooShort);
+    if (!hasTplSignature(file)) return fail(TplError::BadSignature);
+    const std::uint32_t count = tplImageCount(file);
+    if (count == 0) return fail(TplError::NoTextures);
+    if (count > 0x7FFF) return fail(TplError::CountOutOfRange);
+    if (12 + 8 * std::uint64_t{count} > file.size()) return fail(TplError::TableOutOfBounds);
+
+    TplInfo info;
+    info.fileSize = file.size();
+    info.images.resize(count);
+    ByteReader table(file);
+    table.seek(12);
+    for (TplImage& image : info.images) {
+        image.headerOffset = *table.u32be();
+        image.paletteOffset = *table.u32be();
+        if (image.headerOffset > 0x7FFFFFFF) return fail(TplError::OffsetOutOfRange);
+
+        ByteReader h(file);
+        if (!h.seek(image.headerOffset) || !h.has(kImageHeaderSize)) return fail(TplError::HeaderOutOfBounds);
+        image.height = *h.u16be();
+        image.width = *h.u16be();
+        image.format = *h.u32be();
+        image.dataOffset = *h.u32be();
+        image.wrapS = *h.u32be();
+        image.wrapT = *h.u32be();
+        image.minFilter = *h.u32be();
+        image.magFilter = *h.u32be();
+        image.lodBias = *h.u32be();
+        image.edgeLod = *h.u8();
+        image.minLod = *h.u8();
+        image.maxLod = *h.u8();
+        image.unpacked = *h.u8();
+
+        if (image.width == 0 || image.height == 0 || image.width > kMaxReadSide || image.height > kMaxReadSide)
+            return fail(TplError::BadSize);
+        if (image.dataOffset > 0x7FFFFFFF) return fail(TplError::OffsetOutOfRange);
+        const std::uint64_t end = std::uint64_t{image.dataOffset} + textureDataSize(image.format, image.width, image.height);
+        if (end > file.size()) return fail(TplError::DataOutOfBounds);
+    }
+    return info;
+}
+
+namespace {
+
+// Walks whole 4 × 4 tiles in file order and hands every texel word to `put`, with
+// its position and whether that lies inside the picture (edge tiles of sizes that
+// are not multiples of 4 carry texels that are read but never drawn).
+template <class Put>
+void walkTiles(std::span<const std::uint8_t> data, int width, int height, Put&& put) {
+    std::size_t t = 0;
+    for (int y0 = 0; y0 < height; y0 += 4) {
+        for (int x0 = 0; x0 < width; x0 += 4) {
+            const auto tile = data.subspan(t, 32);
+            const bool whole = x0 + 4 <= width && y0 + 4 <= height;
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c) {
+                    const std::size_t i = static_cast<std::size_t>(8 * r + 2 * c);
+                    const bool inside = whole || (x0 + c < width && y0 + r < height);
+                    put(x0 + c, y0 + r, static_cast<std::uint16_t>((tile[i] << 8) | tile[i + 1]), inside);
+                }
+            t += 32;
+        }
+    }
+}
+
+}  // namespace
+
+Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> file, const TplImage& image) {
+    const auto format = static_cast<TextureFormat>(image.format);
+    if (format != TextureFormat::RGB565 && format != TextureFormat::RGB5A3) return fail(TplError::UnsupportedFormat);
+    if (image.width == 0 || image.height == 0 || image.width > kMaxReadSide || image.height > kMaxReadSide)
+        return fail(TplError::BadSize);
+    const std::uint64_t size = textureDataSize(image.format, image.width, image.height);
+    if (std::uint64_t{image.dataOffset} + size > file.size()) return fail(TplError::DataOutOfBounds);
+
+    const auto data = file.subspan(image.dataOffset, static_cast<std::size_t>(size));
+    DecodedTexture out;
+    out.raster = Raster(image.width, image.height);
+    Raster& raster = out.raster;
+    if (format == TextureFormat::RGB565) {
+        walkTiles(data, image.width, image.height,
+                  [&](int x, int y, std::uint16_t w, bool inside) {
+                      if (inside) raster.at(x, y) = texel::decodeRgb565(w);
+                  });
+    } else {
+        std::size_t alphaTexels = 0;
+        std::uint16_t lastAlpha = 0;
+        walkTiles(data, image.width, image.height, [&](int x, int y, std::uint16_t w, bool inside) {
+            if (inside) raster.at(x, y) = texel::decodeRgb5a3(w);
+            if (texel::isAlphaTexel(w)) {
+                ++alphaTexels;
+                lastAlpha = w;
+            }
+        });
+        out.alphaTexels = alphaTexels;
+        if (alphaTexels > 0) out.lastAlphaColour = texel::decodeRgb5a3(lastAlpha);
+    }
+    return out;
+}
+
+}  // namespace tplforge
