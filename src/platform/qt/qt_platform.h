@@ -1,0 +1,44 @@
+// The desktop behind the handlers: Qt file dialogs and message boxes, the Qt
+// picture loader, the bitmap saver, and the screen colour under the pointer.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+
+#include "platform/platform.h"
+
+class QWidget;
+
+namespace tplforge {
+
+class QtPlatform : public Platform {
+public:
+    explicit QtPlatform(QWidget* parent = nullptr) : parent_(parent) {}
+
+    void setParentWidget(QWidget* parent) { parent_ = parent; }
+    // Runs before every modal dialog or message box, so the window can show the
+    // model as it stands in the middle of a command.
+    void setBeforeModal(std::function<void()> callback) { beforeModal_ = std::move(callback); }
+
+    std::string showOpenDialog(const FileDialogRequest& request) override;
+    std::string showSaveDialog(const FileDialogRequest& request) override;
+    MessageAnswer showMessage(const MessageBoxRequest& request) override;
+    Expected<Raster, PictureError> loadPicture(const std::string& path) override;
+    std::error_code savePicture(const Raster& picture, const std::string& path) override;
+    ColourValue colourUnderPointer() override;
+
+private:
+    void beforeModal() const {
+        if (beforeModal_) beforeModal_();
+    }
+
+    QWidget* parent_;
+    std::function<void()> beforeModal_;
+};
+
+// "desc|patterns|desc|patterns" → Qt's ";;"-separated name filters, each
+// "desc (pattern pattern …)".
+QString qtNameFilters(const std::string& filter);
+
+}  // namespace tplforge

@@ -1,0 +1,97 @@
+#include "slots/slot_model.h"
+
+#include <charconv>
+
+#include "format/format_selection.h"
+
+namespace tplforge {
+
+namespace {
+const std::shared_ptr<const Raster>& emptyRaster() {
+    static const auto empty = std::make_shared<const Raster>();
+    return empty;
+}
+}  // namespace
+
+WorkSurface::WorkSurface() : content_(emptyRaster()) {}
+
+void WorkSurface::assign(Picture picture) {
+    content_ = picture ? picture : emptyRaster();
+    assigned_ = std::move(picture);
+}
+
+void WorkSurface::setSize(int width, int height) {
+    content_ = std::make_shared<const Raster>(width, height, kSurfaceColour);
+}
+
+void WorkSurface::draw(Raster pixels) { content_ = std::make_shared<const Raster>(std::move(pixels)); }
+
+void WorkSurface::writePixel(int x, int y, ColourValue colour) {
+    if (x < 0 || y < 0 || x >= width() || y >= height()) return;
+    auto copy = std::make_shared<Raster>(*content_);
+    copy->at(x, y) = colour;
+    content_ = std::move(copy);
+}
+
+void SlotModel::startUp(Picture startupPicture) {
+    surface_.assign(std::move(startupPicture));
+    refreshSizeDisplay();
+    setSelectionMark(1);
+    slotRef(1).picture = surface_.snapshot();
+    preview_ = surface_.snapshot();
+}
+
+void SlotModel::selectSlot(int i) {
+    setSelectionMark(i);
+    surface_.assign(slot(i).picture);
+    setPreviewFromSurface();
+    refreshSizeDisplay();
+    // Setting the option runs its click handler, which writes back what was read.
+    if (slot(i).tag.mode == BackgroundMode::Opaque) {
+        alphaColour_ = slot(i).tag.background.value;
+        Option2(*this);
+    } else {
+        Option1(*this);
+    }
+}
+
+void SlotModel::writeSizeLabels() {
+    alto_.text = std::to_string(surface_.height());
+    ancho_.text = std::to_string(surface_.width());
+}
+
+void SlotModel::startSizeChecks() {
+    timer1Enabled_ = true;
+    timer2Enabled_ = true;
+}
+
+void SlotModel::refreshSizeDisplay() {
+    writeSizeLabels();
+    startSizeChecks();
+}
+
+namespace {
+// One tick of a blink check; returns whether the check keeps running.
+bool tickCheck(SizeLabel& label) {
+    std::int32_t n = 0;
+    std::from_chars(label.text.data(), label.text.data() + label.text.size(), n);
+    if (n % 4 != 0) {
+        label.textColour = kBlinkRed;
+        label.visible = !label.visible;
+        return true;
+    }
+    label.textColour = kBlack;
+    label.visible = true;
+    return false;
+}
+}  // namespace
+
+void SlotModel::tickWidthCheck() {
+    if (timer1Enabled_) timer1Enabled_ = tickCheck(ancho_);
+}
+
+void SlotModel::tickHeightCheck() {
+    if (timer2Enabled_) timer2Enabled_ = tickCheck(alto_);
+}
+
+}  // namespace tplforge

@@ -1,0 +1,36 @@
+// A started model, its handlers and the scripted platform, plus a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "slots/handlers.h"
+#include "support/fake_platform.h"
+
+namespace tplforge::testing {
+
+// A picture whose every pixel differs, so misplaced pixels show.
+Raster patternRaster(int width, int height, unsigned seed = 1);
+Raster solidRaster(int width, int height, ColourValue colour);
+
+class HandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Loads `picture` into the selected slot through "Leer imagen".
+    void loadIntoSelected(const Raster& picture);
+    void loadIntoSlot(int slot, const Raster& picture);
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    SlotModel model;
+    FakePlatform fake;
+    Handlers h{model, fake};
+    std::filesystem::path dir;
+    int loads = 0;
+};
+
+}  // namespace tplforge::testing
