@@ -26,13 +26,6 @@ void WorkSurface::setSize(int width, int height) {
 
 void WorkSurface::draw(Raster pixels) { content_ = std::make_shared<const Raster>(std::move(pixels)); }
 
-void WorkSurface::writePixel(int x, int y, ColourValue colour) {
-    if (x < 0 || y < 0 || x >= width() || y >= height()) return;
-    auto copy = std::make_shared<Raster>(*content_);
-    copy->at(x, y) = colour;
-    content_ = std::move(copy);
-}
-
 void SlotModel::startUp(Picture startupPicture) {
     surface_.assign(std::move(startupPicture));
     refreshSizeDisplay();

@@ -42,8 +42,8 @@ struct Slot {
 };
 
 // A pixel surface measured in pixels. Its content is a shared immutable raster, so
-// snapshots and picture assignment cost nothing; a single pixel write copies on
-// demand, and the readers hand over whole rasters.
+// snapshots and picture assignment cost nothing, and the readers hand over whole
+// rasters rather than writing pixel by pixel.
 class WorkSurface {
 public:
     WorkSurface();
@@ -58,7 +58,6 @@ public:
     void draw(Raster pixels);
 
     ColourValue readPixel(int x, int y) const { return content_->at(x, y); }
-    void writePixel(int x, int y, ColourValue colour);
 
     Picture snapshot() const { return content_; }
     bool hasPicture() const { return assigned_ != nullptr; }

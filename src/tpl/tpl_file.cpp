@@ -1,6 +1,7 @@
 #include "tpl/tpl_file.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "common/bytes.h"
 #include "tpl/texel.h"
@@ -99,7 +100,7 @@ Expected<std::vector<std::uint8_t>, TplWriteError> buildTpl(std::span<const Text
         out.u32be(1);  // mag filter: linear
         out.u32be(0);  // LOD bias 0.0
         out.zeros(4);  // edge LOD, min LOD, max LOD, unpacked
-        dataOffset += static_cast<std::uint32_t>(2 * t.raster->width * t.raster->height);
+        dataOffset += static_cast<std::uint32_t>(2 * std::uint64_t(t.raster->width) * std::uint64_t(t.raster->height));
     }
     out.zeros(headerBlock - out.size());
     for (const TextureInput& t : textures) {
@@ -182,25 +183,62 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
 
 namespace {
 
-// Walks whole 4 × 4 tiles in file order and hands every texel word to `put`, with
-// its position and whether that lies inside the picture (edge tiles of sizes that
-// are not multiples of 4 carry texels that are read but never drawn).
-template <class Put>
-void walkTiles(std::span<const std::uint8_t> data, int width, int height, Put&& put) {
+// Every word's colour, looked up whole: one load a texel instead of three field
+// lookups and the shifts to join them. 256 KiB and 128 KiB, built on first use.
+template <TextureFormat F>
+const std::vector<ColourValue>& colourTable() {
+    static const std::vector<ColourValue> table = [] {
+        std::vector<ColourValue> t(F == TextureFormat::RGB565 ? 0x10000 : 0x8000);
+        for (std::size_t w = 0; w < t.size(); ++w)
+            t[w] = F == TextureFormat::RGB565 ? texel::decodeRgb565(static_cast<std::uint16_t>(w))
+                                              : texel::decodeRgb5a3(static_cast<std::uint16_t>(w));
+        return t;
+    }();
+    return table;
+}
+
+// Walks whole 4 × 4 tiles in file order. Edge tiles of sizes that are not multiples
+// of 4 carry texels that are read (an alpha texel there still counts) but never
+// drawn. Alpha texels are counted without a branch: they lie scattered through a
+// picture, and a mispredicted branch per texel costs more than the decode itself.
+template <TextureFormat F>
+void decodeTiles(std::span<const std::uint8_t> data, DecodedTexture& out) {
+    Raster& raster = out.raster;
+    const int width = raster.width, height = raster.height;
+    const std::span<const ColourValue> colours = colourTable<F>();
+    constexpr std::uint16_t kIndexMask = F == TextureFormat::RGB565 ? 0xFFFF : 0x7FFF;
+    std::size_t alphaTexels = 0;
+    std::uint16_t lastAlpha = 0;
     std::size_t t = 0;
     for (int y0 = 0; y0 < height; y0 += 4) {
+        const int rows = std::min(4, height - y0);
         for (int x0 = 0; x0 < width; x0 += 4) {
+            const int cols = std::min(4, width - x0);
             const auto tile = data.subspan(t, 32);
-            const bool whole = x0 + 4 <= width && y0 + 4 <= height;
-            for (int r = 0; r < 4; ++r)
-                for (int c = 0; c < 4; ++c) {
-                    const std::size_t i = static_cast<std::size_t>(8 * r + 2 * c);
-                    const bool inside = whole || (x0 + c < width && y0 + r < height);
-                    put(x0 + c, y0 + r, static_cast<std::uint16_t>((tile[i] << 8) | tile[i + 1]), inside);
-                }
             t += 32;
+            for (int r = 0; r < 4; ++r) {
+                std::uint16_t w[4];
+                for (int c = 0; c < 4; ++c)
+                    w[c] = static_cast<std::uint16_t>((tile[8 * r + 2 * c] << 8) | tile[8 * r + 2 * c + 1]);
+                if constexpr (F == TextureFormat::RGB5A3) {
+                    for (const std::uint16_t word : w) {
+                        const bool alpha = texel::isAlphaTexel(word);
+                        alphaTexels += alpha;
+                        lastAlpha = alpha ? word : lastAlpha;
+                    }
+                }
+                if (r >= rows) continue;
+                ColourValue* row = raster.row(y0 + r) + x0;
+                if (cols == 4) {
+                    for (int c = 0; c < 4; ++c) row[c] = colours[w[c] & kIndexMask];
+                } else {
+                    for (int c = 0; c < cols; ++c) row[c] = colours[w[c] & kIndexMask];
+                }
+            }
         }
     }
+    out.alphaTexels = alphaTexels;
+    if (alphaTexels > 0) out.lastAlphaColour = texel::decodeRgb5a3(lastAlpha);
 }
 
 }  // namespace
@@ -216,25 +254,10 @@ Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> f
     const auto data = file.subspan(image.dataOffset, static_cast<std::size_t>(size));
     DecodedTexture out;
     out.raster = Raster(image.width, image.height);
-    Raster& raster = out.raster;
-    if (format == TextureFormat::RGB565) {
-        walkTiles(data, image.width, image.height,
-                  [&](int x, int y, std::uint16_t w, bool inside) {
-                      if (inside) raster.at(x, y) = texel::decodeRgb565(w);
-                  });
-    } else {
-        std::size_t alphaTexels = 0;
-        std::uint16_t lastAlpha = 0;
-        walkTiles(data, image.width, image.height, [&](int x, int y, std::uint16_t w, bool inside) {
-            if (inside) raster.at(x, y) = texel::decodeRgb5a3(w);
-            if (texel::isAlphaTexel(w)) {
-                ++alphaTexels;
-                lastAlpha = w;
-            }
-        });
-        out.alphaTexels = alphaTexels;
-        if (alphaTexels > 0) out.lastAlphaColour = texel::decodeRgb5a3(lastAlpha);
-    }
+    if (format == TextureFormat::RGB565)
+        decodeTiles<TextureFormat::RGB565>(data, out);
+    else
+        decodeTiles<TextureFormat::RGB5A3>(data, out);
     return out;
 }
 

@@ -65,7 +65,8 @@ TEST_F(Import, PictureGoesToTheSelectedSlotOnly) {
         EXPECT_EQ(model.alto().text, "6");
         EXPECT_EQ(model.slot(slot).tag, tag);
         for (int i = 1; i <= 5; ++i) {
-            if (i != slot) EXPECT_EQ(model.slot(i).picture, before.pictures[static_cast<std::size_t>(i - 1)]);
+            if (i == slot) continue;
+            EXPECT_EQ(model.slot(i).picture, before.pictures[static_cast<std::size_t>(i - 1)]);
         }
     }
     EXPECT_TRUE(fake.messages.empty());
