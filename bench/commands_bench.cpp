@@ -1,0 +1,81 @@
+// "Leer TPL" and "Guardar TPL" on five 1024 × 1024 textures, through the real
+// handlers and files on disk; only the dialogs and message boxes are stubbed.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "common/file_io.h"
+#include "slots/handlers.h"
+#include "tpl/tpl_file.h"
+
+namespace tplforge {
+namespace {
+
+constexpr int kSide = 1024;
+
+// Every dialog answers `path`, every question Yes.
+class BenchPlatform : public Platform {
+public:
+    explicit BenchPlatform(std::string path) : path_(std::move(path)) {}
+    std::string showOpenDialog(const FileDialogRequest&) override { return path_; }
+    std::string showSaveDialog(const FileDialogRequest&) override { return path_; }
+    MessageAnswer showMessage(const MessageBoxRequest& r) override {
+        return r.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+    }
+    Expected<Raster, PictureError> loadPicture(const std::string&) override { return fail(PictureError::CannotOpen); }
+    std::error_code savePicture(const Raster&, const std::string&) override { return {}; }
+    ColourValue colourUnderPointer() override { return kWhite; }
+
+private:
+    std::string path_;
+};
+
+Raster noise(unsigned seed) {
+    Raster r(kSide, kSide);
+    std::mt19937 rng(seed);
+    for (ColourValue& c : r.pixels) c = rng() & 0xFFFFFF;
+    return r;
+}
+
+std::string scratch(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
+
+// Five RGB5A3 textures in which every texel is an alpha-colour texel.
+void BM_LeerTpl_FiveAlphaTextures(benchmark::State& state) {
+    const std::string path = scratch("tplforge-bench-read.tpl");
+    std::vector<Raster> rasters;
+    std::vector<TextureInput> in;
+    rasters.reserve(5);
+    for (unsigned k = 0; k < 5; ++k) rasters.emplace_back(kSide, kSide, 0x00FF00 + k);
+    for (const Raster& r : rasters) in.push_back({&r, TextureFormat::RGB5A3, r.pixels[0]});
+    writeFileAtomically(path, *buildTpl(in));
+
+    SlotModel model;
+    model.startUp(std::make_shared<const Raster>(400, 260));
+    BenchPlatform platform(path);
+    Handlers handlers(model, platform);
+    for (auto _ : state) handlers.Command4();
+    state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LeerTpl_FiveAlphaTextures)->Unit(benchmark::kMillisecond);
+
+void BM_GuardarTpl_FiveSlots(benchmark::State& state) {
+    const std::string path = scratch("tplforge-bench-save.tpl");
+    SlotModel model;
+    model.startUp(std::make_shared<const Raster>(noise(1)));
+    for (int s = 2; s <= 5; ++s) model.setSlotPicture(s, std::make_shared<const Raster>(noise(static_cast<unsigned>(s))));
+    model.setSlotPicture(1, std::make_shared<const Raster>(noise(9)));
+    model.selectSlot(2);
+    BenchPlatform platform(path);
+    Handlers handlers(model, platform);
+    handlers.Option2();
+    for (auto _ : state) handlers.Command1();
+    state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_GuardarTpl_FiveSlots)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tplforge
