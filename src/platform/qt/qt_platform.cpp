@@ -1,0 +1,127 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
+#include <QStringList>
+#include <QWidget>
+
+#include "common/file_io.h"
+#include "imageio/bmp.h"
+#include "platform/qt/picture_loader.h"
+
+namespace tplforge {
+
+namespace {
+
+QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+std::string toPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
+
+// Qt's own dialog, the same on every desktop; the file-name field takes a typed
+// path. Nothing else is set: no folder, no suffix, no question before replacing.
+std::string runFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, fromUtf8(request.title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(mode);
+    // AnyFile also in the open dialog, which must take the name of a file that
+    // does not exist (the command decides what to do with it).
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (mode == QFileDialog::AcceptSave) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilters(qtNameFilters(request.filter).split(QStringLiteral(";;")));
+    dialog.selectFile(fromUtf8(request.fileName));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? std::string() : toPath(files.front());
+}
+
+ColourValue colourOf(const QImage& image, QPoint at) {
+    const QRgb p = image.pixel(at);
+    return rgb(qRed(p), qGreen(p), qBlue(p));
+}
+
+}  // namespace
+
+QString qtNameFilters(const std::string& filter) {
+    const QStringList parts = fromUtf8(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        // "*.*" means every file to the user; in Qt it would demand a dot.
+        for (QString& pattern : patterns)
+            if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+std::string QtPlatform::showOpenDialog(const FileDialogRequest& request) {
+    beforeModal();
+    return runFileDialog(parent_, request, QFileDialog::AcceptOpen);
+}
+
+std::string QtPlatform::showSaveDialog(const FileDialogRequest& request) {
+    beforeModal();
+    return runFileDialog(parent_, request, QFileDialog::AcceptSave);
+}
+
+MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
+    beforeModal();
+    QMessageBox box(parent_);
+    box.setWindowTitle(fromUtf8(request.title));
+    box.setText(fromUtf8(request.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    switch (request.icon) {
+        case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    }
+    if (request.buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(request.defaultButton == MessageAnswer::No ? QMessageBox::No : QMessageBox::Yes);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+    }
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Yes: return MessageAnswer::Yes;
+        case QMessageBox::No: return MessageAnswer::No;
+        case QMessageBox::Ok: return MessageAnswer::Ok;
+        default: break;
+    }
+    // Closed without a button: Qt counts that as the escape button, which is No
+    // in a question and OK otherwise.
+    return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+}
+
+Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) { return loadPictureFile(path); }
+
+std::error_code QtPlatform::savePicture(const Raster& picture, const std::string& path) {
+    return writeFileAtomically(path, encodeBmp24(picture));
+}
+
+ColourValue QtPlatform::colourUnderPointer() {
+    const QPoint position = QCursor::pos();
+    if (QScreen* screen = QGuiApplication::screenAt(position)) {
+        const QPoint onScreen = position - screen->geometry().topLeft();
+        const QPixmap grabbed = screen->grabWindow(0, onScreen.x(), onScreen.y(), 1, 1);
+        if (!grabbed.isNull()) return colourOf(grabbed.toImage(), QPoint(0, 0));
+    }
+    // Where the screen cannot be read (the offscreen platform, some Wayland
+    // sessions) the best stand-in is our own window under the pointer, which is
+    // what the user clicked on anyway.
+    if (QWidget* widget = QApplication::widgetAt(position)) {
+        QWidget* window = widget->window();
+        const QPoint inWindow = window->mapFromGlobal(position);
+        const QPixmap grabbed = window->grab(QRect(inWindow, QSize(1, 1)));
+        if (!grabbed.isNull()) return colourOf(grabbed.toImage(), QPoint(0, 0));
+    }
+    return kBlack;
+}
+
+}  // namespace tplforge
