@@ -1,0 +1,29 @@
+# Sourced by ./run and ./test: installs the Debian packages the build needs when
+# any is missing, then configures and builds into build/.
+set -euo pipefail
+
+TPLFORGE_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev libgl-dev
+  libwmf-dev libemf2svg-dev fonts-urw-base35 fonts-dejavu-core
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+install_missing_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+build_tplforge() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake --build build
+}
