@@ -4,7 +4,7 @@ set -euo pipefail
 
 TPLFORGE_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev qt6-translations-l10n
   libwmf-dev libemf2svg-dev fonts-urw-base35 fonts-dejavu-core
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
 )

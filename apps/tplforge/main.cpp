@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "platform/qt/qt_platform.h"
 #include "slots/handlers.h"
@@ -38,6 +40,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("tplforge"));
     QApplication::setApplicationVersion(QStringLiteral("0.2"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tplforge"));
+
+    // The whole interface speaks Spanish, so Qt's own dialog and button texts should too.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     tplforge::SlotModel model;
     tplforge::QtPlatform platform;
