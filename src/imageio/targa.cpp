@@ -1,7 +1,9 @@
 // Targa reader. Reads image types 1, 2, 3 and their run-length forms 9, 10, 11:
 //   - colour-mapped 8-bit indices, map entries of 15, 16, 24 or 32 bits, any first
 //     index and length (an index outside the map is refused);
-//   - true colour of 15/16 bits (5-5-5, the attribute bit is ignored), 24 and 32 bits;
+//   - true colour of 15/16 bits (5-5-5, the attribute bit is ignored), 24 and 32 bits
+//     (32-bit pixels are composited over the surface colour when the descriptor
+//     declares alpha bits, and read as opaque when it declares none);
 //   - 8-bit grey.
 // The image ID is skipped, a colour map in a true-colour or grey file is skipped,
 // both origin bits are honoured, and the origin fields are ignored: they place the
@@ -24,6 +26,7 @@ constexpr std::size_t kHeaderSize = 18;
 constexpr std::uint8_t kRunLengthBit = 8;  // type 9 is type 1 run-length encoded, and so on
 constexpr std::uint8_t kRightToLeft = 0x10;
 constexpr std::uint8_t kTopToBottom = 0x20;
+constexpr std::uint8_t kAttributeBits = 0x0F;  // alpha bits per pixel
 constexpr std::size_t kMaxPacketPixels = 128;
 
 struct Header {
@@ -62,6 +65,7 @@ enum class Layout {
     Rgb555,  // 2 bytes little-endian, xRRRRRGG GGGBBBBB
     Bgr,     // 3 bytes
     Bgra,    // 4 bytes, composited over the surface colour
+    Bgrx,    // 4 bytes whose fourth the descriptor declares no alpha: opaque
 };
 
 struct PixelFormat {
@@ -76,12 +80,15 @@ using LookupTable = std::array<ColourValue, 256>;
 
 constexpr std::uint32_t expand5(std::uint32_t v) { return (v << 3) | (v >> 2); }
 
-std::optional<PixelFormat> formatForDepth(std::uint8_t depth) {
+// Writers that store no alpha in 32-bit pixels say so with zero attribute bits in
+// the descriptor, and often leave the fourth byte 0; reading it as coverage would
+// turn the whole picture into the surface colour.
+std::optional<PixelFormat> formatForDepth(std::uint8_t depth, bool hasAlpha) {
     switch (depth) {
         case 15:
         case 16: return PixelFormat{Layout::Rgb555, 2};
         case 24: return PixelFormat{Layout::Bgr, 3};
-        case 32: return PixelFormat{Layout::Bgra, 4};
+        case 32: return PixelFormat{hasAlpha ? Layout::Bgra : Layout::Bgrx, 4};
         default: return std::nullopt;
     }
 }
@@ -113,6 +120,9 @@ bool convert(PixelFormat format, const LookupTable& table, std::span<const std::
             for (std::size_t i = 0; i < n; ++i)
                 out[i] = blendOver(in[4 * i + 2], in[4 * i + 1], in[4 * i], in[4 * i + 3]);
             return true;
+        case Layout::Bgrx:
+            for (std::size_t i = 0; i < n; ++i) out[i] = rgb(in[4 * i + 2], in[4 * i + 1], in[4 * i]);
+            return true;
     }
     return false;
 }
@@ -136,8 +146,9 @@ Expected<Plan, TargaError> plan(ByteReader& in) {
     if (base < 1 || base > 3) return fail(TargaError::UnsupportedType);
     const bool colourMapped = base == 1;
 
+    const bool hasAlpha = (h.descriptor & kAttributeBits) != 0;
     if (base == 2) {
-        const auto format = formatForDepth(h.depth);
+        const auto format = formatForDepth(h.depth, hasAlpha);
         if (!format) return fail(TargaError::UnsupportedDepth);
         p.pixel = *format;
     } else if (h.depth != 8) {
@@ -149,7 +160,7 @@ Expected<Plan, TargaError> plan(ByteReader& in) {
     if (colourMapped && !hasMap) return fail(TargaError::BadColourMap);
     std::optional<PixelFormat> entry;
     if (hasMap) {
-        entry = formatForDepth(h.mapEntrySize);
+        entry = formatForDepth(h.mapEntrySize, hasAlpha);
         if (!entry) return fail(TargaError::BadColourMap);
     }
 

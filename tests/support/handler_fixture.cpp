@@ -1,6 +1,9 @@
 #include "support/handler_fixture.h"
 
+#include "common/file_io.h"
+
 #include <algorithm>
+#include <fstream>
 #include <random>
 
 namespace tplforge::testing {
@@ -36,6 +39,20 @@ void HandlerTest::loadIntoSelected(const Raster& picture) {
 void HandlerTest::loadIntoSlot(int slot, const Raster& picture) {
     h.selectSlot(slot);
     loadIntoSelected(picture);
+}
+
+}  // namespace tplforge::testing
+
+namespace tplforge::testing {
+
+void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> fileBytes(const std::string& path) {
+    auto read = readWholeFile(path);
+    return read ? *read : std::vector<std::uint8_t>{};
 }
 
 }  // namespace tplforge::testing

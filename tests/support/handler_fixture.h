@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "slots/handlers.h"
 #include "support/fake_platform.h"
@@ -32,5 +33,12 @@ protected:
     std::filesystem::path dir;
     int loads = 0;
 };
+
+}  // namespace tplforge::testing
+
+namespace tplforge::testing {
+
+void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> fileBytes(const std::string& path);  // empty when unreadable
 
 }  // namespace tplforge::testing
