@@ -2,11 +2,14 @@
 // prints its own messages (English, naming the file) and returns the exit status.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/raster.h"
 #include "tpl/texture_format.h"
+#include "tpl/tpl_file.h"
 
 namespace tplforge::cli {
 
@@ -37,6 +40,13 @@ struct InfoRequest {
 int runEncode(const EncodeRequest& request);
 int runDecode(const DecodeRequest& request);
 int runInfo(const InfoRequest& request);
+
+struct TplInput {
+    std::vector<std::uint8_t> bytes;
+    TplInfo info;
+};
+// Reads and checks a TPL file; on failure says why on stderr, naming the file.
+std::optional<TplInput> readTplInput(const std::string& path);
 
 // True for a path that goes to the Targa reader rather than the picture loader.
 bool isTargaPath(const std::string& path);

@@ -40,17 +40,10 @@ std::filesystem::path outputPath(const DecodeRequest& request, std::size_t index
 }  // namespace
 
 int runDecode(const DecodeRequest& request) {
-    auto bytes = readWholeFile(request.file);
-    if (!bytes) {
-        std::cerr << request.file << ": cannot read: " << bytes.error().message() << '\n';
-        return kInputFailed;
-    }
-    const std::span<const std::uint8_t> file(*bytes);
-    auto info = parseTpl(file);
-    if (!info) {
-        std::cerr << request.file << ": " << describe(info.error()) << '\n';
-        return kInputFailed;
-    }
+    const auto input = readTplInput(request.file);
+    if (!input) return kInputFailed;
+    const std::span<const std::uint8_t> file(input->bytes);
+    const TplInfo& info = input->info;
 
     std::error_code ec;
     std::filesystem::create_directories(request.folder, ec);
@@ -60,9 +53,9 @@ int runDecode(const DecodeRequest& request) {
     }
 
     int status = kSuccess;
-    const std::size_t count = info->images.size();
+    const std::size_t count = info.images.size();
     for (std::size_t k = 0; k < count; ++k) {
-        const TplImage& image = info->images[k];
+        const TplImage& image = info.images[k];
         auto texture = decodeTexture(file, image);
         if (!texture) {
             std::cerr << request.file << ": texture " << k + 1 << ": ";

@@ -80,21 +80,14 @@ void printJson(std::ostream& out, const std::string& file, const TplInfo& info) 
 }  // namespace
 
 int runInfo(const InfoRequest& request) {
-    auto bytes = readWholeFile(request.file);
-    if (!bytes) {
-        std::cerr << request.file << ": cannot read: " << bytes.error().message() << '\n';
-        return kInputFailed;
-    }
-    auto info = parseTpl(*bytes);
-    if (!info) {
-        std::cerr << request.file << ": " << describe(info.error()) << '\n';
-        return kInputFailed;
-    }
+    const auto input = readTplInput(request.file);
+    if (!input) return kInputFailed;
+    const TplInfo& info = input->info;
     std::ostringstream text;
     if (request.json)
-        printJson(text, request.file, *info);
+        printJson(text, request.file, info);
     else
-        printText(text, request.file, *info);
+        printText(text, request.file, info);
     std::cout << text.str() << std::flush;
     return std::cout ? kSuccess : kInputFailed;
 }
