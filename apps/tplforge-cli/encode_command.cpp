@@ -56,8 +56,8 @@ std::optional<Raster> loadImage(const std::string& path) {
 // Every image is checked before anything is written, and every bad one is named,
 // so one run reports all that needs fixing.
 bool fitsTexture(const std::string& path, const Raster& raster) {
-    const bool tooLarge = static_cast<std::uint32_t>(raster.width) > kMaxWriteSide ||
-                          static_cast<std::uint32_t>(raster.height) > kMaxWriteSide;
+    const bool tooLarge = static_cast<std::uint32_t>(raster.width) > kMaxSide ||
+                          static_cast<std::uint32_t>(raster.height) > kMaxSide;
     if (raster.width % 4 != 0 || raster.height % 4 != 0) {
         std::cerr << path << ": size " << raster.width << " x " << raster.height
                   << " is not a multiple of 4 in both directions\n";
@@ -65,7 +65,7 @@ bool fitsTexture(const std::string& path, const Raster& raster) {
     }
     if (tooLarge) {
         std::cerr << path << ": size " << raster.width << " x " << raster.height << " is larger than "
-                  << kMaxWriteSide << " pixels on a side\n";
+                  << kMaxSide << " pixels on a side\n";
         return false;
     }
     return true;

@@ -16,13 +16,15 @@ std::error_code lastError() { return {errno, std::generic_category()}; }
 }  // namespace
 
 Expected<std::vector<std::uint8_t>, std::error_code> readWholeFile(const std::string& path) {
+    // Only regular files: a folder cannot be read, and a pipe or device would block.
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return fail(std::make_error_code(std::errc::is_a_directory));
+    const auto status = std::filesystem::status(path, ec);
+    if (ec) return fail(ec);
+    if (std::filesystem::is_directory(status)) return fail(std::make_error_code(std::errc::is_a_directory));
+    if (!std::filesystem::is_regular_file(status)) return fail(std::make_error_code(std::errc::invalid_argument));
+
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const auto err = errno != 0 ? lastError() : std::make_error_code(std::errc::no_such_file_or_directory);
-        return fail(err);
-    }
+    if (!in) return fail(errno != 0 ? lastError() : std::make_error_code(std::errc::permission_denied));
     in.seekg(0, std::ios::end);
     const std::streamoff length = in.tellg();
     if (length < 0) return fail(std::make_error_code(std::errc::io_error));
@@ -35,8 +37,12 @@ Expected<std::vector<std::uint8_t>, std::error_code> readWholeFile(const std::st
 
 std::error_code writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
     if (path.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
-    std::string tmp = path + ".XXXXXX.tmp";
-    const int fd = ::mkstemps(tmp.data(), 4);
+    // A short name of our own in the target's folder, so that any name the target
+    // can have still leaves room for it.
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string tmp = (folder / ".tplforge-XXXXXX").string();
+    const int fd = ::mkstemp(tmp.data());
     if (fd < 0) return lastError();
 
     std::error_code result;
@@ -50,13 +56,20 @@ std::error_code writeFileAtomically(const std::string& path, std::span<const std
         }
         done += static_cast<std::size_t>(n);
     }
-    if (!result && ::fsync(fd) != 0) result = lastError();
-    // mkstemp creates 0600; a saved texture should get the usual permissions.
+    // mkstemp creates 0600: a replaced file keeps its own mode, a new one gets the usual.
     if (!result) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        struct stat old {};
+        mode_t mode = 0;
+        if (::stat(path.c_str(), &old) == 0) {
+            mode = old.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (::fchmod(fd, mode) != 0) result = lastError();
     }
+    if (!result && ::fsync(fd) != 0) result = lastError();
     if (::close(fd) != 0 && !result) result = lastError();
     if (!result && ::rename(tmp.c_str(), path.c_str()) != 0) result = lastError();
     if (result) ::unlink(tmp.c_str());

@@ -52,6 +52,10 @@ struct Raster {
     bool operator==(const Raster&) const = default;
 };
 
+// The most pixels a picture read from a file may have (256 MiB of raster), the
+// same bound Qt's readers keep; beyond it a file is refused as too large.
+constexpr std::uint64_t kMaxPicturePixels = std::uint64_t{1} << 26;
+
 // An immutable picture shared by reference; null is "no picture".
 using Picture = std::shared_ptr<const Raster>;
 

@@ -127,6 +127,20 @@ bool convert(PixelFormat format, const LookupTable& table, std::span<const std::
     return false;
 }
 
+// Whether the run-length packets from the reader's position carry `pixels` pixels
+// before the data ends: checked by their headers alone, before any picture exists.
+bool packetsCover(ByteReader in, std::uint64_t pixels, std::size_t bytesPerPixel) {
+    std::uint64_t covered = 0;
+    while (covered < pixels) {
+        const auto packet = in.u8();
+        if (!packet) return false;
+        const std::size_t count = (*packet & 0x7Fu) + 1;
+        if (!in.skip((*packet & 0x80u) != 0 ? bytesPerPixel : count * bytesPerPixel)) return false;
+        covered += count;
+    }
+    return true;
+}
+
 // Everything known about the file before a single pixel is decoded.
 struct Plan {
     Header header;
@@ -189,6 +203,8 @@ Expected<Plan, TargaError> plan(ByteReader& in) {
     const std::uint64_t least = p.runLength ? (pixels + kMaxPacketPixels - 1) / kMaxPacketPixels * (1 + p.pixel.bytes)
                                             : pixels * p.pixel.bytes;
     if (least > in.remaining()) return fail(TargaError::Truncated);
+    if (pixels > kMaxPicturePixels) return fail(TargaError::TooLarge);
+    if (p.runLength && !packetsCover(in, pixels, p.pixel.bytes)) return fail(TargaError::Truncated);
     return p;
 }
 
@@ -267,6 +283,7 @@ std::string_view describe(TargaError error) {
             return "Targa colour map is missing or invalid, or the image uses a colour it does not hold";
         case TargaError::EmptyImage: return "Targa image has a width or height of 0";
         case TargaError::Truncated: return "Targa file is cut short";
+        case TargaError::TooLarge: return "Targa image is too large";
     }
     return "cannot read the Targa file";
 }
@@ -281,6 +298,7 @@ std::string_view describeSpanish(TargaError error) {
             return "La paleta del archivo TGA falta, no es válida o no contiene un color que usa la imagen.";
         case TargaError::EmptyImage: return "La imagen TGA tiene ancho o alto 0.";
         case TargaError::Truncated: return "El archivo TGA está incompleto.";
+        case TargaError::TooLarge: return "La imagen TGA es demasiado grande.";
     }
     return "Error desconocido en el archivo TGA.";
 }

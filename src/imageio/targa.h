@@ -26,6 +26,7 @@ enum class TargaError {
     BadColourMap,      // missing or malformed colour map, or an index outside it
     EmptyImage,        // width or height 0
     Truncated,         // the file ends before the pixels it announces
+    TooLarge,          // more pixels than a picture may hold
 };
 
 std::string_view describe(TargaError error);         // English, for the command line

@@ -15,8 +15,8 @@ bool isExportable(const WorkSurface& surface) {
 }
 
 bool fitsTpl(const WorkSurface& surface) {
-    return static_cast<std::uint32_t>(surface.width()) <= kMaxWriteSide &&
-           static_cast<std::uint32_t>(surface.height()) <= kMaxWriteSide;
+    return static_cast<std::uint32_t>(surface.width()) <= kMaxSide &&
+           static_cast<std::uint32_t>(surface.height()) <= kMaxSide;
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ void Handlers::Command1() {
     if (tooLarge != 0) {
         showError(platform_, "La imagen " + std::to_string(tooLarge) +
                                  " es demasiado grande para una textura TPL." + kCrLf +
-                                 "El ancho y el alto no pueden pasar de 65535 pixeles.");
+                                 "El ancho y el alto no pueden pasar de 32767 pixeles.");
         return;
     }
 

@@ -57,8 +57,8 @@ std::string_view describe(TplWriteError error) {
     switch (error) {
         case TplWriteError::NoTextures: return "no textures to write";
         case TplWriteError::SideNotMultipleOf4: return "width and height must be multiples of 4";
-        case TplWriteError::SideTooLarge: return "a side is larger than 65535 pixels";
-        case TplWriteError::FileTooLarge: return "the textures do not fit in a TPL file (4 GiB)";
+        case TplWriteError::SideTooLarge: return "a side is larger than 32767 pixels";
+        case TplWriteError::FileTooLarge: return "the textures do not fit in a TPL file (2 GiB)";
         case TplWriteError::UnsupportedFormat: return "only RGB565 and RGB5A3 can be written";
     }
     return "unknown error";
@@ -74,11 +74,11 @@ Expected<std::vector<std::uint8_t>, TplWriteError> buildTpl(std::span<const Text
             return fail(TplWriteError::UnsupportedFormat);
         const int w = t.raster->width, h = t.raster->height;
         if (w % 4 != 0 || h % 4 != 0) return fail(TplWriteError::SideNotMultipleOf4);
-        if (static_cast<std::uint32_t>(w) > kMaxWriteSide || static_cast<std::uint32_t>(h) > kMaxWriteSide)
+        if (static_cast<std::uint32_t>(w) > kMaxSide || static_cast<std::uint32_t>(h) > kMaxSide)
             return fail(TplWriteError::SideTooLarge);
         total += 2 * std::uint64_t(w) * std::uint64_t(h);
     }
-    if (total > 0xFFFFFFFFu) return fail(TplWriteError::FileTooLarge);
+    if (total > kMaxFileSize) return fail(TplWriteError::FileTooLarge);
 
     ByteWriter out(static_cast<std::size_t>(total));
     out.append(kTplMagic);
@@ -151,6 +151,7 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
     info.images.resize(count);
     ByteReader table(file);
     table.seek(12);
+    std::uint64_t announced = 0;
     for (TplImage& image : info.images) {
         image.headerOffset = *table.u32be();
         image.paletteOffset = *table.u32be();
@@ -172,11 +173,15 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
         image.maxLod = *h.u8();
         image.unpacked = *h.u8();
 
-        if (image.width == 0 || image.height == 0 || image.width > kMaxReadSide || image.height > kMaxReadSide)
+        if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide)
             return fail(TplError::BadSize);
         if (image.dataOffset > 0x7FFFFFFF) return fail(TplError::OffsetOutOfRange);
-        const std::uint64_t end = std::uint64_t{image.dataOffset} + textureDataSize(image.format, image.width, image.height);
-        if (end > file.size()) return fail(TplError::DataOutOfBounds);
+        const std::uint64_t size = textureDataSize(image.format, image.width, image.height);
+        if (image.dataOffset + size > file.size()) return fail(TplError::DataOutOfBounds);
+        // Textures sharing one block of data would let a small file ask for many
+        // large pictures; together they may not announce more than the file holds.
+        announced += size;
+        if (announced > file.size()) return fail(TplError::DataOutOfBounds);
     }
     return info;
 }
@@ -246,7 +251,7 @@ void decodeTiles(std::span<const std::uint8_t> data, DecodedTexture& out) {
 Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> file, const TplImage& image) {
     const auto format = static_cast<TextureFormat>(image.format);
     if (format != TextureFormat::RGB565 && format != TextureFormat::RGB5A3) return fail(TplError::UnsupportedFormat);
-    if (image.width == 0 || image.height == 0 || image.width > kMaxReadSide || image.height > kMaxReadSide)
+    if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide)
         return fail(TplError::BadSize);
     const std::uint64_t size = textureDataSize(image.format, image.width, image.height);
     if (std::uint64_t{image.dataOffset} + size > file.size()) return fail(TplError::DataOutOfBounds);

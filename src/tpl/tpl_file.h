@@ -22,10 +22,10 @@ namespace tplforge {
 
 inline constexpr std::uint8_t kTplMagic[4] = {0x00, 0x20, 0xAF, 0x30};
 inline constexpr std::size_t kImageHeaderSize = 36;
-// The reader keeps sizes in signed 16-bit fields: larger textures are refused.
-inline constexpr std::uint32_t kMaxReadSide = 32767;
-// The image header's 16-bit size fields bound what can be written.
-inline constexpr std::uint32_t kMaxWriteSide = 65535;
+// Sides and offsets are held in signed 16- and 32-bit fields when a file is read,
+// so larger ones are refused, and never written: every file written reads back.
+inline constexpr std::uint32_t kMaxSide = 32767;
+inline constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;
 
 // Offset of the first texture's data for a file of n textures.
 std::uint32_t headerBlockLength(std::size_t n);
@@ -84,7 +84,7 @@ enum class TplError {
     OffsetOutOfRange,    // an offset field with its top bit set
     HeaderOutOfBounds,   // an image header runs past the end
     BadSize,             // width or height 0 or beyond 32767
-    DataOutOfBounds,     // texture data runs past the end
+    DataOutOfBounds,     // texture data runs past the end, or more is announced than the file holds
     UnsupportedFormat,   // not RGB565 or RGB5A3 (decoding only)
 };
 std::string_view describe(TplError error);

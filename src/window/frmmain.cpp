@@ -1,6 +1,7 @@
 #include "window/frmmain.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -264,7 +265,14 @@ void frmmain::beforeModal() {
 }
 
 void frmmain::run(void (Handlers::*handler)()) {
-    (handlers_.*handler)();
+    // A picture too large for memory must not take the other slots down with it;
+    // the handlers read and decode before they change anything.
+    try {
+        (handlers_.*handler)();
+    } catch (const std::bad_alloc&) {
+        handlers_.platform().showMessage({"No hay memoria suficiente para esta imagen.", "Error",
+                                          MessageIcon::Critical, MessageButtons::Ok, MessageAnswer::Ok});
+    }
     repaintFromModel();
     syncTimers();
 }

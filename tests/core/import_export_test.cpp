@@ -1,6 +1,8 @@
 // "Leer imagen", "Leer TGA" and "Salvar imagen" through the scripted platform.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "support/handler_fixture.h"
@@ -55,18 +57,20 @@ TEST_F(Import, CancelAndUnreadableFilesChangeNothing) {
     const SizeLabel ancho = model.ancho();
     fake.pictures.insert_or_assign("broken.bmp", Expected<Raster, PictureError>(fail(PictureError::Corrupt)));
     writeBytes(path("bad.tga"), {0, 0, 2, 0, 0});
+    ASSERT_EQ(::mkfifo(path("pipe.tga").c_str(), 0600), 0);  // reading it would block
     h.Cmd2();      // cancelled
     h.Command2();  // cancelled
-    fake.openAnswers = {"broken.bmp", "missing.bmp", path("missing.tga"), path("bad.tga")};
+    fake.openAnswers = {"broken.bmp", "missing.bmp", path("missing.tga"), path("bad.tga"), path("pipe.tga")};
     h.Cmd2();
     h.Cmd2();
+    h.Command2();
     h.Command2();
     h.Command2();
     EXPECT_EQ(model.slot(2).picture, slot2);
     EXPECT_EQ(model.surface().snapshot(), surface);
     EXPECT_EQ(model.ancho(), ancho);
     EXPECT_TRUE(model.widthCheckRunning());
-    ASSERT_EQ(fake.messages.size(), 4u);
+    ASSERT_EQ(fake.messages.size(), 5u);
     for (const auto& m : fake.messages) {
         EXPECT_EQ(m.title, "Error");
         EXPECT_EQ(m.icon, MessageIcon::Critical);

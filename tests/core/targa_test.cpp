@@ -111,6 +111,8 @@ TEST(Targa, RefusesBeforeProducingAPixel) {
         {Tga{.type = 10, .width = 2, .height = 2, .pixels = {0x81, 0, 0, 255, 0x01, 1, 2, 3, 4}}.bytes(), Truncated},
         // 65535 × 65535 pixels announced in a 21-byte file.
         {Tga{.width = 65535, .height = 65535, .pixels = {1, 2, 3}}.bytes(), Truncated},
+        // Run-length grey: enough bytes for the packets, but more pixels than a picture may hold.
+        {Tga{.type = 11, .width = 8192, .height = 8193, .depth = 8, .pixels = Bytes(1100000, 0xFF)}.bytes(), TooLarge},
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto result = VBLoadTga(cases[row].first);

@@ -98,7 +98,14 @@ TEST(TplRead, OddOffsetsUnusedFieldsLargestSideAndOtherFormats) {
 
 TEST(TplRead, RefusesFilesItCannotReadSafely) {
     const Bytes valid = oneTexture(4, 4, 4, Words(16, 0xF800));  // header at 20, data at 64, 96 bytes
+    // Two 4 × 4 textures (headers at 28 and 64, 192 bytes) both announced as 8 × 8 at offset 64: each
+    // fits, but together they announce 256 bytes of data.
+    const Raster four(4, 4);
+    const TextureInput two[] = {{&four, TextureFormat::RGB565, 0}, {&four, TextureFormat::RGB565, 0}};
+    Bytes shared = buildTpl(two).value();
+    for (const std::size_t h : {28u, 64u}) shared = with32(with32(shared, h, 0x00080008), h + 8, 64);
     const std::pair<Bytes, TplError> cases[] = {
+        {shared, TplError::DataOutOfBounds},
         {with32(valid, 4, 0), TplError::NoTextures},                   // count 0
         {with32(valid, 4, 0x8000), TplError::CountOutOfRange},         // count 32768
         {with32(valid, 4, 11), TplError::TableOutOfBounds},            // count 11 in 96 bytes
