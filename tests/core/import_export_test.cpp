@@ -78,14 +78,6 @@ TEST_F(Import, CancelAndUnreadableFilesChangeNothing) {
     EXPECT_NE(fake.messages[0].text.find("broken.bmp"), std::string::npos);
 }
 
-TEST_F(Export, NoPictureRefusesBeforeTheDialog) {
-    h.selectSlot(2);
-    h.Command5();
-    ASSERT_EQ(fake.messages.size(), 1u);
-    EXPECT_EQ(fake.messages[0].text, "Tienes que tener cargada una imagen.");
-    EXPECT_TRUE(fake.saveRequests.empty());
-}
-
 TEST_F(Export, TargetPathRules) {
     struct Case {
         std::string typed, existing, written;
@@ -105,6 +97,12 @@ TEST_F(Export, TargetPathRules) {
     h.Command5();  // cancelled: nothing written
     EXPECT_EQ(fake.calls.back(), "save");
     EXPECT_TRUE(fake.messages.empty());
+
+    h.selectSlot(2);  // empty: refused before the dialog
+    h.Command5();
+    ASSERT_EQ(fake.messages.size(), 1u);
+    EXPECT_EQ(fake.messages[0].text, "Tienes que tener cargada una imagen.");
+    EXPECT_EQ(fake.calls.back(), "message");
 }
 
 TEST_F(Export, FailedSaveSaysSo) {

@@ -10,17 +10,6 @@ namespace {
 
 using Slots = HandlerTest;
 
-TEST_F(Slots, StartUpState) {
-    EXPECT_EQ(model.selectedSlot(), 1);
-    EXPECT_EQ(model.slot(1).picture->width, 400);
-    for (int i = 2; i <= 5; ++i) EXPECT_TRUE(model.slotIsEmpty(i));
-    EXPECT_EQ(model.ancho().text + "x" + model.alto().text, "400x260");
-    EXPECT_FALSE(model.ancho().textColour.has_value());  // default colour until the first tick
-    EXPECT_EQ(model.formatChoice(), FormatChoice::RGB565);
-    EXPECT_EQ(model.alphaColour(), kWhite);
-    EXPECT_EQ(*model.preview(), *model.slot(1).picture);
-}
-
 TEST_F(Slots, SelectionReadsPictureAndTag) {
     loadIntoSlot(2, solidRaster(8, 8, 0x123456));
     h.Option2();
@@ -52,23 +41,6 @@ TEST_F(Slots, SelectionReadsPictureAndTag) {
     }
     EXPECT_EQ(model.slot(2).tag, rgb5a3Tag(0x00FF00));  // selection never changes a tag's format
     EXPECT_EQ(model.slot(4).tag.text, "RGB565");
-}
-
-TEST_F(Slots, NumberLabelsEqualThumbnails) {
-    loadIntoSlot(3, patternRaster(8, 4));
-    void (Handlers::*labels[])() = {&Handlers::Label5, &Handlers::Label6, &Handlers::Label7, &Handlers::Label8,
-                                    &Handlers::Label9};
-    void (Handlers::*images[])() = {&Handlers::Image1, &Handlers::Image2, &Handlers::Image3, &Handlers::Image4,
-                                    &Handlers::Image5};
-    for (int i = 0; i < 5; ++i) {
-        (h.*labels[i])();
-        const Picture viaLabel = model.surface().snapshot();
-        EXPECT_EQ(model.selectedSlot(), i + 1);
-        h.selectSlot(i == 0 ? 2 : 1);
-        (h.*images[i])();
-        EXPECT_EQ(model.selectedSlot(), i + 1);
-        EXPECT_EQ(model.surface().snapshot(), viaLabel);
-    }
 }
 
 TEST_F(Slots, FormatOperationsAndPicking) {

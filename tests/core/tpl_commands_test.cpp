@@ -52,30 +52,6 @@ TEST_F(Save, SlotsPassedOverOrNothingToSave) {
     EXPECT_EQ(model.selectedSlot(), 5);
 }
 
-TEST_F(Save, FiveSlotsInSlotOrderWithEachSlotsFormat) {
-    std::vector<Raster> pictures;
-    for (int i = 1; i <= 5; ++i) {
-        pictures.push_back(patternRaster(4 * i, 8, static_cast<unsigned>(i)));
-        loadIntoSlot(i, pictures.back());
-        if (i % 2 == 0) {
-            h.Option2();
-            fake.pointerColour = pictures.back().at(1, 1);
-            h.Image6();
-        }
-    }
-    fake.saveAnswers.push_back(path("five.tpl"));
-    h.Command1();
-    std::vector<TextureInput> expected;
-    for (int i = 1; i <= 5; ++i) {
-        const Raster& p = pictures[static_cast<std::size_t>(i - 1)];
-        expected.push_back({&p, i % 2 == 0 ? TextureFormat::RGB5A3 : TextureFormat::RGB565,
-                            i % 2 == 0 ? p.at(1, 1) : kWhite});
-    }
-    EXPECT_EQ(fileBytes(path("five.tpl")), *buildTpl(expected));
-    EXPECT_EQ(model.selectedSlot(), 5);
-    EXPECT_EQ(model.formatChoice(), FormatChoice::RGB565);
-}
-
 TEST_F(Save, TargetPathRulesAndFailures) {
     struct Case {
         std::string typed, existing, written;
