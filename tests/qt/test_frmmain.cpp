@@ -1,10 +1,9 @@
-// The main window against its layout tables and its wiring: every control at its
+// The main window against its layout table and its wiring: every control at its
 // place with its caption and start value, clicks reaching the handlers (seen
 // through the scripted platform), the size blink through real timer ticks, and
 // closing the window. What the handlers do is the core tests' business.
 #include <map>
 #include <memory>
-#include <vector>
 
 #include <QApplication>
 #include <QGroupBox>
@@ -18,53 +17,6 @@
 #include "window/frmmain.h"
 
 using namespace tplforge;
-
-namespace {
-
-// What a control shows: its caption (a chosen option marked *), a colour, or a
-// picture's size (+ when bordered).
-QString valueOf(const QWidget* w) {
-    if (auto* label = qobject_cast<const QLabel*>(w)) return label->text();
-    if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text() + (b->isChecked() ? "*" : "");
-    if (auto* frame = qobject_cast<const QGroupBox*>(w)) return frame->title();
-    if (auto* swatch = qobject_cast<const AlphaSwatch*>(w)) return swatch->colour().name();
-    if (auto* v = qobject_cast<const PictureView*>(w))
-        return QString("%1x%2%3").arg(v->image().width()).arg(v->image().height()).arg(v->isBordered() ? "+" : "");
-    return {};
-}
-
-// A control's place inside its parent, what it shows at start-up, and for labels
-// the horizontal alignment.
-struct Place { QString name; int x, y, w, h; QString value, parent; int align; };
-
-constexpr int L = Qt::AlignLeft, R = Qt::AlignRight, C = Qt::AlignHCenter;
-const QString W = QStringLiteral("frmmain");
-
-std::vector<Place> layoutTable() {
-    std::vector<Place> rows{
-        {"Cmd2", 144, 8, 73, 25, "Leer imagen", W, 0},        {"Command1", 224, 8, 73, 25, "Guardar TPL", W, 0},
-        {"Command5", 304, 8, 49, 57, "Salvar imagen", W, 0},  {"cmd4", 360, 8, 79, 25, "Exit", W, 0},
-        {"Command2", 144, 40, 73, 25, "Leer TGA", W, 0},      {"Command4", 224, 40, 73, 25, "Leer TPL", W, 0},
-        {"Command3", 360, 40, 73, 25, "Borrar imagen", W, 0}, {"Frame1", 448, 8, 153, 57, "Tamaño imagen", W, 0},
-        {"Label2", 8, 16, 41, 17, "Ancho:", "Frame1", L},     {"ancho", 48, 16, 49, 17, "400", "Frame1", R},
-        {"Label4", 104, 16, 41, 17, "Pixeles", "Frame1", L},  {"Label1", 8, 32, 33, 17, "    Alto:", "Frame1", L},
-        {"alto", 48, 32, 49, 17, "260", "Frame1", R},         {"Label3", 104, 32, 41, 17, "Pixeles", "Frame1", L},
-        {"Image6", 144, 72, 457, 297, "400x260", W, 0},       {"Picture1", 144, 72, 400, 260, "400x260", W, 0},
-        {"Frame2", 144, 376, 457, 65, "Paleta", W, 0},        {"Option1", 16, 24, 161, 33, "RGB565*", "Frame2", 0},
-        {"Option2", 184, 24, 73, 33, "RGB5A3", "Frame2", 0},  {"Label10", 296, 32, 57, 17, "Alpha Color:", "Frame2", L},
-        {"alco", 360, 24, 57, 25, "#ffffff", "Frame2", 0},
-    };
-    // The slot column repeats every 88 pixels; slot 1 is taller, filled and bordered.
-    for (int i = 0, y = 0; i < kSlotCount; ++i, y += 88) {
-        rows.push_back({QString("Label%1").arg(i + 5), 0, y + 16, 33, 41, QString::number(i + 1), W, C});
-        rows.push_back({QString("Image%1").arg(i + 1), 40, i ? y + 8 : 0, 89, i ? 57 : 65, i ? "0x0" : "400x260+", W,
-                        0});
-        rows.push_back({QString("rgbl%1").arg(i), 40, y + 72, 89, 17, "RGB565", W, C});
-    }
-    return rows;
-}
-
-}  // namespace
 
 class TestFrmmain : public QObject {
     Q_OBJECT
@@ -80,15 +32,26 @@ class TestFrmmain : public QObject {
     // Every name is checked once in layoutAndStartUp(); elsewhere a wrong one crashes.
     template <typename T = QWidget>
     T* control(const QString& name) const { return s_->window.findChild<T*>(name); }
-    void click(const QString& n) { QTest::mouseClick(control(n), Qt::LeftButton, {}, control(n)->rect().center()); }
-    void clickOption(const QString& name) {  // on the round indicator, not the caption
-        auto* option = control<QRadioButton>(name);
+    void click(const QString& name) {  // a radio button on its round indicator, not its caption
+        QWidget* w = control(name);
         QStyleOptionButton style;
-        style.initFrom(option);
-        QTest::mouseClick(option, Qt::LeftButton, {},
-                          option->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &style, option).center());
+        style.initFrom(w);
+        const QRect r = qobject_cast<QRadioButton*>(w)
+                            ? w->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &style, w) : w->rect();
+        QTest::mouseClick(w, Qt::LeftButton, {}, r.center());
     }
     bool timersActive() const { return control<QTimer>("Timer1")->isActive() || control<QTimer>("Timer2")->isActive(); }
+
+    // What a control shows: its caption (a chosen option marked *), a colour, or a
+    // picture's size (+ when bordered).
+    static QString valueOf(const QWidget* w) {
+        if (auto* label = qobject_cast<const QLabel*>(w)) return label->text();
+        if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text() + (b->isChecked() ? "*" : "");
+        if (auto* frame = qobject_cast<const QGroupBox*>(w)) return frame->title();
+        if (auto* swatch = qobject_cast<const AlphaSwatch*>(w)) return swatch->colour().name();
+        auto* v = qobject_cast<const PictureView*>(w);
+        return QString("%1x%2%3").arg(v->image().width()).arg(v->image().height()).arg(v->isBordered() ? "+" : "");
+    }
 
 private slots:
     void init() {
@@ -97,73 +60,80 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&s_->window));
     }
 
+    // Each row: [frame/]name x y width height, what the control shows at start-up,
+    // and a label's alignment unless left (> right, | centred).
     void layoutAndStartUp() {
         QCOMPARE(s_->window.windowTitle(), QStringLiteral("tplforge 0.2"));
         QVERIFY(s_->window.minimumSize() == QSize(609, 448) && s_->window.maximumSize() == QSize(609, 448));
-        for (const Place& p : layoutTable()) {
-            const QWidget* w = control(p.name);
-            QVERIFY2(w, qPrintable(p.name));
-            QCOMPARE(w->geometry(), QRect(p.x, p.y, p.w, p.h));
-            QCOMPARE(valueOf(w), p.value);
-            QCOMPARE(w->parentWidget()->objectName(), p.parent);
-            if (p.align) QCOMPARE(int(qobject_cast<const QLabel*>(w)->alignment() & Qt::AlignHorizontal_Mask), p.align);
+        QStringList rows{
+            "Cmd2 144 8 73 25 Leer imagen", "Command1 224 8 73 25 Guardar TPL", "Command5 304 8 49 57 Salvar imagen",
+            "cmd4 360 8 79 25 Exit", "Command2 144 40 73 25 Leer TGA", "Command4 224 40 73 25 Leer TPL",
+            "Command3 360 40 73 25 Borrar imagen", "Frame1 448 8 153 57 Tamaño imagen",
+            "Frame1/Label2 8 16 41 17 Ancho:", "Frame1/ancho 48 16 49 17 400 >", "Frame1/Label4 104 16 41 17 Pixeles",
+            "Frame1/Label1 8 32 33 17     Alto:", "Frame1/alto 48 32 49 17 260 >", "Frame1/Label3 104 32 41 17 Pixeles",
+            "Image6 144 72 457 297 400x260", "Picture1 144 72 400 260 400x260", "Frame2 144 376 457 65 Paleta",
+            "Frame2/Option1 16 24 161 33 RGB565*", "Frame2/Option2 184 24 73 33 RGB5A3",
+            "Frame2/Label10 296 32 57 17 Alpha Color:", "Frame2/alco 360 24 57 25 #ffffff"};
+        // The slot column repeats every 88 pixels; slot 1 is taller, filled and bordered.
+        for (int i = 0, y = 0; i < kSlotCount; ++i, y += 88)
+            rows << QString("Label%1 0 %2 33 41 %3 |").arg(i + 5).arg(y + 16).arg(i + 1)
+                 << (i ? QString("Image%1 40 %2 89 57 0x0").arg(i + 1).arg(y + 8) : "Image1 40 0 89 65 400x260+")
+                 << QString("rgbl%1 40 %2 89 17 RGB565 |").arg(i).arg(y + 72);
+        for (const QString& expected : rows) {
+            const QWidget* w = control(expected.section(' ', 0, 0).section('/', -1));
+            QVERIFY2(w, qPrintable(expected));
+            const QRect g = w->geometry();
+            QString seen = QString(w->parentWidget()->objectName() + "/" + w->objectName()).remove("frmmain/");
+            seen += QString(" %1 %2 %3 %4 ").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()) + valueOf(w);
+            if (auto* l = qobject_cast<const QLabel*>(w))
+                seen += l->alignment() & Qt::AlignRight ? " >" : l->alignment() & Qt::AlignHCenter ? " |" : "";
+            QCOMPARE(seen, expected);
             // The caption fits: a command button wraps it on word boundaries.
-            QSize need = w->sizeHint(), room = w->size();
-            if (auto* b = qobject_cast<const CommandButton*>(w)) {
-                room = b->captionRect().size();
-                need = b->fontMetrics().boundingRect(b->captionRect(), CommandButton::kCaptionFlags, b->text()).size();
-            }
-            QVERIFY2(need.width() <= room.width() && need.height() <= room.height(), qPrintable(p.name));
+            const auto* b = qobject_cast<const CommandButton*>(w);
+            const QRect r = b ? b->captionRect() : w->rect();
+            const QSize need = b ? b->fontMetrics().boundingRect(r, b->kCaptionFlags, b->text()).size() : w->sizeHint();
+            QVERIFY2(need.boundedTo(r.size()) == need, qPrintable(expected));
         }
     }
 
-    // Each command button, the fake platform answering "cancel".
-    void buttonsReachTheirHandlers_data() {
-        QTest::addColumn<QString>("asked");  // the dialog's kind, title and filter
-        QTest::newRow("Cmd2") << "open Abrir imagen. todas las imagenes soportadas|*.bmp;*.dib;*.gif;";
-        QTest::newRow("Command2") << "open Abrir imagen. Imagenes TGA|*.tga";
-        QTest::newRow("Command4") << "open Abrir textura TPL. Texturas TPL|*.tpl";
-        QTest::newRow("Command1") << "save Guardar archivo. Texturas TPL|*.tpl";
-        QTest::newRow("Command5") << "save Guardar imagen. Mapas de bits|*.bmp";
-        QTest::newRow("Command3") << "";  // "Borrar imagen" asks nothing, empties slot 1 and the preview
-    }
+    // Each command button, the fake platform answering "cancel": one dialog each,
+    // told by its kind, title and first filter. "Borrar imagen" asks nothing and
+    // empties the selected slot, here 1 again ("Guardar TPL" walks them all), and
+    // the preview.
     void buttonsReachTheirHandlers() {
-        QFETCH(QString, asked);
-        click(QTest::currentDataTag());
-        QCOMPARE(s_->model.slotIsEmpty(1) && control<PictureView>("Image6")->image().isNull(), asked.isEmpty());
-        QCOMPARE(s_->platform.calls.size(), asked.isEmpty() ? 0u : 1u);
-        if (asked.isEmpty()) return;
-        const std::string& call = s_->platform.calls[0];
-        const auto& r = call == "open" ? s_->platform.openRequests.at(0) : s_->platform.saveRequests.at(0);
-        QVERIFY(QString::fromStdString(call + " " + r.title + " " + r.filter).startsWith(asked));
+        for (const char* name : {"Cmd2", "Command2", "Command4", "Command5", "Command1", "Image1", "Command3"})
+            click(name);
+        QVERIFY(s_->model.slotIsEmpty(1) && control<PictureView>("Image6")->image().isNull());
+        const auto& p = s_->platform;
+        QStringList seen;
+        for (std::size_t i = 0, j = 0; const std::string& call : p.calls) {
+            const auto* r = call == "open" ? &p.openRequests[i++] : call == "save" ? &p.saveRequests[j++] : nullptr;
+            seen << QString::fromStdString(r ? call + " " + r->title + " " + r->filter : call).section('|', 0, 0);
+        }
+        QCOMPARE(seen, (QStringList{"open Abrir imagen. todas las imagenes soportadas",
+                                    "open Abrir imagen. Imagenes TGA", "open Abrir textura TPL. Texturas TPL",
+                                    "save Guardar imagen. Mapas de bits", "save Guardar archivo. Texturas TPL"}));
     }
 
     // A number label runs the whole selection, as its thumbnail does: the slot's
     // format (chosen on the option) and alpha colour (picked on the preview).
-    void slotClicksSelect_data() {
-        QTest::addColumn<int>("slot");
-        for (int i = 1; i <= kSlotCount; ++i) {
-            QTest::addRow("Image%d", i) << i;
-            QTest::addRow("Label%d", i + 4) << i;
-        }
-    }
-    void slotClicksSelect() {
-        QFETCH(int, slot);
+    void labelClickSelectsLikeItsThumbnail() {
         const auto image = [](int i) { return QString("Image%1").arg(i); };
-        click(image(slot));
-        clickOption("Option2");
-        s_->platform.pointerColour = rgb(0x12, 0x34, 0x56);
-        click("Image6");
-        click(image(slot % kSlotCount + 1));
-        QVERIFY(control<QRadioButton>("Option1")->isChecked());
-
-        click(QTest::currentDataTag());
-        QCOMPARE(s_->model.selectedSlot(), slot);
-        for (int i = 1; i <= kSlotCount; ++i) QCOMPARE(control<PictureView>(image(i))->isBordered(), i == slot);
-        QCOMPARE(valueOf(control("Option2")) + " " + valueOf(control("alco")), QStringLiteral("RGB5A3* #123456"));
-        const QWidget* tag = control(QString("rgbl%1").arg(slot - 1));
-        QCOMPARE(valueOf(tag) + " " + tag->palette().color(QPalette::Window).name(), QStringLiteral("RGB5A3 #123456"));
-        QCOMPARE(control<PictureView>("Image6")->image().isNull(), slot != 1);
+        for (int slot = 1; slot <= kSlotCount; ++slot) {
+            init();
+            s_->platform.pointerColour = rgb(0x12, 0x34, 0x56);  // for the click on the preview
+            for (const QString& name : QStringList{image(slot), "Option2", "Image6", image(slot % kSlotCount + 1)})
+                click(name);
+            QString seen = valueOf(control("Option1")) + " ";  // the other slot's own format, first
+            click(QString("Label%1").arg(slot + 4));
+            // Then which thumbnail is bordered, the option, the swatch and the slot's tag.
+            for (int i = 1; i <= kSlotCount; ++i)
+                if (valueOf(control(image(i))).endsWith('+')) seen += QString::number(i);
+            const QWidget* tag = control(QString("rgbl%1").arg(slot - 1));
+            seen += " " + valueOf(control("Option2")) + " " + valueOf(control("alco")) + " " + valueOf(tag) + " " +
+                    tag->palette().color(QPalette::Window).name();
+            QCOMPARE(seen, QString("RGB565* %1 RGB5A3* #123456 RGB5A3 #123456").arg(slot));
+        }
     }
 
     void oddSizeBlinksThroughTimerTicks() {
@@ -171,9 +141,8 @@ private slots:
         for (const auto& [timer, label] : {std::pair{"Timer1", "ancho"}, std::pair{"Timer2", "alto"}}) {
             QCOMPARE(control<QTimer>(timer)->interval(), 500);
             // Connected after the window's own handler: sees the tick's outcome.
-            connect(control<QTimer>(timer), &QTimer::timeout, this, [&seen, shown = control(label)] {
-                const QString colour = shown->palette().color(QPalette::WindowText).name();
-                seen[shown->objectName()] << (shown->isHidden() ? "hidden " : "shown ") + colour;
+            connect(control<QTimer>(timer), &QTimer::timeout, this, [&seen, label, l = control(label)] {
+                seen[label] << (l->isHidden() ? "hidden " : "shown ") + l->palette().windowText().color().name();
             });
         }
         s_->platform.pictures = {{"odd", Raster(130, 97)}, {"even", Raster(128, 96)}};
@@ -183,10 +152,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(seen["ancho"].size() >= 2 && seen["alto"].size() >= 2, 3000);
         click("Cmd2");  // multiples of 4 settle at the next tick, hidden or not
         QTRY_VERIFY_WITH_TIMEOUT(!timersActive(), 1000);
-        for (const char* label : {"ancho", "alto"}) {  // two ticks of the blink, then the last one
-            const QStringList ticks = seen[label].mid(0, 2) << seen[label].last();
-            QCOMPARE(ticks, (QStringList{"hidden #ff0000", "shown #ff0000", "shown #000000"}));
-        }
+        for (const char* label : {"ancho", "alto"})  // two ticks of the blink, then the last one
+            QCOMPARE(seen[label].mid(0, 2) << seen[label].last(),
+                     (QStringList{"hidden #ff0000", "shown #ff0000", "shown #000000"}));
     }
 
     // The application's own event loop must end, with status 0, once the window
@@ -195,8 +163,8 @@ private slots:
         for (bool exitButton : {true, false}) {
             init();
             QTimer::singleShot(0, this, [&] { exitButton ? click("cmd4") : void(s_->window.windowHandle()->close()); });
-            QObject hang;  // a loop that does not end is stopped here and fails
-            QTimer::singleShot(3000, &hang, [] { QCoreApplication::exit(2); });
+            // A loop that does not end is stopped here and fails; the next session cancels it.
+            QTimer::singleShot(3000, &s_->window, [] { QCoreApplication::exit(2); });
             QCOMPARE(QApplication::exec(), 0);
             QVERIFY(!s_->window.isVisible() && !timersActive() && s_->platform.calls.empty());
         }
