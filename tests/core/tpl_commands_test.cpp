@@ -58,9 +58,14 @@ TEST_F(Save, TargetPathRulesAndFailures) {
     };
     const Case cases[] = {{"new", "", "new.tpl"},        {"upper.TPL", "", "upper.TPL.tpl"},
                           {"plain.tpl", "", "plain.tpl"}, {"old", "old.tpl", "old.tpl"},
-                          {"keep.dat", "keep.dat", "keep.dat"}, {"ab", "", "ab.tpl"}};
+                          {"keep.dat", "keep.dat", "keep.dat"}, {"ab", "", "ab.tpl"},
+                          {std::string(251, 'n'), "", std::string(251, 'n') + ".tpl"}};  // 255, the most a name may have
     for (const Case& c : cases) {
-        if (!c.existing.empty()) writeBytes(path(c.existing), std::vector<std::uint8_t>(500000, 0xAB));
+        if (!c.existing.empty()) {
+            writeBytes(path(c.existing), std::vector<std::uint8_t>(500000, 0xAB));
+            std::filesystem::permissions(path(c.existing),
+                                         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        }
         fake.saveAnswers.push_back(path(c.typed));
         h.Command1();
         const auto f = fileBytes(path(c.written));
@@ -68,6 +73,8 @@ TEST_F(Save, TargetPathRulesAndFailures) {
         EXPECT_TRUE(hasTplSignature(f)) << c.typed;
     }
     EXPECT_FALSE(std::filesystem::exists(path("old")));
+    EXPECT_EQ(std::filesystem::status(path("old.tpl")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);  // kept when replaced
     EXPECT_TRUE(fake.messages.empty());
 
     std::filesystem::create_directories(path("taken.tpl/inside"));
@@ -76,7 +83,7 @@ TEST_F(Save, TargetPathRulesAndFailures) {
     ASSERT_EQ(fake.messages.size(), 1u);
     EXPECT_EQ(fake.messages[0].title, "Error");
     EXPECT_TRUE(std::filesystem::is_directory(path("taken.tpl/inside")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 7);  // six files and the folder: no temp file left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 8);  // seven files and the folder: no temp file left
 }
 
 // --- Leer TPL ---
