@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <random>
 
-#include "common/bytes.h"
 #include "common/file_io.h"
 #include "format/format_selection.h"
 #include "support/handler_fixture.h"
@@ -17,12 +16,6 @@ namespace {
 
 using Save = HandlerTest;
 using Read = HandlerTest;
-
-std::uint32_t be32(const std::vector<std::uint8_t>& f, std::size_t at) {
-    ByteReader r(f);
-    r.seek(at);
-    return r.u32be().value_or(0xDEADBEEF);
-}
 
 TEST_F(Save, SlotsPassedOverOrNothingToSave) {
     for (int i = 1; i <= 5; ++i) {
@@ -36,19 +29,17 @@ TEST_F(Save, SlotsPassedOverOrNothingToSave) {
     EXPECT_TRUE(fake.saveRequests.empty());
     EXPECT_EQ(model.selectedSlot(), 5);
 
-    loadIntoSlot(1, patternRaster(8, 8, 1));
-    loadIntoSlot(3, patternRaster(4, 4, 3));
+    const Raster one = patternRaster(8, 8, 1), three = patternRaster(4, 4, 3);
+    loadIntoSlot(1, one);
+    loadIntoSlot(3, three);
     h.Option2();
     fake.saveAnswers.push_back(path("two"));
     h.Command1();
     EXPECT_EQ(fake.saveRequests.at(0).filter, "Texturas TPL|*.tpl");
     EXPECT_EQ(fake.saveRequests.at(0).title, "Guardar archivo.");
-    const auto f = fileBytes(path("two.tpl"));
-    ASSERT_EQ(f.size(), 128u + 128 + 32);
-    // count, image header offsets, then slot 1 as RGB565 at 128 and slot 3 as RGB5A3 at 256
-    const std::pair<std::size_t, std::uint32_t> fields[] = {{4, 2},  {12, 28}, {20, 64},
-                                                            {32, 4}, {36, 128}, {68, 5}, {72, 256}};
-    for (const auto& [at, value] : fields) EXPECT_EQ(be32(f, at), value) << at;
+    // Slot 1 as texture 0 in RGB565, slot 3 as texture 1 in RGB5A3 on the white alpha colour.
+    const TextureInput expected[] = {{&one, TextureFormat::RGB565, 0}, {&three, TextureFormat::RGB5A3, kWhite}};
+    EXPECT_EQ(fileBytes(path("two.tpl")), *buildTpl(expected));
     EXPECT_EQ(model.selectedSlot(), 5);
 }
 
