@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "common/bytes.h"
 #include "common/file_io.h"
 #include "imageio/targa.h"
 #include "platform/platform.h"
@@ -26,16 +26,13 @@ bool isTargaPath(const std::string& path) {
 }
 
 bool needsGuiApplication(const std::string& path) {
-    if (isTargaPath(path)) return false;
+    std::error_code ec;
+    if (isTargaPath(path) || !std::filesystem::is_regular_file(path, ec)) return false;
     std::ifstream in(path, std::ios::binary);
     std::array<char, 44> head{};
-    if (!in.read(head.data(), head.size())) return false;
-    std::vector<std::uint8_t> bytes(head.begin(), head.end());
-    ByteReader reader(bytes);
-    const auto recordType = reader.u32le();
-    reader.seek(40);
-    const auto signature = reader.bytes(4);
-    return recordType == 1u && signature && std::equal(signature->begin(), signature->end(), " EMF");
+    in.read(head.data(), head.size());
+    const std::vector<std::uint8_t> bytes(head.begin(), head.begin() + in.gcount());
+    return isEnhancedMetafile(bytes);
 }
 
 namespace {

@@ -68,13 +68,6 @@ int imageCount(Bytes bytes) {
     return in.u16le().value_or(0);
 }
 
-bool isEmf(Bytes bytes) {
-    ByteReader in(bytes);
-    if (in.u32le() != 1u || !in.seek(40)) return false;
-    const auto signature = in.bytes(4);
-    return signature && std::equal(signature->begin(), signature->end(), " EMF");
-}
-
 // The content decides, never the name: a ".dib" is nearly always an ordinary
 // "BM" bitmap, which Qt's "dib" reader (for header-less bitmaps) would refuse.
 Kind sniff(Bytes bytes) {
@@ -88,7 +81,7 @@ Kind sniff(Bytes bytes) {
     if (startsWith(bytes, {0, 0, 2, 0}) && imageCount(bytes) > 0) return Kind::Cur;
     if (startsWith(bytes, {0xD7, 0xCD, 0xC6, 0x9A})) return Kind::Wmf;
     if (startsWith(bytes, {1, 0, 9, 0}) || startsWith(bytes, {2, 0, 9, 0})) return Kind::Wmf;
-    if (isEmf(bytes)) return Kind::Emf;
+    if (isEnhancedMetafile(bytes)) return Kind::Emf;
     if (looksLikePackedDib(bytes)) return Kind::Dib;
     return Kind::Unknown;
 }
@@ -498,6 +491,13 @@ Expected<Raster, PictureError> loadPictureBytes(std::span<const std::uint8_t> by
     } catch (const std::bad_alloc&) {
         return fail(PictureError::TooLarge);
     }
+}
+
+bool isEnhancedMetafile(std::span<const std::uint8_t> bytes) {
+    ByteReader in(bytes);
+    if (in.u32le() != 1u || !in.seek(40)) return false;
+    const auto signature = in.bytes(4);
+    return signature && std::equal(signature->begin(), signature->end(), " EMF");
 }
 
 Expected<Raster, PictureError> loadPictureFile(const std::string& path) {

@@ -22,6 +22,10 @@ Expected<Raster, PictureError> loadPictureFile(const std::string& path);
 // The same, for a file already in memory (the content decides the format).
 Expected<Raster, PictureError> loadPictureBytes(std::span<const std::uint8_t> bytes);
 
+// Whether the bytes are an enhanced metafile: the one kind drawn through Qt's
+// painter, whose fonts need a QGuiApplication to exist first.
+bool isEnhancedMetafile(std::span<const std::uint8_t> bytes);
+
 // Opaque 32-bit image of the raster (QImage::Format_RGB32); null when Qt cannot
 // allocate it.
 QImage imageFromRaster(const Raster& raster);
