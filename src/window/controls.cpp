@@ -24,8 +24,17 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {}
 void PictureView::setPicture(const Picture& picture) {
     if (picture == picture_) return;
     picture_ = picture;
-    image_ = picture_ ? imageFromRaster(*picture_) : QImage();
+    image_ = QImage();
+    converted_ = picture_ == nullptr;
     update();
+}
+
+const QImage& PictureView::image() const {
+    if (!converted_) {
+        image_ = imageFromRaster(*picture_);
+        converted_ = true;
+    }
+    return image_;
 }
 
 void PictureView::setBordered(bool bordered) {
@@ -42,11 +51,11 @@ void PictureView::paintEvent(QPaintEvent*) {
         painter.drawRect(inside.adjusted(0, 0, -1, -1));
         inside.adjust(1, 1, -1, -1);
     }
-    if (!image_.isNull() && !inside.isEmpty()) {
+    if (!inside.isEmpty() && !image().isNull()) {
         // Nearest pixel, no blending: the alpha colour is picked from the screen
         // over the preview and must be a colour the picture really holds.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.drawImage(inside, image_);
+        painter.drawImage(inside, image());
     }
 }
 

@@ -31,9 +31,10 @@ class PictureView : public QWidget {
 public:
     explicit PictureView(QWidget* parent = nullptr);
 
-    // Converts only when the picture is another one: rasters never change in place.
+    // Rasters never change in place, so a picture is converted once, and only when
+    // first shown: the hidden work surface never pays for it.
     void setPicture(const Picture& picture);
-    const QImage& image() const { return image_; }
+    const QImage& image() const;
     void setBordered(bool bordered);
     bool isBordered() const { return bordered_; }
 
@@ -47,7 +48,8 @@ protected:
 
 private:
     Picture picture_;
-    QImage image_;
+    mutable QImage image_;
+    mutable bool converted_ = true;
     bool bordered_ = false;
     ClickTracker click_;
 };
