@@ -1,0 +1,1 @@
+#include "tplforge/image.h"
