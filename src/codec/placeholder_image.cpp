@@ -1,1 +1,0 @@
-#include "tplforge/image.h"

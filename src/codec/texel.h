@@ -1,0 +1,92 @@
+// Texel fields as the console's texture unit widens them, and the encoder's way
+// back. Widening repeats a field's bits from the top until 8 bits are filled:
+//   3 bits abc    -> abcabcab        5 bits abcde  -> abcdeabc
+//   4 bits abcd   -> abcdabcd        6 bits abcdef -> abcdefab
+// Reducing rounds to the nearest field, (v * max + 127) / 255, which gives back the
+// field of every widened value (truncation would not: 5-bit 8 -> 0).
+//
+//   IA8     AAAAAAAA IIIIIIII
+//   RGB565  RRRRRGGG GGGBBBBB
+//   RGB5A3  1RRRRRGG GGGBBBBB  opaque
+//           0AAARRRR GGGGBBBB  3-bit alpha, 4-bit colour
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "tplforge/format.h"
+
+namespace tplforge::texel {
+
+using tplforge::PaletteFormat;
+
+struct Rgba {
+    std::uint8_t r = 0, g = 0, b = 0, a = 255;
+    bool operator==(const Rgba&) const = default;
+};
+
+constexpr std::uint8_t widen3(std::uint32_t f) { return static_cast<std::uint8_t>((f << 5) | (f << 2) | (f >> 1)); }
+constexpr std::uint8_t widen4(std::uint32_t f) { return static_cast<std::uint8_t>(f * 17); }
+constexpr std::uint8_t widen5(std::uint32_t f) { return static_cast<std::uint8_t>((f << 3) | (f >> 2)); }
+constexpr std::uint8_t widen6(std::uint32_t f) { return static_cast<std::uint8_t>((f << 2) | (f >> 4)); }
+
+template <int Bits>
+constexpr std::uint32_t reduce(std::uint32_t v) {
+    constexpr std::uint32_t max = (1u << Bits) - 1;
+    return (v * max + 127) / 255;
+}
+
+// Intensity of a colour: Rec. 601 weights that sum to 256, so grey stays exact.
+constexpr std::uint8_t intensity(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+}
+
+constexpr Rgba decodeIa8(std::uint16_t w) {
+    const auto i = static_cast<std::uint8_t>(w & 0xFF);
+    return {i, i, i, static_cast<std::uint8_t>(w >> 8)};
+}
+
+constexpr Rgba decodeRgb565(std::uint16_t w) {
+    return {widen5(w >> 11), widen6((w >> 5) & 0x3F), widen5(w & 0x1F), 255};
+}
+
+constexpr Rgba decodeRgb5a3(std::uint16_t w) {
+    if (w & 0x8000) return {widen5((w >> 10) & 0x1F), widen5((w >> 5) & 0x1F), widen5(w & 0x1F), 255};
+    return {widen4((w >> 8) & 0xF), widen4((w >> 4) & 0xF), widen4(w & 0xF), widen3((w >> 12) & 7)};
+}
+
+constexpr std::uint16_t encodeIa8(Rgba c) {
+    return static_cast<std::uint16_t>((c.a << 8) | intensity(c.r, c.g, c.b));
+}
+
+constexpr std::uint16_t encodeRgb565(Rgba c) {
+    return static_cast<std::uint16_t>((reduce<5>(c.r) << 11) | (reduce<6>(c.g) << 5) | reduce<5>(c.b));
+}
+
+// A 3-bit alpha of 7 reads as opaque but with 4-bit colour, so the opaque form
+// takes every alpha that rounds to full.
+constexpr std::uint16_t encodeRgb5a3(Rgba c) {
+    const std::uint32_t a = reduce<3>(c.a);
+    if (a == 7) return static_cast<std::uint16_t>(0x8000 | (reduce<5>(c.r) << 10) | (reduce<5>(c.g) << 5) | reduce<5>(c.b));
+    return static_cast<std::uint16_t>((a << 12) | (reduce<4>(c.r) << 8) | (reduce<4>(c.g) << 4) | reduce<4>(c.b));
+}
+
+constexpr Rgba decodeEntry(PaletteFormat f, std::uint16_t w) {
+    switch (f) {
+        case PaletteFormat::IA8: return decodeIa8(w);
+        case PaletteFormat::RGB565: return decodeRgb565(w);
+        case PaletteFormat::RGB5A3: return decodeRgb5a3(w);
+    }
+    return {};
+}
+
+constexpr std::uint16_t encodeEntry(PaletteFormat f, Rgba c) {
+    switch (f) {
+        case PaletteFormat::IA8: return encodeIa8(c);
+        case PaletteFormat::RGB565: return encodeRgb565(c);
+        case PaletteFormat::RGB5A3: return encodeRgb5a3(c);
+    }
+    return 0;
+}
+
+}  // namespace tplforge::texel
