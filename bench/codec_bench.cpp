@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "common/bytes.h"
-#include "common/raster.h"
-#include "imageio/targa.h"
+#include "codec/bytes.h"
+#include "codec/raster.h"
+#include "tplforge/targa.h"
 #include "tpl/tpl_file.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <random>
 
-#include "common/file_io.h"
-#include "slots/handlers.h"
+#include "codec/file_io.h"
+#include "commands/commands.h"
 #include "tpl/tpl_file.h"
 
 namespace tplforge {
@@ -54,7 +54,7 @@ void BM_LeerTpl_FiveAlphaTextures(benchmark::State& state) {
     SlotModel model;
     model.startUp(std::make_shared<const Raster>(400, 260));
     BenchPlatform platform(path);
-    Handlers handlers(model, platform);
+    Commands handlers(model, platform);
     for (auto _ : state) handlers.Command4();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
     std::filesystem::remove(path);
@@ -69,7 +69,7 @@ void BM_GuardarTpl_FiveSlots(benchmark::State& state) {
     model.setSlotPicture(1, std::make_shared<const Raster>(noise(9)));
     model.selectSlot(2);
     BenchPlatform platform(path);
-    Handlers handlers(model, platform);
+    Commands handlers(model, platform);
     handlers.Option2();
     for (auto _ : state) handlers.Command1();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);

@@ -1,19 +1,17 @@
-// Fuzz target for the Targa reader: any bytes go through VBLoadTga; what it
-// accepts must be a raster of the size it reports.
+// Fuzz target for the Targa reader: any bytes go through readTarga; what it
+// accepts must be a picture of the size it reports.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
 #include "fuzz_entry.h"
-#include "imageio/targa.h"
+#include "tplforge/targa.h"
 
 int tgaFuzzOne(const std::uint8_t* data, std::size_t size) {
-    const auto raster = tplforge::VBLoadTga(std::span<const std::uint8_t>(data, size));
-    if (!raster) return 0;
-    if (raster->width <= 0 || raster->height <= 0 ||
-        raster->pixels.size() != static_cast<std::size_t>(raster->width) * static_cast<std::size_t>(raster->height))
-        std::abort();
+    const auto picture = tplforge::readTarga(std::span<const std::uint8_t>(data, size));
+    if (!picture) return 0;
+    if (picture->empty() || picture->rgba.size() != std::size_t{picture->width} * picture->height * 4) std::abort();
     return 0;
 }
 

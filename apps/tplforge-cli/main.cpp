@@ -1,23 +1,19 @@
-// tplforge-cli: pictures to TPL textures and back, without the window.
+// tplforge-cli: pictures to GameCube / Wii TPL textures and back.
 //
-//   tplforge-cli encode [-f rgb565|rgb5a3] [-a RRGGBB] IMAGE... -o OUT.tpl
-//   tplforge-cli decode FILE.tpl [-o DIR] [--bmp]
-//   tplforge-cli info FILE.tpl [--json]
+//   tplforge-cli encode [PER-PICTURE OPTIONS] IMAGE... -o OUT.tpl
+//   tplforge-cli encode --each [PER-PICTURE OPTIONS] IMAGE... -d DIR
+//   tplforge-cli decode FILE.tpl... [-o DIR] [--mipmaps] [--bmp] [--window]
+//   tplforge-cli info FILE.tpl... [--json]
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
-#include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <iostream>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <QGuiApplication>
 
-#include "commands.h"
+#include "cli.h"
 
 namespace {
 
@@ -37,7 +33,7 @@ int hexDigit(char c) {
 }
 
 // RRGGBB as written in the usual web notation: red first.
-ColourValue parseAlphaColour(const std::string& text) {
+ColourValue parseColour(const std::string& text) {
     std::uint32_t channels[3] = {};
     for (int i = 0; i < 3; ++i)
         channels[i] = static_cast<std::uint32_t>(16 * hexDigit(text[2 * i]) + hexDigit(text[2 * i + 1]));
@@ -53,110 +49,210 @@ const CLI::Validator kHexColour(
     },
     "");
 
-// CLI11 gathers each option's values separately; the encoder needs them in the
-// order they were typed, because -f and -a apply to the images after them. The
-// parser keeps that order in parse_order(), one entry per value taken.
-std::vector<EncodeItem> encodeItemsInOrder(const CLI::App& command, const CLI::Option* format,
-                                           const CLI::Option* alpha, const CLI::Option* images) {
-    std::vector<EncodeItem> items;
+const std::vector<std::string> kFormats = {"i4",     "i8",    "ia4", "ia8", "rgb565", "rgb5a3",
+                                           "rgba8",  "c4",    "c8",  "c14x2", "cmpr"};
+const std::vector<std::string> kWraps = {"clamp", "repeat", "mirror"};
+const std::vector<std::string> kFilters = {"near",         "linear",       "near_mip_near",
+                                           "lin_mip_near", "near_mip_lin", "lin_mip_lin"};
+
+std::uint32_t indexIn(const std::vector<std::string>& names, const std::string& name) {
+    return static_cast<std::uint32_t>(std::find(names.begin(), names.end(), lowerCase(name)) - names.begin());
+}
+
+// "A" or "A,B" with both names from `names`.
+CLI::Validator pairOf(const std::vector<std::string>& first, const std::vector<std::string>& second) {
+    return CLI::Validator(
+        [first, second](std::string& text) -> std::string {
+            const auto comma = text.find(',');
+            const std::string a = lowerCase(text.substr(0, comma));
+            const std::string b = comma == std::string::npos ? "" : lowerCase(text.substr(comma + 1));
+            if (indexIn(first, a) == first.size() || (comma != std::string::npos && indexIn(second, b) == second.size()))
+                return "'" + text + "' is not one of the names listed in --help";
+            return {};
+        },
+        "");
+}
+
+// CLI11 gathers each option's values separately; settings apply to the pictures
+// typed after them, so they are replayed in the order the parser met them.
+struct PictureOptions {
+    CLI::Option *format, *palette, *mipmaps, *wrap, *filter, *quality, *alpha, *dither, *noDither, *images;
+};
+
+std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const PictureOptions& o) {
+    std::vector<PictureSettings> pictures;
     std::map<const CLI::Option*, std::size_t> taken;
-    TextureFormat currentFormat = TextureFormat::RGB565;
-    ColourValue currentAlpha = kWhite;
+    PictureSettings current;
+    current.encode.format = Format::RGB565;
     bool settingsSinceLastImage = false;
     for (const CLI::Option* option : command.parse_order()) {
-        if (option != format && option != alpha && option != images) continue;
-        const std::string& value = option->results().at(taken[option]++);
-        if (option == format) {
-            currentFormat = lowerCase(value) == "rgb5a3" ? TextureFormat::RGB5A3 : TextureFormat::RGB565;
-            settingsSinceLastImage = true;
-        } else if (option == alpha) {
-            currentAlpha = parseAlphaColour(value);
-            settingsSinceLastImage = true;
-        } else {
-            items.push_back({value, currentFormat, currentAlpha});
+        const auto& results = option->results();
+        const std::string value = taken[option] < results.size() ? results[taken[option]] : "";
+        ++taken[option];
+        if (option == o.images) {
+            current.path = value;
+            pictures.push_back(current);
             settingsSinceLastImage = false;
+            continue;
+        }
+        settingsSinceLastImage = true;
+        if (option == o.format) {
+            current.encode.format = *formatFromName(value);
+        } else if (option == o.palette) {
+            current.encode.paletteFormat = *paletteFormatFromName(value);
+        } else if (option == o.mipmaps) {
+            current.mipmapsAuto = lowerCase(value) == "auto";
+            current.mipmaps = current.mipmapsAuto ? 0 : static_cast<unsigned>(std::stoul(value));
+        } else if (option == o.wrap) {
+            const auto comma = value.find(',');
+            current.wrapS = indexIn(kWraps, value.substr(0, comma));
+            current.wrapT = comma == std::string::npos ? current.wrapS : indexIn(kWraps, value.substr(comma + 1));
+        } else if (option == o.filter) {
+            const auto comma = value.find(',');
+            const std::uint32_t min = indexIn(kFilters, value.substr(0, comma));
+            current.minFilter = min;
+            current.magFilter = comma == std::string::npos ? std::min<std::uint32_t>(min, 1)
+                                                           : indexIn(kFilters, value.substr(comma + 1));
+        } else if (option == o.quality) {
+            const std::string q = lowerCase(value);
+            current.encode.quality = q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
+        } else if (option == o.alpha) {
+            current.keyColour = parseColour(value);
+        } else if (option == o.dither) {
+            current.encode.dither = true;
+        } else if (option == o.noDither) {
+            current.encode.dither = false;
+        } else {
+            settingsSinceLastImage = false;  // not a per-picture option
         }
     }
     if (settingsSinceLastImage)
-        throw CLI::ValidationError("-f/-a", "given after the last IMAGE, so it applies to no image; put it before "
-                                            "the images it is meant for");
-    return items;
+        throw CLI::ValidationError("picture options", "given after the last IMAGE, so they apply to no picture; put "
+                                                      "them before the pictures they are meant for");
+    return pictures;
 }
 
-// The tool names the file and the reason for every failure itself; Qt's own
-// warnings here are about the surroundings (no runtime folder, font fallbacks)
-// and would only bury those messages.
-void qtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) std::cerr << "tplforge-cli: " << message.toStdString() << '\n';
+// The window writes RGB565 and RGB5A3 with its alpha colour, and nothing else.
+void checkWindowSettings(const PictureOptions& o, std::vector<PictureSettings>& pictures) {
+    for (const CLI::Option* option : {o.palette, o.mipmaps, o.wrap, o.filter, o.quality, o.dither, o.noDither})
+        if (option->count() > 0)
+            throw CLI::ValidationError(option->get_name(), "is not a setting of the window; --window takes -f and -a");
+    for (const PictureSettings& p : pictures)
+        if (p.encode.format != Format::RGB565 && p.encode.format != Format::RGB5A3)
+            throw CLI::ValidationError("--window", "the window writes rgb565 and rgb5a3 only");
 }
 
-// Only some pictures need a QGuiApplication, and creating one needs a platform
-// plugin; without a display the offscreen platform serves.
-std::unique_ptr<QGuiApplication> startGuiIfNeeded(const std::vector<EncodeItem>& items, int& argc, char** argv) {
-    if (std::none_of(items.begin(), items.end(), [](const EncodeItem& i) { return needsGuiApplication(i.path); }))
-        return nullptr;
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return std::make_unique<QGuiApplication>(argc, argv);
+void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
+    command->add_option("-j,--jobs", run.jobs, "Files worked on at once (default: every core)")
+        ->check(CLI::Range(1u, 1024u))
+        ->type_name("N");
+    if (progress) command->add_flag("-q,--quiet", run.quiet, "No progress line on a terminal");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    qInstallMessageHandler(qtMessages);
     CLI::App app{"Converts pictures to GameCube/Wii TPL texture files and back."};
     app.name("tplforge-cli");
+    app.set_version_flag("--version", "tplforge-cli 0.3");
     app.require_subcommand(1);
 
     CLI::App* encode = app.add_subcommand(
-        "encode", "Write one TPL file holding every IMAGE, in order. -f and -a apply to the images after them.");
-    std::vector<std::string> formatValues, alphaValues, imageValues;
+        "encode",
+        "Write one TPL file holding every IMAGE, in order (or one file each with --each). The picture options apply "
+        "to the images that follow them.");
     EncodeRequest encodeRequest;
-    CLI::Option* formatOption =
-        encode->add_option("-f,--format", formatValues, "Texture format of the images that follow (default rgb565)")
-            ->type_name("rgb565|rgb5a3")
-            ->allow_extra_args(false)
-            ->check(CLI::IsMember({"rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
-    CLI::Option* alphaOption =
-        encode
-            ->add_option("-a,--alpha", alphaValues,
-                         "Alpha colour for RGB5A3 images that follow, red-green-blue hex (default ffffff)")
-            ->type_name("RRGGBB")
-            ->allow_extra_args(false)
-            ->check(kHexColour);
-    CLI::Option* imageOption =
-        encode->add_option("IMAGE", imageValues, "Picture file (BMP, GIF, JPEG, PNG, metafile, icon…) or .tga")
-            ->type_name("")
-            ->required();
-    encode->add_option("-o,--output", encodeRequest.output, "TPL file to write")->required()->type_name("OUT.tpl");
+    std::vector<std::string> values[9], imageValues;
+    PictureOptions po{};
+    po.format = encode->add_option("-f,--format", values[0], "Texture format (default rgb565)")
+                    ->type_name("i4|i8|ia4|ia8|rgb565|rgb5a3|rgba8|c4|c8|c14x2|cmpr")
+                    ->allow_extra_args(false)
+                    ->check(CLI::IsMember(kFormats, CLI::ignore_case).description(""));
+    po.palette = encode->add_option("--palette", values[1], "Palette entry format of c4, c8, c14x2 (default rgb5a3)")
+                     ->type_name("ia8|rgb565|rgb5a3")
+                     ->allow_extra_args(false)
+                     ->check(CLI::IsMember({"ia8", "rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
+    po.mipmaps = encode->add_option("--mipmaps", values[2], "Mipmap levels below the picture, or as many as fit")
+                     ->type_name("N|auto")
+                     ->allow_extra_args(false)
+                     ->check((CLI::Range(0, 10) | CLI::IsMember({"auto"}, CLI::ignore_case)).description(""));
+    po.wrap = encode->add_option("--wrap", values[3], "Wrap mode, both directions or S,T (default clamp)")
+                  ->type_name("clamp|repeat|mirror[,T]")
+                  ->allow_extra_args(false)
+                  ->check(pairOf(kWraps, kWraps));
+    po.filter = encode->add_option("--filter", values[4],
+                                   "Min filter, or MIN,MAG (default linear; near/linear also filter between mipmaps)")
+                    ->type_name("near|linear|near_mip_near|lin_mip_near|near_mip_lin|lin_mip_lin[,near|linear]")
+                    ->allow_extra_args(false)
+                    ->check(pairOf(kFilters, {"near", "linear"}));
+    po.quality = encode->add_option("--quality", values[5], "Effort for cmpr and palettes (default normal)")
+                     ->type_name("fast|normal|best")
+                     ->allow_extra_args(false)
+                     ->check(CLI::IsMember({"fast", "normal", "best"}, CLI::ignore_case).description(""));
+    po.alpha = encode->add_option("-a,--alpha", values[6],
+                                  "Pixels of this colour become transparent (with --window: the RGB5A3 alpha colour, "
+                                  "default ffffff)")
+                   ->type_name("RRGGBB")
+                   ->allow_extra_args(false)
+                   ->check(kHexColour);
+    bool ditherSeen = false, noDitherSeen = false;  // the order of the flags is what counts
+    po.dither = encode->add_flag("--dither", ditherSeen,
+                                 "Floyd-Steinberg dithering for palettes that cannot hold every colour");
+    po.noDither = encode->add_flag("--no-dither", noDitherSeen, "No dithering (the default)");
+    po.images = encode->add_option("IMAGE", imageValues, "PNG, Targa (.tga), BMP, GIF, JPEG, icon, cursor or metafile")
+                    ->type_name("")
+                    ->required();
+    CLI::Option* output = encode->add_option("-o,--output", encodeRequest.output, "TPL file to write")->type_name("OUT.tpl");
+    encode->add_flag("--each", encodeRequest.each, "One TPL file a picture, DIR/<stem>.tpl");
+    CLI::Option* folder =
+        encode->add_option("-d,--dir", encodeRequest.eachFolder, "Folder for --each (made when missing)")->type_name("DIR");
+    encode->add_flag("--window", encodeRequest.window,
+                     "Encode as the tplforge window does: rgb565 and rgb5a3 with truncated channels, the alpha colour "
+                     "as a colour key, transparency drawn over the window's grey");
+    addRunOptions(encode, encodeRequest.run, true);
 
-    CLI::App* decode = app.add_subcommand("decode", "Write every RGB565/RGB5A3 texture of a TPL file as a picture.");
+    CLI::App* decode = app.add_subcommand("decode", "Write every texture of TPL files as pictures.");
     DecodeRequest decodeRequest;
-    decode->add_option("FILE", decodeRequest.file, "TPL file to read")->required()->type_name("");
+    decode->add_option("FILE", decodeRequest.files, "TPL files to read")->required()->type_name("");
     decode->add_option("-o,--output", decodeRequest.folder, "Folder for the pictures (default: current folder)")
         ->type_name("DIR");
-    decode->add_flag("--bmp", decodeRequest.bmp, "Write 24-bit BMP instead of PNG");
+    decode->add_flag("--mipmaps", decodeRequest.mipmaps, "Also write mipmap levels as <stem>.mip<l>.png");
+    decode->add_flag("--bmp", decodeRequest.bmp, "Write BMP instead of PNG");
+    decode->add_flag("--window", decodeRequest.window,
+                     "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
+    decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 6")
+        ->check(CLI::Range(0, 9))
+        ->type_name("0-9");
+    addRunOptions(decode, decodeRequest.run, true);
 
-    CLI::App* info = app.add_subcommand("info", "List the header fields of a TPL file.");
+    CLI::App* info = app.add_subcommand("info", "List the headers, palettes and levels of TPL files.");
     InfoRequest infoRequest;
-    info->add_option("FILE", infoRequest.file, "TPL file to read")->required()->type_name("");
-    info->add_flag("--json", infoRequest.json, "Print one JSON object");
+    info->add_option("FILE", infoRequest.files, "TPL files to read")->required()->type_name("");
+    info->add_flag("--json", infoRequest.json, "Print JSON: one object, or an array of them for several files");
+    addRunOptions(info, infoRequest.run, false);
 
     try {
         app.parse(argc, argv);
-        if (*encode) encodeRequest.images = encodeItemsInOrder(*encode, formatOption, alphaOption, imageOption);
+        if (*encode) {
+            encodeRequest.pictures = picturesInOrder(*encode, po);
+            if (encodeRequest.window) checkWindowSettings(po, encodeRequest.pictures);
+            if (encodeRequest.each && folder->count() == 0) throw CLI::RequiredError("--each needs -d DIR");
+            if (!encodeRequest.each && output->count() == 0) throw CLI::RequiredError("-o OUT.tpl");
+            if (encodeRequest.each && output->count() > 0)
+                throw CLI::ValidationError("-o", "--each writes DIR/<stem>.tpl; give -d DIR instead");
+        }
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return kUsage;
     }
 
-    if (*encode) {
-        const auto gui = startGuiIfNeeded(encodeRequest.images, argc, argv);
-        return runEncode(encodeRequest);
-    }
+    if (*encode) return runEncode(encodeRequest);
     if (*decode) return runDecode(decodeRequest);
     return runInfo(infoRequest);
 }

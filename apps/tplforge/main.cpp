@@ -1,4 +1,4 @@
-// tplforge: the window. One model, the desktop platform, the handlers over both,
+// tplforge: the window. One model, the desktop platform, the commands over both,
 // and the main window showing them; the program ends when the window closes.
 #include <cstdio>
 #include <cstdlib>
@@ -8,9 +8,9 @@
 #include <QTranslator>
 
 #include "platform/qt/qt_platform.h"
-#include "slots/handlers.h"
+#include "commands/commands.h"
 #include "slots/slot_model.h"
-#include "window/frmmain.h"
+#include "window/main_window.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
 
     tplforge::SlotModel model;
     tplforge::QtPlatform platform;
-    tplforge::Handlers handlers(model, platform);
-    tplforge::frmmain window(handlers);
+    tplforge::Commands commands(model, platform);
+    tplforge::MainWindow window(commands);
     platform.setParentWidget(&window);
     platform.setBeforeModal([&window] { window.beforeModal(); });
 

@@ -1,4 +1,4 @@
-// What the command handlers ask of the desktop: file dialogs, message boxes, the
+// What the commands ask of the desktop: file dialogs, message boxes, the
 // picture loader and saver, and the colour under the pointer. The window supplies
 // a Qt implementation; tests supply a scripted one.
 #pragma once
@@ -7,13 +7,13 @@
 #include <string_view>
 #include <system_error>
 
-#include "common/expected.h"
-#include "common/raster.h"
+#include "tplforge/expected.h"
+#include "codec/raster.h"
 
 namespace tplforge {
 
 struct FileDialogRequest {
-    std::string fileName;  // always empty when the handlers ask
+    std::string fileName;  // always empty when the commands ask
     std::string filter;    // "description|patterns|description|patterns…"
     std::string title;
 };

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "format/format_selection.h"
+#include "slots/format_tags.h"
 
 namespace tplforge {
 
@@ -42,20 +42,20 @@ void SlotModel::selectSlot(int i) {
     // Setting the option runs its click handler, which writes back what was read.
     if (slot(i).tag.mode == BackgroundMode::Opaque) {
         alphaColour_ = slot(i).tag.background.value;
-        Option2(*this);
+        chooseRgb5a3(*this);
     } else {
-        Option1(*this);
+        chooseRgb565(*this);
     }
 }
 
 void SlotModel::writeSizeLabels() {
-    alto_.text = std::to_string(surface_.height());
-    ancho_.text = std::to_string(surface_.width());
+    heightLabel_.text = std::to_string(surface_.height());
+    widthLabel_.text = std::to_string(surface_.width());
 }
 
 void SlotModel::startSizeChecks() {
-    timer1Enabled_ = true;
-    timer2Enabled_ = true;
+    widthCheckRunning_ = true;
+    heightCheckRunning_ = true;
 }
 
 void SlotModel::refreshSizeDisplay() {
@@ -80,11 +80,11 @@ bool tickCheck(SizeLabel& label) {
 }  // namespace
 
 void SlotModel::tickWidthCheck() {
-    if (timer1Enabled_) timer1Enabled_ = tickCheck(ancho_);
+    if (widthCheckRunning_) widthCheckRunning_ = tickCheck(widthLabel_);
 }
 
 void SlotModel::tickHeightCheck() {
-    if (timer2Enabled_) timer2Enabled_ = tickCheck(alto_);
+    if (heightCheckRunning_) heightCheckRunning_ = tickCheck(heightLabel_);
 }
 
 }  // namespace tplforge

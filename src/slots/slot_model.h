@@ -1,7 +1,7 @@
 // The state every command shares: five image slots with their format tags, the
 // selected slot, the work surface every picture passes through, the preview, the
 // size labels with their blink checks, the format choice and the alpha colour.
-// The window only shows this model and forwards clicks to the handlers.
+// The window only shows this model and forwards clicks to the commands.
 #pragma once
 
 #include <array>
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "common/raster.h"
+#include "codec/raster.h"
 
 namespace tplforge {
 
@@ -71,7 +71,7 @@ private:
     Picture assigned_;
 };
 
-// `ancho` / `alto`: the text written by refresh size display, and the blink state.
+// The width and height labels: the text a size refresh writes, and the blink state.
 struct SizeLabel {
     std::string text = "0";
     std::optional<ColourValue> textColour;  // none: the platform's default label colour
@@ -95,19 +95,19 @@ public:
     const WorkSurface& surface() const { return surface_; }
     WorkSurface& surface() { return surface_; }
     const Picture& preview() const { return preview_; }
-    const SizeLabel& ancho() const { return ancho_; }
-    const SizeLabel& alto() const { return alto_; }
+    const SizeLabel& widthLabel() const { return widthLabel_; }
+    const SizeLabel& heightLabel() const { return heightLabel_; }
     FormatChoice formatChoice() const { return formatChoice_; }
     ColourValue alphaColour() const { return alphaColour_; }
-    bool widthCheckRunning() const { return timer1Enabled_; }   // Timer1
-    bool heightCheckRunning() const { return timer2Enabled_; }  // Timer2
+    bool widthCheckRunning() const { return widthCheckRunning_; }   // the width blink timer
+    bool heightCheckRunning() const { return heightCheckRunning_; }  // the height blink timer
 
     // --- Slot operations ---
     void selectSlot(int i);
     void setSelectionMark(int i) { selected_ = i; }
     bool slotIsEmpty(int i) const { return slot(i).picture == nullptr; }
     void refreshSizeDisplay();
-    void writeSizeLabels();    // alto, then ancho
+    void writeSizeLabels();    // height, then width
     void startSizeChecks();
     void setPreviewFromSurface() { preview_ = surface_.snapshot(); }
     void clearPreview() { preview_ = nullptr; }
@@ -120,7 +120,7 @@ public:
     void setAlphaColour(ColourValue colour) { alphaColour_ = colour; }
     void setTag(int i, FormatTag tag) { slotRef(i).tag = std::move(tag); }
 
-    // --- Size checks: one tick of Timer1 (width) / Timer2 (height) ---
+    // --- Size checks: one tick of the width / height blink timer ---
     void tickWidthCheck();
     void tickHeightCheck();
 
@@ -131,11 +131,11 @@ private:
     int selected_ = 1;
     WorkSurface surface_;
     Picture preview_;
-    SizeLabel ancho_, alto_;
+    SizeLabel widthLabel_, heightLabel_;
     FormatChoice formatChoice_ = FormatChoice::RGB565;
     ColourValue alphaColour_ = kWhite;
-    bool timer1Enabled_ = false;
-    bool timer2Enabled_ = false;
+    bool widthCheckRunning_ = false;
+    bool heightCheckRunning_ = false;
 };
 
 }  // namespace tplforge

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "common/raster.h"
+#include "codec/raster.h"
 
 namespace tplforge {
 

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "common/bytes.h"
+#include "codec/bytes.h"
 #include "platform/qt/picture_loader.h"
 
 using namespace tplforge;

@@ -6,8 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "common/file_io.h"
-#include "imageio/bmp.h"
+#include "codec/file_io.h"
+#include "codec/window_rules.h"
 #include "platform/qt/qt_platform.h"
 
 using namespace tplforge;
@@ -32,7 +32,7 @@ private slots:
         const Raster picture(5, 3, rgb(10, 20, 30));
         for (const Raster& r : {Raster(40, 40), picture}) QVERIFY(!platform_.savePicture(r, path));
         const auto saved = readWholeFile(path);
-        QVERIFY(saved.ok() && *saved == encodeBmp24(picture));
+        QVERIFY(saved.ok() && *saved == window_rules::encodeBmp24(picture));
     }
 
     // Typed as a user would: the whole path, then Enter. The open dialog takes the

@@ -1,7 +1,7 @@
 #include "support/fake_platform.h"
 
-#include "common/file_io.h"
-#include "imageio/bmp.h"
+#include "codec/file_io.h"
+#include "codec/window_rules.h"
 
 namespace tplforge::testing {
 
@@ -41,7 +41,7 @@ Expected<Raster, PictureError> FakePlatform::loadPicture(const std::string& path
 
 std::error_code FakePlatform::savePicture(const Raster& picture, const std::string& path) {
     calls.push_back("savePicture:" + path);
-    return writeFileAtomically(path, encodeBmp24(picture));
+    return writeFileAtomically(path, window_rules::encodeBmp24(picture));
 }
 
 ColourValue FakePlatform::colourUnderPointer() {

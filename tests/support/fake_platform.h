@@ -1,4 +1,4 @@
-// A scripted platform for driving the handlers without a window: it answers
+// A scripted platform for driving the commands without a window: it answers
 // dialogs and message boxes from queues and records every call in order.
 #pragma once
 

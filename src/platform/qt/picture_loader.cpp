@@ -20,8 +20,8 @@
 #include <libwmf/gd/gd.h>
 #include <libwmf/ipa.h>
 
-#include "common/bytes.h"
-#include "common/file_io.h"
+#include "codec/bytes.h"
+#include "codec/file_io.h"
 
 namespace tplforge {
 

@@ -11,8 +11,8 @@
 
 #include <QImage>
 
-#include "common/expected.h"
-#include "common/raster.h"
+#include "tplforge/expected.h"
+#include "codec/raster.h"
 #include "platform/platform.h"
 
 namespace tplforge {

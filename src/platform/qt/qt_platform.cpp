@@ -11,8 +11,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "common/file_io.h"
-#include "imageio/bmp.h"
+#include "codec/file_io.h"
+#include "codec/window_rules.h"
 #include "platform/qt/picture_loader.h"
 
 namespace tplforge {
@@ -102,7 +102,7 @@ MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
 Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) { return loadPictureFile(path); }
 
 std::error_code QtPlatform::savePicture(const Raster& picture, const std::string& path) {
-    return writeFileAtomically(path, encodeBmp24(picture));
+    return writeFileAtomically(path, window_rules::encodeBmp24(picture));
 }
 
 ColourValue QtPlatform::colourUnderPointer() {

@@ -1,4 +1,4 @@
-// The desktop behind the handlers: Qt file dialogs and message boxes, the Qt
+// The desktop behind the commands: Qt file dialogs and message boxes, the Qt
 // picture loader, the bitmap saver, and the screen colour under the pointer.
 #pragma once
 

@@ -1,0 +1,64 @@
+// The pieces of tplforge-cli apart from its argument parsing. Each command
+// reports on stderr in English, naming the file, and returns the exit status.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/raster.h"
+#include "tplforge/texture.h"
+
+namespace tplforge::cli {
+
+enum ExitStatus : int { kSuccess = 0, kInputFailed = 1, kUsage = 2 };
+
+// What applies to one picture of `encode`, set by the options before it.
+struct PictureSettings {
+    std::string path;
+    EncodeOptions encode;
+    unsigned mipmaps = 0;          // levels below the picture asked for
+    bool mipmapsAuto = false;      // as many as the format allows
+    std::uint32_t wrapS = 0, wrapT = 0;
+    std::optional<std::uint32_t> minFilter, magFilter;  // unset: linear (with mipmaps, between levels too)
+    std::optional<ColourValue> keyColour;  // -a: pixels of this colour become transparent
+};
+
+struct RunOptions {
+    unsigned jobs = 0;  // 0: every core
+    bool quiet = false;
+};
+
+struct EncodeRequest {
+    std::vector<PictureSettings> pictures;
+    std::string output;      // one file for all pictures
+    std::string eachFolder;  // --each: one file per picture in this folder
+    bool each = false;
+    bool window = false;
+    RunOptions run;
+};
+
+struct DecodeRequest {
+    std::vector<std::string> files;
+    std::string folder = ".";
+    bool bmp = false;
+    bool mipmaps = false;
+    bool window = false;
+    int pngLevel = 6;
+    RunOptions run;
+};
+
+struct InfoRequest {
+    std::vector<std::string> files;
+    bool json = false;
+    RunOptions run;
+};
+
+int runEncode(const EncodeRequest& request);
+int runDecode(const DecodeRequest& request);
+int runInfo(const InfoRequest& request);
+
+unsigned coreCount();
+
+}  // namespace tplforge::cli

@@ -1,0 +1,187 @@
+#include <bit>
+#include <filesystem>
+#include <thread>
+
+#include "cli.h"
+#include "codec/file_io.h"
+#include "codec/window_rules.h"
+#include "jobs.h"
+#include "picture_input.h"
+
+namespace tplforge::cli {
+
+unsigned coreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+namespace {
+
+std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
+
+// Pixels of the key colour become fully transparent, whatever their alpha was.
+void applyKey(Image& picture, ColourValue key) {
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+        std::uint8_t* p = &picture.rgba[i];
+        if (rgb(p[0], p[1], p[2]) == key) p[3] = 0;
+    }
+}
+
+// Sampler filters: plain "near" and "linear" also pick between levels when the
+// texture has them.
+std::uint32_t minFilterFor(const PictureSettings& s, unsigned levels) {
+    const std::uint32_t f = s.minFilter.value_or(1);
+    if (levels > 1 && f <= 1) return f == 0 ? 2 : 5;
+    return f;
+}
+
+TextureInput textureFor(const PictureSettings& s, const Image& picture, unsigned threads, JobOutput& out) {
+    TextureInput t;
+    t.picture = &picture;
+    t.options = s.encode;
+    t.options.threads = threads;
+    const unsigned most = fullLevelCount(s.encode.format, picture.width, picture.height);
+    t.levels = s.mipmapsAuto ? most : std::min(1 + s.mipmaps, most);
+    t.sampler.wrapS = s.wrapS;
+    t.sampler.wrapT = s.wrapT;
+    t.sampler.minFilter = minFilterFor(s, t.levels);
+    t.sampler.magFilter = s.magFilter.value_or(1);
+    if (picture.width > kConsoleMaxSide || picture.height > kConsoleMaxSide)
+        out.err += s.path + ": warning: " + sizeText(picture.width, picture.height) +
+                   " is larger than the console's texture limit of 1024 x 1024\n";
+    if (t.levels > 1 && (!std::has_single_bit(picture.width) || !std::has_single_bit(picture.height)))
+        out.err += s.path + ": warning: the console samples mipmaps only of textures whose sides are powers of two\n";
+    return t;
+}
+
+// The window keys by colour after drawing over the surface, so `keyed` is off there.
+bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool keyed = true) {
+    auto read = readInputPicture(s.path);
+    if (!read) {
+        out.err += s.path + ": " + read.error() + '\n';
+        out.failed = true;
+        return false;
+    }
+    picture = std::move(read).value();
+    if (keyed && s.keyColour) applyKey(picture, *s.keyColour);
+    return true;
+}
+
+bool save(const std::string& path, std::span<const std::uint8_t> bytes, JobOutput& out) {
+    if (const std::error_code ec = writeFileAtomically(path, bytes)) {
+        out.err += path + ": cannot write: " + ec.message() + '\n';
+        out.failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool fitsWindow(const std::string& path, const Raster& raster, JobOutput& out) {
+    const auto w = static_cast<std::uint32_t>(raster.width), h = static_cast<std::uint32_t>(raster.height);
+    if (w % 4 != 0 || h % 4 != 0) {
+        out.err += path + ": size " + sizeText(w, h) + " is not a multiple of 4 in both directions\n";
+    } else if (w > kMaxSide || h > kMaxSide) {
+        out.err += path + ": size " + sizeText(w, h) + " is larger than 32767 pixels on a side\n";
+    } else {
+        return true;
+    }
+    out.failed = true;
+    return false;
+}
+
+// The window's own encoding of every picture into one file.
+int encodeAsWindow(const EncodeRequest& request) {
+    const std::size_t n = request.pictures.size();
+    std::vector<Raster> rasters(n);
+    const bool failed = runJobs(n, request.run.jobs, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+        Image picture;
+        if (!load(request.pictures[i], picture, out, false)) return;
+        rasters[i] = window_rules::overSurface(picture);
+        fitsWindow(request.pictures[i].path, rasters[i], out);
+    });
+    if (failed) {
+        std::fprintf(stderr, "%s: not written\n", request.output.c_str());
+        return kInputFailed;
+    }
+    std::vector<window_rules::Texture> textures;
+    for (std::size_t i = 0; i < n; ++i) {
+        const PictureSettings& s = request.pictures[i];
+        textures.push_back({&rasters[i], s.encode.format == Format::RGB5A3, s.keyColour.value_or(kWhite)});
+    }
+    auto file = window_rules::buildTpl(textures);
+    JobOutput out;
+    if (!file) {
+        std::fprintf(stderr, "%s: %s; not written\n", request.output.c_str(), std::string(describe(file.error())).c_str());
+        return kInputFailed;
+    }
+    if (!save(request.output, *file, out)) std::fputs(out.err.c_str(), stderr);
+    return out.failed ? kInputFailed : kSuccess;
+}
+
+int encodeOneFile(const EncodeRequest& request) {
+    const std::size_t n = request.pictures.size();
+    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    std::vector<Image> pictures(n);
+    std::vector<TextureInput> textures(n);
+    const bool failed = runJobs(n, threads, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+        if (load(request.pictures[i], pictures[i], out))
+            textures[i] = textureFor(request.pictures[i], pictures[i], threads, out);
+    });
+    if (failed) {
+        std::fprintf(stderr, "%s: not written\n", request.output.c_str());
+        return kInputFailed;
+    }
+    auto file = encodeTpl(textures);
+    if (!file) {
+        std::fprintf(stderr, "%s: %s; not written\n", request.output.c_str(), std::string(describe(file.error())).c_str());
+        return kInputFailed;
+    }
+    JobOutput out;
+    if (!save(request.output, *file, out)) std::fputs(out.err.c_str(), stderr);
+    return out.failed ? kInputFailed : kSuccess;
+}
+
+// One file a picture, each on its own: a bad picture is reported and the others
+// are still written.
+int encodeEach(const EncodeRequest& request) {
+    std::error_code ec;
+    std::filesystem::create_directories(request.eachFolder, ec);
+    if (ec) {
+        std::fprintf(stderr, "%s: cannot create folder: %s\n", request.eachFolder.c_str(), ec.message().c_str());
+        return kInputFailed;
+    }
+    const std::size_t n = request.pictures.size();
+    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(threads, n));
+    const unsigned perPicture = std::max(1u, threads / std::max(1u, workers));
+    const bool failed = runJobs(n, workers, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+        const PictureSettings& s = request.pictures[i];
+        const std::string target =
+            (std::filesystem::path(request.eachFolder) / std::filesystem::path(s.path).stem()).string() + ".tpl";
+        Image picture;
+        if (!load(s, picture, out, !request.window)) return;
+        if (request.window) {
+            const Raster raster = window_rules::overSurface(picture);
+            if (!fitsWindow(s.path, raster, out)) return;
+            const window_rules::Texture texture{&raster, s.encode.format == Format::RGB5A3, s.keyColour.value_or(kWhite)};
+            auto file = window_rules::buildTpl(std::span(&texture, 1));
+            if (file) save(target, *file, out);
+            return;
+        }
+        const TextureInput texture = textureFor(s, picture, perPicture, out);
+        auto file = encodeTpl(std::span(&texture, 1));
+        if (!file) {
+            out.err += s.path + ": " + std::string(describe(file.error())) + '\n';
+            out.failed = true;
+            return;
+        }
+        save(target, *file, out);
+    });
+    return failed ? kInputFailed : kSuccess;
+}
+
+}  // namespace
+
+int runEncode(const EncodeRequest& request) {
+    if (request.each) return encodeEach(request);
+    return request.window ? encodeAsWindow(request) : encodeOneFile(request);
+}
+
+}  // namespace tplforge::cli

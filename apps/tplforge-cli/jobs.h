@@ -1,0 +1,23 @@
+// Runs independent jobs over several threads and reports them in input order:
+// each job writes its messages into its own buffers, which are printed once every
+// job before it has been printed. A progress line goes to stderr when it is a
+// terminal.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tplforge::cli {
+
+struct JobOutput {
+    std::string out;  // for stdout
+    std::string err;  // for stderr
+    bool failed = false;
+};
+
+// Calls job(i, output) for i in 0..count-1 on up to `threads` threads; returns
+// whether any job failed.
+bool runJobs(std::size_t count, unsigned threads, bool progress,
+             const std::function<void(std::size_t, JobOutput&)>& job);
+
+}  // namespace tplforge::cli

@@ -1,0 +1,32 @@
+// PNG through libspng: any PNG in, 8-bit RGBA out (16-bit channels rounded to
+// the nearest 8-bit value, palettes and transparency chunks expanded); and out,
+// with the channels a picture needs.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tplforge/expected.h"
+#include "tplforge/image.h"
+
+namespace tplforge {
+
+// The most pixels a PNG picture may have (256 MiB decoded).
+inline constexpr std::uint64_t kMaxPngPixels = std::uint64_t{1} << 26;
+
+enum class PngError { NotPng, TooLarge, Corrupt };
+std::string_view describe(PngError error);
+
+bool isPng(std::span<const std::uint8_t> bytes);
+Expected<Image, PngError> readPng(std::span<const std::uint8_t> file);
+
+// What the written file keeps of each pixel: grey is the red channel.
+enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
+
+// level: zlib's 0 (store) to 9 (smallest).
+inline constexpr int kDefaultPngLevel = 6;
+std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level = kDefaultPngLevel);
+
+}  // namespace tplforge

@@ -1,0 +1,72 @@
+// Texels of every GX format, both ways, as the console's texture unit sees them:
+// fields widen by bit replication, RGB5A3 with bit 15 clear is 3-bit alpha and
+// 4-bit colour, CMPR blends at 3/8 and 5/8. Encoding rounds every channel to the
+// nearest field, so decoding then encoding gives back the same texels for every
+// format but CMPR (and palettes asked to hold more colours than they can).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tplforge/expected.h"
+#include "tplforge/format.h"
+#include "tplforge/image.h"
+#include "tplforge/tpl.h"
+
+namespace tplforge {
+
+// --- Decoding ------------------------------------------------------------------
+
+// One picture's texel data (levelBytes(format, width, height) bytes) into
+// width × height RGBA rows. Palette formats need the palette; indices past its
+// entries come out transparent black.
+void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
+                  const PaletteView* palette, std::span<std::uint8_t> rgba);
+
+// Level `level` of a checked texture.
+Image decodeLevel(const TextureView& texture, unsigned level);
+
+// --- Encoding ------------------------------------------------------------------
+
+enum class Quality { Fast, Normal, Best };
+
+struct EncodeOptions {
+    Format format = Format::RGB5A3;
+    PaletteFormat paletteFormat = PaletteFormat::RGB5A3;  // C4, C8, C14X2
+    Quality quality = Quality::Normal;                    // CMPR and palettes
+    bool dither = false;                                  // palettes
+    unsigned threads = 0;                                 // 0: every core
+};
+
+// Texels of a non-palette format for the picture, written into `out`
+// (levelBytes(format, width, height) bytes). Texels of partial blocks beyond the
+// picture repeat its last column and row.
+void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<std::uint8_t> out);
+
+// Palette indices (one a pixel, row-major) packed as C4, C8 or C14X2 texels.
+void packIndices(Format format, std::span<const std::uint16_t> indices, std::uint32_t width, std::uint32_t height,
+                 std::span<std::uint8_t> out);
+
+struct TextureInput {
+    const Image* picture = nullptr;
+    EncodeOptions options;
+    unsigned levels = 1;  // mipmap levels including the picture itself
+    Sampler sampler;
+};
+
+// A whole TPL file: each picture's levels (made by halveImage) and palette,
+// encoded straight into the file.
+Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const TextureInput> textures);
+
+// --- Mipmaps -------------------------------------------------------------------
+
+// Levels a picture can have in a format, the first included: each halves the one
+// before, and they stop before a side would fall below one block.
+unsigned fullLevelCount(Format format, std::uint32_t width, std::uint32_t height);
+
+// The next level: each pixel is the 2 × 2 box of the one above, averaged in
+// linear light and weighted by alpha, so transparent pixels lend no colour.
+Image halveImage(const Image& picture);
+
+}  // namespace tplforge

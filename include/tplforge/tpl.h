@@ -1,0 +1,165 @@
+// The TPL texture container: reading any TPL file's headers, every texture's
+// levels and palette, and laying out new files.
+//
+// Every number in a TPL file is big-endian. The file header (magic 00 20 AF 30,
+// image count, image table offset) is followed by the image table, one entry per
+// image: the offset of its 36-byte image header and of its 12-byte palette header
+// (0: none). Texel and palette data start at multiples of 32, as GX loads them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "tplforge/expected.h"
+#include "tplforge/format.h"
+
+namespace tplforge {
+
+inline constexpr std::uint8_t kTplMagic[4] = {0x00, 0x20, 0xAF, 0x30};
+inline constexpr std::size_t kImageHeaderSize = 36;
+inline constexpr std::size_t kPaletteHeaderSize = 12;
+// Sides and offsets are held in signed 16- and 32-bit fields when a file is read,
+// so larger ones are refused, and never written: every file written reads back.
+inline constexpr std::uint32_t kMaxSide = 32767;
+inline constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;
+// The console's texture unit takes sides up to 1024.
+inline constexpr std::uint32_t kConsoleMaxSide = 1024;
+// LODs are clamped to 0..10 by the console.
+inline constexpr unsigned kMaxLevels = 11;
+
+// --- Reading -------------------------------------------------------------------
+
+// One image header as stored, with its table entry.
+struct TplImage {
+    std::uint32_t headerOffset = 0;
+    std::uint32_t paletteOffset = 0;
+    std::uint16_t height = 0;
+    std::uint16_t width = 0;
+    std::uint32_t format = 0;
+    std::uint32_t dataOffset = 0;
+    std::uint32_t wrapS = 0;
+    std::uint32_t wrapT = 0;
+    std::uint32_t minFilter = 0;
+    std::uint32_t magFilter = 0;
+    std::uint32_t lodBias = 0;  // raw bits of a 32-bit float
+    std::uint8_t edgeLod = 0;
+    std::uint8_t minLod = 0;
+    std::uint8_t maxLod = 0;
+    std::uint8_t unpacked = 0;
+};
+
+struct TplInfo {
+    std::uint64_t fileSize = 0;
+    std::vector<TplImage> images;
+};
+
+enum class TplError {
+    TooShort,             // fewer bytes than a file header
+    BadSignature,         // magic or image table offset wrong
+    NoTextures,           // image count 0
+    CountOutOfRange,      // image count beyond what the reader holds
+    TableOutOfBounds,     // image table runs past the end
+    OffsetOutOfRange,     // an offset field with its top bit set
+    HeaderOutOfBounds,    // an image header runs past the end
+    BadSize,              // width or height 0 or beyond 32767
+    DataOutOfBounds,      // texture data runs past the end, or more is announced than the file holds
+    UnsupportedFormat,    // a format code GX does not define
+    MissingPalette,       // a palette format without a palette header
+    PaletteOutOfBounds,   // palette header or entries run past the end
+    BadPalette,           // unknown palette format or no entries
+    LevelsOutOfBounds,    // the mipmap chain runs past the end
+};
+std::string_view describe(TplError error);
+
+// Magic bytes 0..3 and byte 11 (low byte of the image table offset, always 12).
+bool hasTplSignature(std::span<const std::uint8_t> file);
+// The image count field, for a file with a signature.
+std::uint32_t tplImageCount(std::span<const std::uint8_t> file);
+
+// Checks the file header, the image table, every image header and the first
+// level's data against the file before anything is read from where they point.
+// Palettes and mipmap chains are checked by textureView.
+Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file);
+
+// How many levels an image holds: with max LOD 0 one, else max LOD + 1, clamped
+// to the console's 11 and stopping at 1 × 1.
+unsigned levelCount(const TplImage& image);
+
+struct PaletteView {
+    PaletteFormat format = PaletteFormat::RGB5A3;
+    std::uint32_t entryCount = 0;
+    std::span<const std::uint8_t> words;  // entryCount big-endian 16-bit words
+};
+
+// A texture as the console loads it: every level and the palette, each checked
+// to lie inside the file. The spans point into the file.
+struct TextureView {
+    Format format = Format::RGB565;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::span<const std::uint8_t>> levels;  // level 0 first
+    std::optional<PaletteView> palette;
+};
+Expected<TextureView, TplError> textureView(std::span<const std::uint8_t> file, const TplImage& image);
+
+// --- Writing -------------------------------------------------------------------
+
+struct Sampler {
+    std::uint32_t wrapS = 0;      // 0 clamp, 1 repeat, 2 mirror
+    std::uint32_t wrapT = 0;
+    std::uint32_t minFilter = 1;  // 0 near, 1 linear, 2..5 the mipmap filters
+    std::uint32_t magFilter = 1;  // 0 near, 1 linear
+    float lodBias = 0;
+    std::uint8_t edgeLod = 0;
+    std::uint8_t minLod = 0;  // max LOD follows from the levels written
+};
+
+// What one texture of a new file occupies.
+struct TextureLayout {
+    Format format = Format::RGB565;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    unsigned levels = 1;
+    PaletteFormat paletteFormat = PaletteFormat::RGB5A3;  // palette formats only
+    Sampler sampler;
+};
+
+enum class TplWriteError { NoTextures, EmptyPicture, SideNotMultipleOf4, SideTooLarge, FileTooLarge, TooManyLevels };
+std::string_view describe(TplWriteError error);
+
+// Lays out a file: file header, image table, image headers, palette headers,
+// zeros to a multiple of 32, each texture's levels back to back, then each
+// palette's entries (added by setPalette, 32-aligned). The caller writes the
+// texels straight into the file through level().
+class TplWriter {
+public:
+    // Aligned: the data starts at the first multiple of 32 at or after the
+    // headers. AfterHeaders: at the first multiple of 32 above them, as the
+    // window has always written.
+    enum class Padding { Aligned, AfterHeaders };
+
+    static Expected<TplWriter, TplWriteError> plan(std::span<const TextureLayout> textures,
+                                                   Padding padding = Padding::Aligned);
+
+    std::span<std::uint8_t> level(std::size_t texture, unsigned level);
+    // Appends the entries after everything written so far and points the
+    // texture's palette header at them.
+    void setPalette(std::size_t texture, std::span<const std::uint16_t> entries);
+    std::vector<std::uint8_t> finish() && { return std::move(file_); }
+
+private:
+    struct Placed {
+        std::uint32_t dataOffset = 0;
+        std::uint32_t paletteHeader = 0;  // 0: none
+        std::vector<std::uint64_t> levelOffsets;
+        std::vector<std::uint64_t> levelSizes;
+    };
+    std::vector<std::uint8_t> file_;
+    std::vector<Placed> placed_;
+};
+
+}  // namespace tplforge

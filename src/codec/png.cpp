@@ -1,0 +1,143 @@
+#include "tplforge/png.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace tplforge {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+// Ancillary chunks (text, profiles) are not needed for pixels; a hostile file
+// must not make us hold megabytes of them.
+constexpr std::size_t kChunkLimit = std::size_t{1} << 26;
+constexpr std::size_t kChunkCacheLimit = std::size_t{1} << 26;
+
+std::uint8_t to8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
+
+}  // namespace
+
+std::string_view describe(PngError error) {
+    switch (error) {
+        case PngError::NotPng: return "not a PNG file";
+        case PngError::TooLarge: return "the PNG picture is too large";
+        case PngError::Corrupt: return "the PNG file is damaged or cut short";
+    }
+    return "cannot read the PNG file";
+}
+
+bool isPng(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= sizeof kSignature && std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin());
+}
+
+Expected<Image, PngError> readPng(std::span<const std::uint8_t> file) {
+    if (!isPng(file)) return fail(PngError::NotPng);
+    Context ctx(spng_ctx_new(0));
+    if (!ctx) return fail(PngError::TooLarge);
+    spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkCacheLimit);
+    spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+    if (spng_set_png_buffer(ctx.get(), file.data(), file.size()) != 0) return fail(PngError::Corrupt);
+
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return fail(PngError::Corrupt);
+    if (std::uint64_t{ihdr.width} * ihdr.height > kMaxPngPixels) return fail(PngError::TooLarge);
+
+    Image image(ihdr.width, ihdr.height);
+    if (ihdr.bit_depth != 16) {
+        if (spng_decode_image(ctx.get(), image.rgba.data(), image.rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
+            return fail(PngError::Corrupt);
+        return image;
+    }
+    // 16-bit channels, decoded a row at a time and rounded into the picture.
+    if (spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA16, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
+        return fail(PngError::Corrupt);
+    std::vector<std::uint16_t> row(std::size_t{ihdr.width} * 4);
+    spng_row_info info{};
+    for (;;) {
+        if (spng_get_row_info(ctx.get(), &info) != 0) break;
+        const int status = spng_decode_row(ctx.get(), row.data(), row.size() * 2);
+        if (status != 0 && status != SPNG_EOI) return fail(PngError::Corrupt);
+        const auto out = image.row(info.row_num);
+        std::transform(row.begin(), row.end(), out.begin(), to8);
+        if (status == SPNG_EOI) return image;
+    }
+    return fail(PngError::Corrupt);
+}
+
+namespace {
+
+int appendToVector(spng_ctx*, void* user, void* data, std::size_t length) {
+    auto* out = static_cast<std::vector<std::uint8_t>*>(user);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    out->insert(out->end(), bytes, bytes + length);
+    return 0;
+}
+
+std::uint8_t colourType(PngChannels channels) {
+    switch (channels) {
+        case PngChannels::Grey: return SPNG_COLOR_TYPE_GRAYSCALE;
+        case PngChannels::GreyAlpha: return SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+        case PngChannels::Rgb: return SPNG_COLOR_TYPE_TRUECOLOR;
+        case PngChannels::Rgba: return SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    }
+    return SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level) {
+    std::vector<std::uint8_t> out;
+    Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) return out;
+    out.reserve(picture.rgba.size() / 4 + 1024);
+    spng_set_png_stream(ctx.get(), appendToVector, &out);
+    spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, std::clamp(level, 0, 9));
+
+    spng_ihdr ihdr{};
+    ihdr.width = picture.width;
+    ihdr.height = picture.height;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = colourType(channels);
+    if (spng_set_ihdr(ctx.get(), &ihdr) != 0) return {};
+
+    const auto n = static_cast<std::size_t>(channels);
+    bool ok = true;
+    if (n == 4) {
+        ok = spng_encode_image(ctx.get(), picture.rgba.data(), picture.rgba.size(), SPNG_FMT_PNG,
+                               SPNG_ENCODE_FINALIZE) == 0;
+    } else {
+        // Rows are packed down to the channels kept as they are handed over.
+        ok = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) == 0;
+        std::vector<std::uint8_t> row(std::size_t{picture.width} * n);
+        for (std::uint32_t y = 0; ok && y < picture.height; ++y) {
+            const auto in = picture.row(y);
+            for (std::size_t x = 0; x < picture.width; ++x) {
+                const std::uint8_t* p = &in[4 * x];
+                std::uint8_t* q = &row[n * x];
+                if (n == 1) {
+                    q[0] = p[0];
+                } else if (n == 2) {
+                    q[0] = p[0];
+                    q[1] = p[3];
+                } else {
+                    q[0] = p[0];
+                    q[1] = p[1];
+                    q[2] = p[2];
+                }
+            }
+            const int status = spng_encode_row(ctx.get(), row.data(), row.size());
+            ok = status == 0 || (status == SPNG_EOI && y + 1 == picture.height);
+        }
+    }
+    if (!ok) return {};
+    return out;
+}
+
+}  // namespace tplforge

@@ -1,0 +1,59 @@
+// Colour values and rasters: the pixels of the window's slots, opaque colours
+// held the way the window's rules compare and encode them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tplforge {
+
+// red + 256 × green + 65536 × blue, each channel 0..255 (red in the low byte).
+using ColourValue = std::uint32_t;
+
+constexpr ColourValue kWhite = 0xFFFFFF;
+constexpr ColourValue kBlack = 0;
+
+// The work surface's own colour (a button-face grey): every picture with
+// transparency is drawn over it, in the window and in the command-line tool alike.
+constexpr ColourValue kSurfaceColour = 0xF0F0F0;
+
+constexpr ColourValue rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return r | (g << 8) | (b << 16);
+}
+constexpr std::uint32_t redOf(ColourValue c) { return c & 0xFF; }
+constexpr std::uint32_t greenOf(ColourValue c) { return (c >> 8) & 0xFF; }
+constexpr std::uint32_t blueOf(ColourValue c) { return (c >> 16) & 0xFF; }
+
+// Composites one channel of coverage `alpha` (0..255) over the background, rounded.
+constexpr std::uint32_t blendChannel(std::uint32_t fg, std::uint32_t bg, std::uint32_t alpha) {
+    return (fg * alpha + bg * (255 - alpha) + 127) / 255;
+}
+constexpr ColourValue blendOver(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t alpha,
+                                ColourValue background = kSurfaceColour) {
+    return rgb(blendChannel(r, redOf(background), alpha), blendChannel(g, greenOf(background), alpha),
+               blendChannel(b, blueOf(background), alpha));
+}
+
+// A width × height grid of colour values, row-major from the top-left pixel.
+struct Raster {
+    int width = 0;
+    int height = 0;
+    std::vector<ColourValue> pixels;
+
+    Raster() = default;
+    Raster(int w, int h, ColourValue fill = kSurfaceColour)
+        : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill) {}
+
+    ColourValue at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    ColourValue& at(int x, int y) { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    const ColourValue* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * width; }
+    ColourValue* row(int y) { return pixels.data() + static_cast<std::size_t>(y) * width; }
+
+    bool operator==(const Raster&) const = default;
+};
+
+// An immutable picture shared by reference; null is "no picture".
+using Picture = std::shared_ptr<const Raster>;
+
+}  // namespace tplforge

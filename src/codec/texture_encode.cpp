@@ -1,0 +1,160 @@
+// Encoding every GX format from RGBA, one block row at a time: the walk hands
+// each format the picture's texels of one row of a block (edge texels repeated
+// where a partial block reaches past the picture) and it writes that row's bytes.
+#include <algorithm>
+#include <array>
+#include <thread>
+
+#include "codec/texel.h"
+#include "tplforge/texture.h"
+
+namespace tplforge {
+
+namespace {
+
+texel::Rgba at(const std::uint8_t* p) { return {p[0], p[1], p[2], p[3]}; }
+
+std::uint8_t grey(const std::uint8_t* p) { return texel::intensity(p[0], p[1], p[2]); }
+
+void putWord(std::uint8_t* out, std::uint16_t w) {
+    out[0] = static_cast<std::uint8_t>(w >> 8);
+    out[1] = static_cast<std::uint8_t>(w);
+}
+
+// Calls encodeRow(texels, block, r) for every row of every block in file order;
+// texels points at blockWidth RGBA texels of the picture.
+template <class EncodeRow>
+void walk(const FormatInfo& info, const Image& picture, std::span<std::uint8_t> out, EncodeRow encodeRow) {
+    const std::uint32_t width = picture.width, height = picture.height;
+    std::array<std::uint8_t, 8 * 4> scratch{};
+    std::size_t at = 0;
+    for (std::uint32_t by = 0; by < height; by += info.blockHeight) {
+        for (std::uint32_t bx = 0; bx < width; bx += info.blockWidth, at += info.blockBytes) {
+            std::uint8_t* block = &out[at];
+            const std::uint32_t cols = std::min(info.blockWidth, width - bx);
+            for (std::uint32_t r = 0; r < info.blockHeight; ++r) {
+                const std::uint32_t y = std::min(by + r, height - 1);
+                const std::uint8_t* row = &picture.rgba[y * picture.stride() + 4 * bx];
+                if (cols < info.blockWidth) {
+                    for (std::uint32_t c = 0; c < info.blockWidth; ++c)
+                        std::copy_n(row + 4 * std::min(c, cols - 1), 4, &scratch[4 * c]);
+                    row = scratch.data();
+                }
+                encodeRow(row, block, r);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<std::uint8_t> out) {
+    const FormatInfo info = formatInfo(options.format);
+    switch (options.format) {
+        case Format::I4:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 4; ++i)
+                    b[4 * r + i] = static_cast<std::uint8_t>((texel::reduce<4>(grey(t + 8 * i)) << 4) |
+                                                             texel::reduce<4>(grey(t + 8 * i + 4)));
+            });
+        case Format::I8:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 8; ++i) b[8 * r + i] = grey(t + 4 * i);
+            });
+        case Format::IA4:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 8; ++i)
+                    b[8 * r + i] = static_cast<std::uint8_t>((texel::reduce<4>(t[4 * i + 3]) << 4) |
+                                                             texel::reduce<4>(grey(t + 4 * i)));
+            });
+        case Format::IA8:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 4; ++i) {
+                    b[8 * r + 2 * i] = t[4 * i + 3];
+                    b[8 * r + 2 * i + 1] = grey(t + 4 * i);
+                }
+            });
+        case Format::RGB565:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 4; ++i) putWord(b + 8 * r + 2 * i, texel::encodeRgb565(at(t + 4 * i)));
+            });
+        case Format::RGB5A3:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (int i = 0; i < 4; ++i) putWord(b + 8 * r + 2 * i, texel::encodeRgb5a3(at(t + 4 * i)));
+            });
+        case Format::RGBA8:
+            return walk(info, picture, out, [](const std::uint8_t* t, std::uint8_t* b, std::uint32_t r) {
+                for (std::uint32_t i = 0; i < 4; ++i) {
+                    std::uint8_t* ar = b + 2 * (4 * r + i);
+                    ar[0] = t[4 * i + 3];
+                    ar[1] = t[4 * i];
+                    ar[32] = t[4 * i + 1];
+                    ar[33] = t[4 * i + 2];
+                }
+            });
+        case Format::CMPR:
+        case Format::C4:
+        case Format::C8:
+        case Format::C14X2: break;  // not texel-by-texel: see encodeTpl
+    }
+}
+
+void packIndices(Format format, std::span<const std::uint16_t> indices, std::uint32_t width, std::uint32_t height,
+                 std::span<std::uint8_t> out) {
+    const FormatInfo info = formatInfo(format);
+    std::size_t at = 0;
+    for (std::uint32_t by = 0; by < height; by += info.blockHeight) {
+        for (std::uint32_t bx = 0; bx < width; bx += info.blockWidth, at += info.blockBytes) {
+            for (std::uint32_t r = 0; r < info.blockHeight; ++r) {
+                const std::uint32_t y = std::min(by + r, height - 1);
+                for (std::uint32_t c = 0; c < info.blockWidth; ++c) {
+                    const std::uint32_t x = std::min(bx + c, width - 1);
+                    const std::uint16_t index = indices[std::size_t{y} * width + x];
+                    const std::size_t t = r * info.blockWidth + c;
+                    if (format == Format::C4)
+                        out[at + t / 2] |= static_cast<std::uint8_t>((index & 15) << (t % 2 == 0 ? 4 : 0));
+                    else if (format == Format::C8)
+                        out[at + t] = static_cast<std::uint8_t>(index);
+                    else
+                        putWord(&out[at + 2 * t], index & 0x3FFF);
+                }
+            }
+        }
+    }
+}
+
+unsigned fullLevelCount(Format format, std::uint32_t width, std::uint32_t height) {
+    const FormatInfo info = formatInfo(format);
+    unsigned levels = 1;
+    while (levels < kMaxLevels && (width >> levels) >= info.blockWidth && (height >> levels) >= info.blockHeight)
+        ++levels;
+    return levels;
+}
+
+Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const TextureInput> textures) {
+    std::vector<TextureLayout> layouts;
+    layouts.reserve(textures.size());
+    for (const TextureInput& t : textures) {
+        if (!t.picture || t.picture->empty()) return fail(TplWriteError::EmptyPicture);
+        layouts.push_back({t.options.format, t.picture->width, t.picture->height, t.levels, t.options.paletteFormat,
+                           t.sampler});
+    }
+    auto writer = TplWriter::plan(layouts);
+    if (!writer) return fail(writer.error());
+
+    for (std::size_t k = 0; k < textures.size(); ++k) {
+        const TextureInput& t = textures[k];
+        Image halved;
+        const Image* level = t.picture;
+        for (unsigned l = 0; l < t.levels; ++l) {
+            if (l > 0) {
+                halved = halveImage(*level);
+                level = &halved;
+            }
+            encodeTexels(*level, t.options, writer->level(k, l));
+        }
+    }
+    return std::move(*writer).finish();
+}
+
+}  // namespace tplforge

@@ -1,0 +1,175 @@
+// The main window against its layout table and its wiring: every control at its
+// place with its caption and start value, clicks reaching the commands (seen
+// through the scripted platform), the size blink through real timer ticks, and
+// closing the window. What the commands do is the core tests' business.
+#include <map>
+#include <memory>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+
+#include "support/fake_platform.h"
+#include "window/controls.h"
+#include "window/main_window.h"
+
+using namespace tplforge;
+
+class TestFrmmain : public QObject {
+    Q_OBJECT
+
+    struct Session {
+        testing::FakePlatform platform;
+        SlotModel model;
+        Commands commands{model, platform};
+        MainWindow window{commands};
+    };
+    std::unique_ptr<Session> s_;
+
+    // Every name is checked once in layoutAndStartUp(); elsewhere a wrong one crashes.
+    template <typename T = QWidget>
+    T* control(const QString& name) const { return s_->window.findChild<T*>(name); }
+    void click(const QString& name) {  // a radio button on its round indicator, not its caption
+        QWidget* w = control(name);
+        QStyleOptionButton style;
+        style.initFrom(w);
+        const QRect r = qobject_cast<QRadioButton*>(w)
+                            ? w->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &style, w) : w->rect();
+        QTest::mouseClick(w, Qt::LeftButton, {}, r.center());
+    }
+    bool timersActive() const { return control<QTimer>("Timer1")->isActive() || control<QTimer>("Timer2")->isActive(); }
+
+    // What a control shows: its caption (a chosen option marked *), a colour, or a
+    // picture's size (+ when bordered).
+    static QString valueOf(const QWidget* w) {
+        if (auto* label = qobject_cast<const QLabel*>(w)) return label->text();
+        if (auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text() + (b->isChecked() ? "*" : "");
+        if (auto* frame = qobject_cast<const QGroupBox*>(w)) return frame->title();
+        if (auto* swatch = qobject_cast<const AlphaSwatch*>(w)) return swatch->colour().name();
+        auto* v = qobject_cast<const PictureView*>(w);
+        return QString("%1x%2%3").arg(v->image().width()).arg(v->image().height()).arg(v->isBordered() ? "+" : "");
+    }
+
+private slots:
+    void init() {
+        s_ = std::make_unique<Session>();
+        s_->window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s_->window));
+    }
+
+    // Each row: [frame/]name x y width height, what the control shows at start-up,
+    // and a label's alignment unless left (> right, | centred).
+    void layoutAndStartUp() {
+        QCOMPARE(s_->window.windowTitle(), QStringLiteral("tplforge 0.2"));
+        QVERIFY(s_->window.minimumSize() == QSize(609, 448) && s_->window.maximumSize() == QSize(609, 448));
+        QStringList rows{
+            "Cmd2 144 8 73 25 Leer imagen", "Command1 224 8 73 25 Guardar TPL", "Command5 304 8 49 57 Salvar imagen",
+            "cmd4 360 8 79 25 Exit", "Command2 144 40 73 25 Leer TGA", "Command4 224 40 73 25 Leer TPL",
+            "Command3 360 40 73 25 Borrar imagen", "Frame1 448 8 153 57 Tamaño imagen",
+            "Frame1/Label2 8 16 41 17 Ancho:", "Frame1/ancho 48 16 49 17 400 >", "Frame1/Label4 104 16 41 17 Pixeles",
+            "Frame1/Label1 8 32 33 17     Alto:", "Frame1/alto 48 32 49 17 260 >", "Frame1/Label3 104 32 41 17 Pixeles",
+            "Image6 144 72 457 297 400x260", "Picture1 144 72 400 260 400x260", "Frame2 144 376 457 65 Paleta",
+            "Frame2/Option1 16 24 161 33 RGB565*", "Frame2/Option2 184 24 73 33 RGB5A3",
+            "Frame2/Label10 296 32 57 17 Alpha Color:", "Frame2/alco 360 24 57 25 #ffffff"};
+        // The slot column repeats every 88 pixels; slot 1 is taller, filled and bordered.
+        for (int i = 0, y = 0; i < kSlotCount; ++i, y += 88)
+            rows << QString("Label%1 0 %2 33 41 %3 |").arg(i + 5).arg(y + 16).arg(i + 1)
+                 << (i ? QString("Image%1 40 %2 89 57 0x0").arg(i + 1).arg(y + 8) : "Image1 40 0 89 65 400x260+")
+                 << QString("rgbl%1 40 %2 89 17 RGB565 |").arg(i).arg(y + 72);
+        for (const QString& expected : rows) {
+            const QWidget* w = control(expected.section(' ', 0, 0).section('/', -1));
+            QVERIFY2(w, qPrintable(expected));
+            const QRect g = w->geometry();
+            QString seen = QString(w->parentWidget()->objectName() + "/" + w->objectName()).remove("MainWindow/");
+            seen += QString(" %1 %2 %3 %4 ").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()) + valueOf(w);
+            if (auto* l = qobject_cast<const QLabel*>(w))
+                seen += l->alignment() & Qt::AlignRight ? " >" : l->alignment() & Qt::AlignHCenter ? " |" : "";
+            QCOMPARE(seen, expected);
+            // The caption fits: a command button wraps it on word boundaries.
+            const auto* b = qobject_cast<const CommandButton*>(w);
+            const QRect r = b ? b->captionRect() : w->rect();
+            const QSize need = b ? b->fontMetrics().boundingRect(r, b->kCaptionFlags, b->text()).size() : w->sizeHint();
+            QVERIFY2(need.boundedTo(r.size()) == need, qPrintable(expected));
+        }
+    }
+
+    // Each command button, the fake platform answering "cancel": one dialog each,
+    // told by its kind, title and first filter. "Borrar imagen" asks nothing and
+    // empties the selected slot, here 1 again ("Guardar TPL" walks them all), and
+    // the preview.
+    void buttonsReachTheirHandlers() {
+        for (const char* name : {"Cmd2", "Command2", "Command4", "Command5", "Command1", "Image1", "Command3"})
+            click(name);
+        QVERIFY(s_->model.slotIsEmpty(1) && control<PictureView>("Image6")->image().isNull());
+        const auto& p = s_->platform;
+        QStringList seen;
+        for (std::size_t i = 0, j = 0; const std::string& call : p.calls) {
+            const auto* r = call == "open" ? &p.openRequests[i++] : call == "save" ? &p.saveRequests[j++] : nullptr;
+            seen << QString::fromStdString(r ? call + " " + r->title + " " + r->filter : call).section('|', 0, 0);
+        }
+        QCOMPARE(seen, (QStringList{"open Abrir imagen. todas las imagenes soportadas",
+                                    "open Abrir imagen. Imagenes TGA", "open Abrir textura TPL. Texturas TPL",
+                                    "save Guardar imagen. Mapas de bits", "save Guardar archivo. Texturas TPL"}));
+    }
+
+    // A number label runs the whole selection, as its thumbnail does: the slot's
+    // format (chosen on the option) and alpha colour (picked on the preview).
+    void labelClickSelectsLikeItsThumbnail() {
+        const auto image = [](int i) { return QString("Image%1").arg(i); };
+        for (int slot = 1; slot <= kSlotCount; ++slot) {
+            init();
+            s_->platform.pointerColour = rgb(0x12, 0x34, 0x56);  // for the click on the preview
+            for (const QString& name : QStringList{image(slot), "Option2", "Image6", image(slot % kSlotCount + 1)})
+                click(name);
+            QString seen = valueOf(control("Option1")) + " ";  // the other slot's own format, first
+            click(QString("Label%1").arg(slot + 4));
+            // Then which thumbnail is bordered, the option, the swatch and the slot's tag.
+            for (int i = 1; i <= kSlotCount; ++i)
+                if (valueOf(control(image(i))).endsWith('+')) seen += QString::number(i);
+            const QWidget* tag = control(QString("rgbl%1").arg(slot - 1));
+            seen += " " + valueOf(control("Option2")) + " " + valueOf(control("alco")) + " " + valueOf(tag) + " " +
+                    tag->palette().color(QPalette::Window).name();
+            QCOMPARE(seen, QString("RGB565* %1 RGB5A3* #123456 RGB5A3 #123456").arg(slot));
+        }
+    }
+
+    void oddSizeBlinksThroughTimerTicks() {
+        std::map<QString, QStringList> seen;  // per label, each tick's outcome
+        for (const auto& [timer, label] : {std::pair{"Timer1", "ancho"}, std::pair{"Timer2", "alto"}}) {
+            QCOMPARE(control<QTimer>(timer)->interval(), 500);
+            // Connected after the window's own handler: sees the tick's outcome.
+            connect(control<QTimer>(timer), &QTimer::timeout, this, [&seen, label, l = control(label)] {
+                seen[label] << (l->isHidden() ? "hidden " : "shown ") + l->palette().windowText().color().name();
+            });
+        }
+        s_->platform.pictures = {{"odd", Raster(130, 97)}, {"even", Raster(128, 96)}};
+        s_->platform.openAnswers = {"odd", "even"};
+        click("Cmd2");
+        seen.clear();  // only what follows the load
+        QTRY_VERIFY_WITH_TIMEOUT(seen["ancho"].size() >= 2 && seen["alto"].size() >= 2, 3000);
+        click("Cmd2");  // multiples of 4 settle at the next tick, hidden or not
+        QTRY_VERIFY_WITH_TIMEOUT(!timersActive(), 1000);
+        for (const char* label : {"ancho", "alto"})  // two ticks of the blink, then the last one
+            QCOMPARE(seen[label].mid(0, 2) << seen[label].last(),
+                     (QStringList{"hidden #ff0000", "shown #ff0000", "shown #000000"}));
+    }
+
+    // The application's own event loop must end, with status 0, once the window
+    // is closed either way, nothing asked.
+    void closingEqualsExit() {
+        for (bool exitButton : {true, false}) {
+            init();
+            QTimer::singleShot(0, this, [&] { exitButton ? click("cmd4") : void(s_->window.windowHandle()->close()); });
+            // A loop that does not end is stopped here and fails; the next session cancels it.
+            QTimer::singleShot(3000, &s_->window, [] { QCoreApplication::exit(2); });
+            QCOMPARE(QApplication::exec(), 0);
+            QVERIFY(!s_->window.isVisible() && !timersActive() && s_->platform.calls.empty());
+        }
+    }
+};
+
+QTEST_MAIN(TestFrmmain)
+#include "test_main_window.moc"
