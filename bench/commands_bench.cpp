@@ -6,7 +6,7 @@
 #include <memory>
 #include <random>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "commands/commands.h"
 #include "tpl/tpl_file.h"
 

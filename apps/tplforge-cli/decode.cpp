@@ -1,7 +1,7 @@
 #include <filesystem>
 
 #include "cli.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 #include "jobs.h"
 #include "tplforge/bmp.h"

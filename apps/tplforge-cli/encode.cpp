@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "cli.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 #include "jobs.h"
 #include "picture_input.h"

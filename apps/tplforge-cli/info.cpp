@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "jobs.h"
 
 namespace tplforge::cli {

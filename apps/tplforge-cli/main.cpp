@@ -95,6 +95,10 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
             settingsSinceLastImage = false;
             continue;
         }
+        const bool perPicture = option == o.format || option == o.palette || option == o.mipmaps ||
+                                option == o.wrap || option == o.filter || option == o.quality ||
+                                option == o.alpha || option == o.dither || option == o.noDither;
+        if (!perPicture) continue;
         settingsSinceLastImage = true;
         if (option == o.format) {
             current.encode.format = *formatFromName(value);
@@ -122,8 +126,6 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
             current.encode.dither = true;
         } else if (option == o.noDither) {
             current.encode.dither = false;
-        } else {
-            settingsSinceLastImage = false;  // not a per-picture option
         }
     }
     if (settingsSinceLastImage)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "platform/qt/picture_loader.h"
 #include "tplforge/png.h"
 #include "tplforge/targa.h"

@@ -1,4 +1,4 @@
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "codec/bytes.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 
 namespace tplforge {
 

@@ -1,4 +1,4 @@
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "slots/format_tags.h"
 #include "commands/commands.h"
 #include "commands/messages.h"

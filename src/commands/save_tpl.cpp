@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 #include "commands/commands.h"
 #include "commands/file_exists.h"

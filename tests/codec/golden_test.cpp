@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "slots/format_tags.h"
 #include "support/command_fixture.h"
 #include "codec/window_texel.h"

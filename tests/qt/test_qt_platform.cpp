@@ -6,7 +6,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 #include "platform/qt/qt_platform.h"
 

@@ -1,6 +1,6 @@
 #include "support/command_fixture.h"
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 
 #include <algorithm>
 #include <fstream>

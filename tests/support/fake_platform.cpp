@@ -1,6 +1,6 @@
 #include "support/fake_platform.h"
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 
 namespace tplforge::testing {

@@ -21,7 +21,7 @@
 #include <libwmf/ipa.h>
 
 #include "codec/bytes.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 
 namespace tplforge {
 

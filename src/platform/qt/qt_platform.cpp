@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "codec/window_rules.h"
 #include "platform/qt/picture_loader.h"
 
