@@ -29,6 +29,7 @@ Image decodeLevel(const TextureView& texture, unsigned level);
 
 // --- Encoding ------------------------------------------------------------------
 
+// How hard CMPR and palette encoding try, from quick to thorough.
 enum class Quality { Fast, Normal, Best };
 
 struct EncodeOptions {

@@ -5,6 +5,7 @@
 #include <array>
 #include <thread>
 
+#include "codec/quantize.h"
 #include "codec/texel.h"
 #include "tplforge/texture.h"
 
@@ -44,6 +45,15 @@ void walk(const FormatInfo& info, const Image& picture, std::span<std::uint8_t> 
             }
         }
     }
+}
+
+palette::Quality paletteQuality(Quality q) {
+    switch (q) {
+        case Quality::Fast: return palette::Quality::Fast;
+        case Quality::Normal: return palette::Quality::Normal;
+        case Quality::Best: return palette::Quality::Best;
+    }
+    return palette::Quality::Normal;
 }
 
 }  // namespace
@@ -102,21 +112,21 @@ void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<
 void packIndices(Format format, std::span<const std::uint16_t> indices, std::uint32_t width, std::uint32_t height,
                  std::span<std::uint8_t> out) {
     const FormatInfo info = formatInfo(format);
+    std::array<std::uint16_t, 8> row{};
     std::size_t at = 0;
     for (std::uint32_t by = 0; by < height; by += info.blockHeight) {
         for (std::uint32_t bx = 0; bx < width; bx += info.blockWidth, at += info.blockBytes) {
             for (std::uint32_t r = 0; r < info.blockHeight; ++r) {
-                const std::uint32_t y = std::min(by + r, height - 1);
-                for (std::uint32_t c = 0; c < info.blockWidth; ++c) {
-                    const std::uint32_t x = std::min(bx + c, width - 1);
-                    const std::uint16_t index = indices[std::size_t{y} * width + x];
-                    const std::size_t t = r * info.blockWidth + c;
-                    if (format == Format::C4)
-                        out[at + t / 2] |= static_cast<std::uint8_t>((index & 15) << (t % 2 == 0 ? 4 : 0));
-                    else if (format == Format::C8)
-                        out[at + t] = static_cast<std::uint8_t>(index);
-                    else
-                        putWord(&out[at + 2 * t], index & 0x3FFF);
+                const std::uint16_t* source = &indices[std::size_t{std::min(by + r, height - 1)} * width];
+                for (std::uint32_t c = 0; c < info.blockWidth; ++c) row[c] = source[std::min(bx + c, width - 1)];
+                std::uint8_t* o = &out[at + r * info.blockWidth * info.bitsPerTexel / 8];
+                if (format == Format::C4) {
+                    for (std::uint32_t c = 0; c < 8; c += 2)
+                        o[c / 2] = static_cast<std::uint8_t>(((row[c] & 15) << 4) | (row[c + 1] & 15));
+                } else if (format == Format::C8) {
+                    for (std::uint32_t c = 0; c < 8; ++c) o[c] = static_cast<std::uint8_t>(row[c]);
+                } else {
+                    for (std::uint32_t c = 0; c < 4; ++c) putWord(o + 2 * c, row[c] & 0x3FFF);
                 }
             }
         }
@@ -144,6 +154,11 @@ Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const Tex
 
     for (std::size_t k = 0; k < textures.size(); ++k) {
         const TextureInput& t = textures[k];
+        const FormatInfo info = formatInfo(t.options.format);
+        // One palette serves every level: chosen for the picture, the smaller
+        // levels are mapped onto it.
+        palette::Palette colours;
+        std::vector<std::uint16_t> indices;
         Image halved;
         const Image* level = t.picture;
         for (unsigned l = 0; l < t.levels; ++l) {
@@ -151,8 +166,22 @@ Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const Tex
                 halved = halveImage(*level);
                 level = &halved;
             }
-            encodeTexels(*level, t.options, writer->level(k, l));
+            const auto out = writer->level(k, l);
+            if (info.maxPaletteEntries == 0) {
+                encodeTexels(*level, t.options, out);
+                continue;
+            }
+            indices.resize(std::size_t{level->width} * level->height);
+            if (l == 0) {
+                const palette::Options options{t.options.paletteFormat, info.maxPaletteEntries, t.options.dither,
+                                               paletteQuality(t.options.quality)};
+                colours = palette::quantize(*level, options, indices);
+            } else {
+                palette::mapToPalette(*level, colours, t.options.dither, indices);
+            }
+            packIndices(t.options.format, indices, level->width, level->height, out);
         }
+        if (info.maxPaletteEntries > 0) writer->setPalette(k, colours.entries);
     }
     return std::move(*writer).finish();
 }
