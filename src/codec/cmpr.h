@@ -12,8 +12,9 @@
 namespace tplforge::cmpr {
 
 // Fast: one principal-axis fit, polished against the exact decode.
-// Normal: that, then an ordering search on the sub-blocks it fits worst.
-// Best: the ordering search everywhere, over both modes, iterated.
+// Normal: that, then a search of orderings near it wherever error is left, and a
+// three-colour try.
+// Best: every ordering along up to three axes in both modes, then a hill climb.
 enum class Quality { Fast, Normal, Best };
 
 // Bytes of one level: 32 a block of 8 × 8, partial blocks whole. The same as
