@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "codec/cmpr.h"
 #include "codec/texel.h"
 #include "tplforge/texture.h"
 
@@ -36,48 +37,6 @@ std::vector<Rgba> paletteColours(Format format, const PaletteView* palette) {
     for (std::size_t i = 0; i < n; ++i)
         colours[i] = texel::decodeEntry(palette->format, word(&palette->words[2 * i]));
     return colours;
-}
-
-// A CMPR sub-block: two RGB565 words, then a byte a row with the leftmost texel
-// in the top two bits.
-void decodeCmprSubBlock(const std::uint8_t* in, std::uint8_t* out, std::size_t stride, int cols, int rows) {
-    const std::uint16_t w0 = word(in), w1 = word(in + 2);
-    const Rgba c0 = texel::decodeRgb565(w0), c1 = texel::decodeRgb565(w1);
-    std::array<Rgba, 4> palette{c0, c1};
-    if (w0 > w1) {
-        palette[2] = {static_cast<std::uint8_t>((5 * c0.r + 3 * c1.r) >> 3),
-                      static_cast<std::uint8_t>((5 * c0.g + 3 * c1.g) >> 3),
-                      static_cast<std::uint8_t>((5 * c0.b + 3 * c1.b) >> 3), 255};
-        palette[3] = {static_cast<std::uint8_t>((3 * c0.r + 5 * c1.r) >> 3),
-                      static_cast<std::uint8_t>((3 * c0.g + 5 * c1.g) >> 3),
-                      static_cast<std::uint8_t>((3 * c0.b + 5 * c1.b) >> 3), 255};
-    } else {
-        palette[2] = {static_cast<std::uint8_t>((c0.r + c1.r) >> 1), static_cast<std::uint8_t>((c0.g + c1.g) >> 1),
-                      static_cast<std::uint8_t>((c0.b + c1.b) >> 1), 255};
-        palette[3] = palette[2];
-        palette[3].a = 0;
-    }
-    for (int r = 0; r < rows; ++r) {
-        const std::uint8_t bits = in[4 + r];
-        for (int c = 0; c < cols; ++c) put(out + r * stride + 4 * c, palette[(bits >> (6 - 2 * c)) & 3]);
-    }
-}
-
-void decodeCmpr(std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
-                std::span<std::uint8_t> rgba) {
-    const std::size_t stride = std::size_t{width} * 4;
-    std::size_t at = 0;
-    for (std::uint32_t by = 0; by < height; by += 8) {
-        for (std::uint32_t bx = 0; bx < width; bx += 8) {
-            for (std::uint32_t s = 0; s < 4; ++s, at += 8) {
-                const std::uint32_t x = bx + 4 * (s & 1), y = by + 4 * (s >> 1);
-                if (x >= width || y >= height) continue;
-                const int cols = static_cast<int>(std::min<std::uint32_t>(4, width - x));
-                const int rows = static_cast<int>(std::min<std::uint32_t>(4, height - y));
-                decodeCmprSubBlock(&data[at], &rgba[y * stride + 4 * x], stride, cols, rows);
-            }
-        }
-    }
 }
 
 // Walks the blocks in file order; `decodeRow(block, r, out)` writes the
@@ -171,7 +130,7 @@ void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32
                 for (int i = 0; i < 4; ++i) put(o + 4 * i, colours[word(b + 8 * r + 2 * i) & 0x3FFF]);
             });
         }
-        case Format::CMPR: return decodeCmpr(data, width, height, rgba);
+        case Format::CMPR: return cmpr::decodeLevel(data, width, height, rgba);
     }
 }
 

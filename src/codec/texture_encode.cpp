@@ -5,6 +5,7 @@
 #include <array>
 #include <thread>
 
+#include "codec/cmpr.h"
 #include "codec/quantize.h"
 #include "codec/texel.h"
 #include "tplforge/texture.h"
@@ -45,6 +46,15 @@ void walk(const FormatInfo& info, const Image& picture, std::span<std::uint8_t> 
             }
         }
     }
+}
+
+cmpr::Quality cmprQuality(Quality q) {
+    switch (q) {
+        case Quality::Fast: return cmpr::Quality::Fast;
+        case Quality::Normal: return cmpr::Quality::Normal;
+        case Quality::Best: return cmpr::Quality::Best;
+    }
+    return cmpr::Quality::Normal;
 }
 
 palette::Quality paletteQuality(Quality q) {
@@ -103,9 +113,11 @@ void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<
                 }
             });
         case Format::CMPR:
+            return cmpr::encodeLevel(picture.rgba, picture.width, picture.height, cmprQuality(options.quality),
+                                     options.threads, out);
         case Format::C4:
         case Format::C8:
-        case Format::C14X2: break;  // not texel-by-texel: see encodeTpl
+        case Format::C14X2: break;  // indices need a palette first: see encodeTpl
     }
 }
 
