@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
@@ -23,11 +26,56 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 
 std::string toPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
+// Qt's dialog answers from the rows its file view has selected, and these can
+// lag behind the typed text: folders passed on the way to a full path may stay
+// selected, and then Qt goes into one of them or greys the button instead of
+// taking the file. So a name that stands for a file is taken as typed.
+class TypedNameDialog : public QFileDialog {
+public:
+    TypedNameDialog(QWidget* parent, const QString& title) : QFileDialog(parent, title) {
+        setOption(QFileDialog::DontUseNativeDialog);
+    }
+
+    // Enter in the name field comes here even while Qt has the button greyed.
+    void accept() override {
+        chosen_ = typedFile();
+        if (chosen_.isEmpty())
+            QFileDialog::accept();
+        else
+            QDialog::accept();
+    }
+
+    QString chosen() const {
+        const QStringList files = selectedFiles();
+        return chosen_.isEmpty() && !files.isEmpty() ? files.front() : chosen_;
+    }
+
+private:
+    QLineEdit* nameField() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+    // An existing file, or a missing one in a folder that exists. A folder to go
+    // into, "..", quoted names or a path through missing folders stay Qt's.
+    QString typedFile() const {
+        const QLineEdit* field = nameField();
+        const QString text = field ? field->text() : QString();
+        if (text.isEmpty() || text.contains(QLatin1Char('"'))) return {};
+        // Qt may have put there the bare name of a row its view selected, and that
+        // row need not lie in the folder shown.
+        if (!text.contains(QLatin1Char('/')))
+            for (const QString& file : selectedFiles())
+                if (const QFileInfo row(file); row.fileName() == text && row.isFile()) return file;
+        const QFileInfo info(directory(), text);
+        if (info.isDir() || !(info.exists() || info.dir().exists())) return {};
+        return QDir::cleanPath(info.absoluteFilePath());
+    }
+
+    QString chosen_;
+};
+
 // Qt's own dialog, the same on every desktop; the file-name field takes a typed
 // path. Nothing else is set: no folder, no suffix, no question before replacing.
 std::string runFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, fromUtf8(request.title));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    TypedNameDialog dialog(parent, fromUtf8(request.title));
     dialog.setAcceptMode(mode);
     // AnyFile also in the open dialog, which must take the name of a file that
     // does not exist (the command decides what to do with it).
@@ -36,8 +84,8 @@ std::string runFileDialog(QWidget* parent, const FileDialogRequest& request, QFi
     dialog.setNameFilters(qtNameFilters(request.filter).split(QStringLiteral(";;")));
     dialog.selectFile(fromUtf8(request.fileName));
     if (dialog.exec() != QDialog::Accepted) return {};
-    const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? std::string() : toPath(files.front());
+    const QString file = dialog.chosen();
+    return file.isEmpty() ? std::string() : toPath(file);
 }
 
 ColourValue colourOf(const QImage& image, QPoint at) {
