@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cmpr.h"
+#include "tplforge/format.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // "Leer TPL" and "Guardar TPL" on five 1024 × 1024 textures, through the real
-// handlers and files on disk; only the dialogs and message boxes are stubbed.
+// commands and files on disk; only the dialogs and message boxes are stubbed.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -8,7 +8,7 @@
 
 #include "tplforge/file_io.h"
 #include "commands/commands.h"
-#include "tpl/tpl_file.h"
+#include "codec/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -42,26 +42,26 @@ Raster noise(unsigned seed) {
 std::string scratch(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
 
 // Five RGB5A3 textures in which every texel is an alpha-colour texel.
-void BM_LeerTpl_FiveAlphaTextures(benchmark::State& state) {
+void BM_ReadTpl_FiveAlphaTextures(benchmark::State& state) {
     const std::string path = scratch("tplforge-bench-read.tpl");
     std::vector<Raster> rasters;
-    std::vector<TextureInput> in;
+    std::vector<window_rules::Texture> in;
     rasters.reserve(5);
     for (unsigned k = 0; k < 5; ++k) rasters.emplace_back(kSide, kSide, 0x00FF00 + k);
-    for (const Raster& r : rasters) in.push_back({&r, TextureFormat::RGB5A3, r.pixels[0]});
-    writeFileAtomically(path, *buildTpl(in));
+    for (const Raster& r : rasters) in.push_back({&r, true, r.pixels[0]});
+    writeFileAtomically(path, *window_rules::buildTpl(in));
 
     SlotModel model;
     model.startUp(std::make_shared<const Raster>(400, 260));
     BenchPlatform platform(path);
-    Commands handlers(model, platform);
-    for (auto _ : state) handlers.Command4();
+    Commands commands(model, platform);
+    for (auto _ : state) commands.readTpl();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
     std::filesystem::remove(path);
 }
-BENCHMARK(BM_LeerTpl_FiveAlphaTextures)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadTpl_FiveAlphaTextures)->Unit(benchmark::kMillisecond);
 
-void BM_GuardarTpl_FiveSlots(benchmark::State& state) {
+void BM_SaveTpl_FiveSlots(benchmark::State& state) {
     const std::string path = scratch("tplforge-bench-save.tpl");
     SlotModel model;
     model.startUp(std::make_shared<const Raster>(noise(1)));
@@ -69,13 +69,13 @@ void BM_GuardarTpl_FiveSlots(benchmark::State& state) {
     model.setSlotPicture(1, std::make_shared<const Raster>(noise(9)));
     model.selectSlot(2);
     BenchPlatform platform(path);
-    Commands handlers(model, platform);
-    handlers.Option2();
-    for (auto _ : state) handlers.Command1();
+    Commands commands(model, platform);
+    commands.chooseRgb5a3();
+    for (auto _ : state) commands.saveTpl();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
     std::filesystem::remove(path);
 }
-BENCHMARK(BM_GuardarTpl_FiveSlots)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveTpl_FiveSlots)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tplforge
