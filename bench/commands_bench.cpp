@@ -8,7 +8,7 @@
 
 #include "codec/file_io.h"
 #include "commands/commands.h"
-#include "tpl/tpl_file.h"
+#include "codec/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -45,17 +45,17 @@ std::string scratch(const char* name) { return (std::filesystem::temp_directory_
 void BM_LeerTpl_FiveAlphaTextures(benchmark::State& state) {
     const std::string path = scratch("tplforge-bench-read.tpl");
     std::vector<Raster> rasters;
-    std::vector<TextureInput> in;
+    std::vector<window_rules::Texture> in;
     rasters.reserve(5);
     for (unsigned k = 0; k < 5; ++k) rasters.emplace_back(kSide, kSide, 0x00FF00 + k);
-    for (const Raster& r : rasters) in.push_back({&r, TextureFormat::RGB5A3, r.pixels[0]});
-    writeFileAtomically(path, *buildTpl(in));
+    for (const Raster& r : rasters) in.push_back({&r, true, r.pixels[0]});
+    writeFileAtomically(path, *window_rules::buildTpl(in));
 
     SlotModel model;
     model.startUp(std::make_shared<const Raster>(400, 260));
     BenchPlatform platform(path);
     Commands handlers(model, platform);
-    for (auto _ : state) handlers.Command4();
+    for (auto _ : state) handlers.readTpl();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
     std::filesystem::remove(path);
 }
@@ -70,8 +70,8 @@ void BM_GuardarTpl_FiveSlots(benchmark::State& state) {
     model.selectSlot(2);
     BenchPlatform platform(path);
     Commands handlers(model, platform);
-    handlers.Option2();
-    for (auto _ : state) handlers.Command1();
+    handlers.chooseRgb5a3();
+    for (auto _ : state) handlers.saveTpl();
     state.SetItemsProcessed(state.iterations() * 5 * kSide * kSide);
     std::filesystem::remove(path);
 }
