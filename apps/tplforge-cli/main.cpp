@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     decode->add_flag("--bmp", decodeRequest.bmp, "Write BMP instead of PNG");
     decode->add_flag("--window", decodeRequest.window,
                      "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
-    decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 6")
+    decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 4")
         ->check(CLI::Range(0, 9))
         ->type_name("0-9");
     addRunOptions(decode, decodeRequest.run, true);
