@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/raster.h"
+#include "tplforge/png.h"
 #include "tplforge/texture.h"
 
 namespace tplforge::cli {
@@ -45,7 +46,7 @@ struct DecodeRequest {
     bool bmp = false;
     bool mipmaps = false;
     bool window = false;
-    int pngLevel = 6;
+    int pngLevel = kDefaultPngLevel;
     RunOptions run;
 };
 

@@ -57,8 +57,10 @@ struct FileDecoder {
     }
 
     void write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-        const std::error_code ec =
-            bytes.empty() ? std::make_error_code(std::errc::io_error) : writeFileAtomically(path, bytes);
+        // Pictures written are made again by running the command again; only a
+        // file they replace is worth a flush to the disk.
+        const std::error_code ec = bytes.empty() ? std::make_error_code(std::errc::io_error)
+                                                 : writeFileAtomically(path, bytes, Flush::WhenReplacing);
         if (ec) {
             out.err += path + ": cannot write: " + ec.message() + '\n';
             out.failed = true;
@@ -70,9 +72,9 @@ struct FileDecoder {
     }
 
     void run() {
-        auto bytes = readWholeFile(file);
-        if (!bytes) return fail("cannot read: " + bytes.error().message());
-        const std::span<const std::uint8_t> data(*bytes);
+        auto mapped = mapWholeFile(file);
+        if (!mapped) return fail("cannot read: " + mapped.error().message());
+        const std::span<const std::uint8_t> data = mapped->bytes();
         auto info = parseTpl(data);
         if (!info) return fail(std::string(describe(info.error())));
         const std::size_t count = info->images.size();

@@ -64,8 +64,9 @@ bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool keyed =
     return true;
 }
 
+// As in decode: a new file is not flushed to the disk, a replaced one is.
 bool save(const std::string& path, std::span<const std::uint8_t> bytes, JobOutput& out) {
-    if (const std::error_code ec = writeFileAtomically(path, bytes)) {
+    if (const std::error_code ec = writeFileAtomically(path, bytes, Flush::WhenReplacing)) {
         out.err += path + ": cannot write: " + ec.message() + '\n';
         out.failed = true;
         return false;

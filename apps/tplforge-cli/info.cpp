@@ -151,14 +151,15 @@ int runInfo(const InfoRequest& request) {
             out.failed = true;
             if (array) out.out = separator + dump(Json{{"file", file}, {"error", reason}});
         };
-        auto bytes = readWholeFile(file);
-        if (!bytes) return refuse("cannot read: " + bytes.error().message());
-        auto info = parseTpl(*bytes);
+        auto mapped = mapWholeFile(file);
+        if (!mapped) return refuse("cannot read: " + mapped.error().message());
+        const std::span<const std::uint8_t> bytes = mapped->bytes();
+        auto info = parseTpl(bytes);
         if (!info) return refuse(std::string(describe(info.error())));
         if (request.json)
-            out.out = separator + dump(json(file, *bytes, *info)) + (array ? "" : "\n");
+            out.out = separator + dump(json(file, bytes, *info)) + (array ? "" : "\n");
         else
-            out.out = (i > 0 ? "\n" : "") + text(file, *bytes, *info);
+            out.out = (i > 0 ? "\n" : "") + text(file, bytes, *info);
     });
     if (array) std::fputs("]\n", stdout);
     std::fflush(stdout);

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -159,83 +160,94 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "tplforge-cli 0.3");
     app.require_subcommand(1);
 
-    CLI::App* encode = app.add_subcommand(
-        "encode",
-        "Write one TPL file holding every IMAGE, in order (or one file each with --each). The picture options apply "
-        "to the images that follow them.");
+    // Setting up every command's options costs more than a short `info` run
+    // itself; when the first word names a command, only that one is set up.
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    const bool every = first != "encode" && first != "decode" && first != "info";
+    CLI::App *encode = nullptr, *decode = nullptr, *info = nullptr;
     EncodeRequest encodeRequest;
+    DecodeRequest decodeRequest;
+    InfoRequest infoRequest;
     std::vector<std::string> values[9], imageValues;
     PictureOptions po{};
-    po.format = encode->add_option("-f,--format", values[0], "Texture format (default rgb565)")
-                    ->type_name("i4|i8|ia4|ia8|rgb565|rgb5a3|rgba8|c4|c8|c14x2|cmpr")
-                    ->allow_extra_args(false)
-                    ->check(CLI::IsMember(kFormats, CLI::ignore_case).description(""));
-    po.palette = encode->add_option("--palette", values[1], "Palette entry format of c4, c8, c14x2 (default rgb5a3)")
-                     ->type_name("ia8|rgb565|rgb5a3")
-                     ->allow_extra_args(false)
-                     ->check(CLI::IsMember({"ia8", "rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
-    po.mipmaps = encode->add_option("--mipmaps", values[2], "Mipmap levels below the picture, or as many as fit")
-                     ->type_name("N|auto")
-                     ->allow_extra_args(false)
-                     ->check((CLI::Range(0, 10) | CLI::IsMember({"auto"}, CLI::ignore_case)).description(""));
-    po.wrap = encode->add_option("--wrap", values[3], "Wrap mode, both directions or S,T (default clamp)")
-                  ->type_name("clamp|repeat|mirror[,T]")
-                  ->allow_extra_args(false)
-                  ->check(pairOf(kWraps, kWraps));
-    po.filter = encode->add_option("--filter", values[4],
-                                   "Min filter, or MIN,MAG (default linear; near/linear also filter between mipmaps)")
-                    ->type_name("near|linear|near_mip_near|lin_mip_near|near_mip_lin|lin_mip_lin[,near|linear]")
-                    ->allow_extra_args(false)
-                    ->check(pairOf(kFilters, {"near", "linear"}));
-    po.quality = encode->add_option("--quality", values[5], "Effort for cmpr and palettes (default normal)")
-                     ->type_name("fast|normal|best")
-                     ->allow_extra_args(false)
-                     ->check(CLI::IsMember({"fast", "normal", "best"}, CLI::ignore_case).description(""));
-    po.alpha = encode->add_option("-a,--alpha", values[6],
-                                  "Pixels of this colour become transparent (with --window: the RGB5A3 alpha colour, "
-                                  "default ffffff)")
-                   ->type_name("RRGGBB")
-                   ->allow_extra_args(false)
-                   ->check(kHexColour);
+    CLI::Option *output = nullptr, *folder = nullptr;
     bool ditherSeen = false, noDitherSeen = false;  // the order of the flags is what counts
-    po.dither = encode->add_flag("--dither", ditherSeen,
-                                 "Floyd-Steinberg dithering for palettes that cannot hold every colour");
-    po.noDither = encode->add_flag("--no-dither", noDitherSeen, "No dithering (the default)");
-    po.images = encode->add_option("IMAGE", imageValues, "PNG, Targa (.tga), BMP, GIF, JPEG, icon, cursor or metafile")
-                    ->type_name("")
-                    ->required();
-    CLI::Option* output = encode->add_option("-o,--output", encodeRequest.output, "TPL file to write")->type_name("OUT.tpl");
-    encode->add_flag("--each", encodeRequest.each, "One TPL file a picture, DIR/<stem>.tpl");
-    CLI::Option* folder =
-        encode->add_option("-d,--dir", encodeRequest.eachFolder, "Folder for --each (made when missing)")->type_name("DIR");
-    encode->add_flag("--window", encodeRequest.window,
-                     "Encode as the tplforge window does: rgb565 and rgb5a3 with truncated channels, the alpha colour "
-                     "as a colour key, transparency drawn over the window's grey");
-    addRunOptions(encode, encodeRequest.run, true);
 
-    CLI::App* decode = app.add_subcommand("decode", "Write every texture of TPL files as pictures.");
-    DecodeRequest decodeRequest;
-    decode->add_option("FILE", decodeRequest.files, "TPL files to read")->required()->type_name("");
-    decode->add_option("-o,--output", decodeRequest.folder, "Folder for the pictures (default: current folder)")
-        ->type_name("DIR");
-    decode->add_flag("--mipmaps", decodeRequest.mipmaps, "Also write mipmap levels as <stem>.mip<l>.png");
-    decode->add_flag("--bmp", decodeRequest.bmp, "Write BMP instead of PNG");
-    decode->add_flag("--window", decodeRequest.window,
-                     "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
-    decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 6")
-        ->check(CLI::Range(0, 9))
-        ->type_name("0-9");
-    addRunOptions(decode, decodeRequest.run, true);
-
-    CLI::App* info = app.add_subcommand("info", "List the headers, palettes and levels of TPL files.");
-    InfoRequest infoRequest;
-    info->add_option("FILE", infoRequest.files, "TPL files to read")->required()->type_name("");
-    info->add_flag("--json", infoRequest.json, "Print JSON: one object, or an array of them for several files");
-    addRunOptions(info, infoRequest.run, false);
+    if (every || first == "encode") {
+        encode = app.add_subcommand(
+            "encode",
+            "Write one TPL file holding every IMAGE, in order (or one file each with --each). The picture options apply "
+            "to the images that follow them.");
+        po.format = encode->add_option("-f,--format", values[0], "Texture format (default rgb565)")
+                        ->type_name("i4|i8|ia4|ia8|rgb565|rgb5a3|rgba8|c4|c8|c14x2|cmpr")
+                        ->allow_extra_args(false)
+                        ->check(CLI::IsMember(kFormats, CLI::ignore_case).description(""));
+        po.palette = encode->add_option("--palette", values[1], "Palette entry format of c4, c8, c14x2 (default rgb5a3)")
+                         ->type_name("ia8|rgb565|rgb5a3")
+                         ->allow_extra_args(false)
+                         ->check(CLI::IsMember({"ia8", "rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
+        po.mipmaps = encode->add_option("--mipmaps", values[2], "Mipmap levels below the picture, or as many as fit")
+                         ->type_name("N|auto")
+                         ->allow_extra_args(false)
+                         ->check((CLI::Range(0, 10) | CLI::IsMember({"auto"}, CLI::ignore_case)).description(""));
+        po.wrap = encode->add_option("--wrap", values[3], "Wrap mode, both directions or S,T (default clamp)")
+                      ->type_name("clamp|repeat|mirror[,T]")
+                      ->allow_extra_args(false)
+                      ->check(pairOf(kWraps, kWraps));
+        po.filter = encode->add_option("--filter", values[4],
+                                       "Min filter, or MIN,MAG (default linear; near/linear also filter between mipmaps)")
+                        ->type_name("near|linear|near_mip_near|lin_mip_near|near_mip_lin|lin_mip_lin[,near|linear]")
+                        ->allow_extra_args(false)
+                        ->check(pairOf(kFilters, {"near", "linear"}));
+        po.quality = encode->add_option("--quality", values[5], "Effort for cmpr and palettes (default normal)")
+                         ->type_name("fast|normal|best")
+                         ->allow_extra_args(false)
+                         ->check(CLI::IsMember({"fast", "normal", "best"}, CLI::ignore_case).description(""));
+        po.alpha = encode->add_option("-a,--alpha", values[6],
+                                      "Pixels of this colour become transparent (with --window: the RGB5A3 alpha colour, "
+                                      "default ffffff)")
+                       ->type_name("RRGGBB")
+                       ->allow_extra_args(false)
+                       ->check(kHexColour);
+        po.dither = encode->add_flag("--dither", ditherSeen,
+                                     "Floyd-Steinberg dithering for palettes that cannot hold every colour");
+        po.noDither = encode->add_flag("--no-dither", noDitherSeen, "No dithering (the default)");
+        po.images = encode->add_option("IMAGE", imageValues, "PNG, Targa (.tga), BMP, GIF, JPEG, icon, cursor or metafile")
+                        ->type_name("")
+                        ->required();
+        output = encode->add_option("-o,--output", encodeRequest.output, "TPL file to write")->type_name("OUT.tpl");
+        encode->add_flag("--each", encodeRequest.each, "One TPL file a picture, DIR/<stem>.tpl");
+        folder =
+            encode->add_option("-d,--dir", encodeRequest.eachFolder, "Folder for --each (made when missing)")->type_name("DIR");
+        encode->add_flag("--window", encodeRequest.window,
+                         "Encode as the tplforge window does: rgb565 and rgb5a3 with truncated channels, the alpha colour "
+                         "as a colour key, transparency drawn over the window's grey");
+        addRunOptions(encode, encodeRequest.run, true);
+    }
+    if (every || first == "decode") {
+        decode = app.add_subcommand("decode", "Write every texture of TPL files as pictures.");
+        decode->add_option("FILE", decodeRequest.files, "TPL files to read")->required()->type_name("");
+        decode->add_option("-o,--output", decodeRequest.folder, "Folder for the pictures (default: current folder)")
+            ->type_name("DIR");
+        decode->add_flag("--mipmaps", decodeRequest.mipmaps, "Also write mipmap levels as <stem>.mip<l>.png");
+        decode->add_flag("--bmp", decodeRequest.bmp, "Write BMP instead of PNG");
+        decode->add_flag("--window", decodeRequest.window,
+                         "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
+        decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 4")
+            ->check(CLI::Range(0, 9))
+            ->type_name("0-9");
+        addRunOptions(decode, decodeRequest.run, true);
+    }
+    if (every || first == "info") {
+        info = app.add_subcommand("info", "List the headers, palettes and levels of TPL files.");
+        info->add_option("FILE", infoRequest.files, "TPL files to read")->required()->type_name("");
+        info->add_flag("--json", infoRequest.json, "Print JSON: one object, or an array of them for several files");
+        addRunOptions(info, infoRequest.run, false);
+    }
 
     try {
         app.parse(argc, argv);
-        if (*encode) {
+        if (encode && *encode) {
             encodeRequest.pictures = picturesInOrder(*encode, po);
             if (encodeRequest.window) checkWindowSettings(po, encodeRequest.pictures);
             if (encodeRequest.each && folder->count() == 0) throw CLI::RequiredError("--each needs -d DIR");
@@ -254,7 +266,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    if (*encode) return runEncode(encodeRequest);
-    if (*decode) return runDecode(decodeRequest);
+    if (encode && *encode) return runEncode(encodeRequest);
+    if (decode && *decode) return runDecode(decodeRequest);
     return runInfo(infoRequest);
 }

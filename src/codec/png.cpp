@@ -99,6 +99,7 @@ std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, i
     out.reserve(picture.rgba.size() / 4 + 1024);
     spng_set_png_stream(ctx.get(), appendToVector, &out);
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, std::clamp(level, 0, 9));
+    spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, kDefaultPngFilters);
 
     spng_ihdr ihdr{};
     ihdr.width = picture.width;

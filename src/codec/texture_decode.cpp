@@ -1,11 +1,12 @@
-// Decoding every GX format to RGBA, one block row at a time: each format turns
-// the bytes of one row of a block into RGBA texels, and one walk places them.
+// Decoding every GX format to RGBA: the texel data of a chunk of blocks is
+// converted as one run, then its texels are placed in the picture's rows.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
+#include "codec/block_order.h"
 #include "codec/cmpr.h"
 #include "codec/texel.h"
+#include "codec/texel_runs.h"
 #include "tplforge/texture.h"
 
 namespace tplforge {
@@ -13,18 +14,6 @@ namespace tplforge {
 namespace {
 
 using texel::Rgba;
-
-void put(std::uint8_t* out, Rgba c) {
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
-    out[3] = c.a;
-}
-
-void putGrey(std::uint8_t* out, std::uint8_t i, std::uint8_t a) {
-    out[0] = out[1] = out[2] = i;
-    out[3] = a;
-}
 
 std::uint16_t word(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
@@ -39,97 +28,50 @@ std::vector<Rgba> paletteColours(Format format, const PaletteView* palette) {
     return colours;
 }
 
-// Walks the blocks in file order; `decodeRow(block, r, out)` writes the
-// block's row r as blockWidth RGBA texels. Rows and columns of partial blocks
-// beyond the picture are decoded into scratch and dropped.
-template <class DecodeRow>
-void walk(const FormatInfo& info, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
-          std::span<std::uint8_t> rgba, DecodeRow decodeRow) {
-    const std::size_t stride = std::size_t{width} * 4;
-    std::array<std::uint8_t, 8 * 4> scratch{};
-    std::size_t at = 0;
-    for (std::uint32_t by = 0; by < height; by += info.blockHeight) {
-        const std::uint32_t rows = std::min(info.blockHeight, height - by);
-        for (std::uint32_t bx = 0; bx < width; bx += info.blockWidth, at += info.blockBytes) {
-            const std::uint8_t* block = &data[at];
-            const std::uint32_t cols = std::min(info.blockWidth, width - bx);
-            for (std::uint32_t r = 0; r < rows; ++r) {
-                std::uint8_t* out = &rgba[(by + r) * stride + 4 * bx];
-                if (cols == info.blockWidth) {
-                    decodeRow(block, r, out);
-                } else {
-                    decodeRow(block, r, scratch.data());
-                    std::memcpy(out, scratch.data(), 4 * cols);
-                }
-            }
-        }
-    }
+using DecodeRun = void (*)(const std::uint8_t*, std::size_t, std::uint32_t*);
+using UnpackRun = void (*)(const std::uint8_t*, std::size_t, std::uint16_t*);
+
+template <std::uint32_t BW, std::uint32_t BH>
+void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width, std::uint32_t height,
+                std::span<std::uint8_t> rgba, DecodeRun run) {
+    blocks::toRows<BW, BH, std::uint32_t>(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4,
+                                          run);
+}
+
+// Indices first, then a look-up a texel: the palette, as RGBA words.
+template <std::uint32_t BW, std::uint32_t BH>
+void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
+                   const PaletteView* palette, std::span<std::uint8_t> rgba, UnpackRun unpack) {
+    std::vector<std::uint32_t> colours;
+    for (const Rgba c : paletteColours(format, palette))
+        colours.push_back(std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 |
+                          std::uint32_t{c.a} << 24);
+    const std::uint32_t* table = colours.data();
+    const auto lookUp = [table, unpack](const std::uint8_t* in, std::size_t n, std::uint32_t* texels) {
+        std::uint16_t indices[blocks::kChunkTexels];
+        unpack(in, n, indices);
+        for (std::size_t i = 0; i < n; ++i) texels[i] = table[indices[i]];
+    };
+    blocks::toRows<BW, BH, std::uint32_t>(data.data(), formatInfo(format).blockBytes, width, height, rgba.data(),
+                                          std::size_t{width} * 4, lookUp);
 }
 
 }  // namespace
 
 void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
                   const PaletteView* palette, std::span<std::uint8_t> rgba) {
-    const FormatInfo info = formatInfo(format);
+    const std::size_t blockBytes = formatInfo(format).blockBytes;
     switch (format) {
-        case Format::I4:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) {
-                    const std::uint8_t hi = texel::widen4(b[4 * r + i] >> 4), lo = texel::widen4(b[4 * r + i] & 15);
-                    putGrey(o + 8 * i, hi, hi);
-                    putGrey(o + 8 * i + 4, lo, lo);
-                }
-            });
-        case Format::I8:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 8; ++i) putGrey(o + 4 * i, b[8 * r + i], b[8 * r + i]);
-            });
-        case Format::IA4:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 8; ++i)
-                    putGrey(o + 4 * i, texel::widen4(b[8 * r + i] & 15), texel::widen4(b[8 * r + i] >> 4));
-            });
-        case Format::IA8:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) putGrey(o + 4 * i, b[8 * r + 2 * i + 1], b[8 * r + 2 * i]);
-            });
-        case Format::RGB565:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) put(o + 4 * i, texel::decodeRgb565(word(b + 8 * r + 2 * i)));
-            });
-        case Format::RGB5A3:
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) put(o + 4 * i, texel::decodeRgb5a3(word(b + 8 * r + 2 * i)));
-            });
-        case Format::RGBA8:
-            // Bytes 0..31 hold (alpha, red) pairs, bytes 32..63 (green, blue), in texel order.
-            return walk(info, data, width, height, rgba, [](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (std::uint32_t i = 0; i < 4; ++i) {
-                    const std::uint8_t* ar = b + 2 * (4 * r + i);
-                    put(o + 4 * i, {ar[1], ar[32], ar[33], ar[0]});
-                }
-            });
-        case Format::C4: {
-            const auto colours = paletteColours(format, palette);
-            return walk(info, data, width, height, rgba, [&](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) {
-                    put(o + 8 * i, colours[b[4 * r + i] >> 4]);
-                    put(o + 8 * i + 4, colours[b[4 * r + i] & 15]);
-                }
-            });
-        }
-        case Format::C8: {
-            const auto colours = paletteColours(format, palette);
-            return walk(info, data, width, height, rgba, [&](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 8; ++i) put(o + 4 * i, colours[b[8 * r + i]]);
-            });
-        }
-        case Format::C14X2: {
-            const auto colours = paletteColours(format, palette);
-            return walk(info, data, width, height, rgba, [&](const std::uint8_t* b, std::uint32_t r, std::uint8_t* o) {
-                for (int i = 0; i < 4; ++i) put(o + 4 * i, colours[word(b + 8 * r + 2 * i) & 0x3FFF]);
-            });
-        }
+        case Format::I4: return decodeWith<8, 8>(data, blockBytes, width, height, rgba, runs::decodeI4);
+        case Format::I8: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeI8);
+        case Format::IA4: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeIa4);
+        case Format::IA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeIa8);
+        case Format::RGB565: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb565);
+        case Format::RGB5A3: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb5a3);
+        case Format::RGBA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgba8);
+        case Format::C4: return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, runs::unpackC4);
+        case Format::C8: return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, runs::unpackC8);
+        case Format::C14X2: return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, runs::unpackC14x2);
         case Format::CMPR: return cmpr::decodeLevel(data, width, height, rgba);
     }
 }

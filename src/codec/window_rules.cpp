@@ -1,93 +1,47 @@
 #include "codec/window_rules.h"
 
-#include <algorithm>
-
+#include "codec/block_order.h"
+#include "codec/texel_runs.h"
 #include "codec/window_texel.h"
 
 namespace tplforge::window_rules {
 
 namespace {
 
-template <bool Rgb5a3>
-void encodeTiles(const Raster& raster, ColourValue alphaColour, std::span<std::uint8_t> out) {
-    std::size_t p = 0;
-    for (int ty = 0; ty < raster.height; ty += 4) {
-        for (int tx = 0; tx < raster.width; tx += 4) {
-            for (int y = 0; y < 4; ++y) {
-                const ColourValue* row = raster.row(ty + y) + tx;
-                for (int x = 0; x < 4; ++x) {
-                    const std::uint16_t w = Rgb5a3 ? encodeRgb5a3(row[x], alphaColour) : encodeRgb565(row[x]);
-                    out[p] = static_cast<std::uint8_t>(w >> 8);
-                    out[p + 1] = static_cast<std::uint8_t>(w);
-                    p += 2;
-                }
-            }
+const std::uint8_t* bytesOf(const Raster& raster) { return reinterpret_cast<const std::uint8_t*>(raster.pixels.data()); }
+std::uint8_t* bytesOf(Raster& raster) { return reinterpret_cast<std::uint8_t*>(raster.pixels.data()); }
+std::size_t strideOf(const Raster& raster) { return static_cast<std::size_t>(raster.width) * sizeof(ColourValue); }
+
+// Alpha texels are counted over the whole data, texels outside the picture too,
+// as the window counts them; the last one is found from the end, where the
+// search is short whenever there are any.
+void countAlphaTexels(std::span<const std::uint8_t> data, DecodedTexture& out) {
+    const std::size_t words = data.size() / 2;
+    out.alphaTexels = runs::countAlphaTexels(data.data(), words);
+    if (out.alphaTexels == 0) return;
+    for (std::size_t i = words; i-- > 0;) {
+        const auto word = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+        if (isAlphaTexel(word)) {
+            out.lastAlphaColour = decodeRgb5a3(word);
+            return;
         }
     }
-}
-
-// Every word's colour, looked up whole: one load a texel instead of three field
-// lookups and the shifts to join them. 256 KiB and 128 KiB, built on first use.
-template <bool Rgb5a3>
-const std::vector<ColourValue>& colourTable() {
-    static const std::vector<ColourValue> table = [] {
-        std::vector<ColourValue> t(Rgb5a3 ? 0x8000 : 0x10000);
-        for (std::size_t w = 0; w < t.size(); ++w)
-            t[w] = Rgb5a3 ? decodeRgb5a3(static_cast<std::uint16_t>(w)) : decodeRgb565(static_cast<std::uint16_t>(w));
-        return t;
-    }();
-    return table;
-}
-
-// Alpha texels are counted without a branch: they lie scattered through a
-// picture, and a mispredicted branch per texel costs more than the decode itself.
-template <bool Rgb5a3>
-void decodeTiles(std::span<const std::uint8_t> data, DecodedTexture& out) {
-    Raster& raster = out.raster;
-    const int width = raster.width, height = raster.height;
-    const std::span<const ColourValue> colours = colourTable<Rgb5a3>();
-    constexpr std::uint16_t kIndexMask = Rgb5a3 ? 0x7FFF : 0xFFFF;
-    std::size_t alphaTexels = 0;
-    std::uint16_t lastAlpha = 0;
-    std::size_t t = 0;
-    for (int y0 = 0; y0 < height; y0 += 4) {
-        const int rows = std::min(4, height - y0);
-        for (int x0 = 0; x0 < width; x0 += 4) {
-            const int cols = std::min(4, width - x0);
-            const auto tile = data.subspan(t, 32);
-            t += 32;
-            for (int r = 0; r < 4; ++r) {
-                std::uint16_t w[4];
-                for (int c = 0; c < 4; ++c)
-                    w[c] = static_cast<std::uint16_t>((tile[8 * r + 2 * c] << 8) | tile[8 * r + 2 * c + 1]);
-                if constexpr (Rgb5a3) {
-                    for (const std::uint16_t word : w) {
-                        const bool alpha = isAlphaTexel(word);
-                        alphaTexels += alpha;
-                        lastAlpha = alpha ? word : lastAlpha;
-                    }
-                }
-                if (r >= rows) continue;
-                ColourValue* row = raster.row(y0 + r) + x0;
-                if (cols == 4) {
-                    for (int c = 0; c < 4; ++c) row[c] = colours[w[c] & kIndexMask];
-                } else {
-                    for (int c = 0; c < cols; ++c) row[c] = colours[w[c] & kIndexMask];
-                }
-            }
-        }
-    }
-    out.alphaTexels = alphaTexels;
-    if (alphaTexels > 0) out.lastAlphaColour = decodeRgb5a3(lastAlpha);
 }
 
 }  // namespace
 
 void encodeTexture(const Texture& texture, std::span<std::uint8_t> out) {
-    if (texture.rgb5a3)
-        encodeTiles<true>(*texture.raster, texture.alphaColour, out);
-    else
-        encodeTiles<false>(*texture.raster, texture.alphaColour, out);
+    const Raster& raster = *texture.raster;
+    const auto width = static_cast<std::uint32_t>(raster.width), height = static_cast<std::uint32_t>(raster.height);
+    if (texture.rgb5a3) {
+        const ColourValue key = texture.alphaColour;
+        blocks::fromRows<4, 4, ColourValue>(
+            bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
+            [key](const ColourValue* c, std::size_t n, std::uint8_t* o) { runs::encodeWindowRgb5a3(c, n, key, o); });
+    } else {
+        blocks::fromRows<4, 4, ColourValue>(bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
+                                            runs::encodeWindowRgb565);
+    }
 }
 
 Expected<std::vector<std::uint8_t>, TplWriteError> buildTpl(std::span<const Texture> textures) {
@@ -120,23 +74,16 @@ Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> f
     const auto data = file.subspan(image.dataOffset, static_cast<std::size_t>(size));
     DecodedTexture out;
     out.raster = Raster(image.width, image.height);
-    if (rgb5a3)
-        decodeTiles<true>(data, out);
-    else
-        decodeTiles<false>(data, out);
+    blocks::toRows<4, 4, ColourValue>(data.data(), 32, image.width, image.height, bytesOf(out.raster),
+                                      strideOf(out.raster),
+                                      rgb5a3 ? runs::decodeWindowRgb5a3 : runs::decodeWindowRgb565);
+    if (rgb5a3) countAlphaTexels(data, out);
     return out;
 }
 
 Raster overSurface(const Image& picture) {
     Raster raster(static_cast<int>(picture.width), static_cast<int>(picture.height));
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
-        const auto in = picture.row(y);
-        ColourValue* out = raster.row(static_cast<int>(y));
-        for (std::uint32_t x = 0; x < picture.width; ++x) {
-            const std::uint8_t* p = &in[4 * x];
-            out[x] = p[3] == 255 ? rgb(p[0], p[1], p[2]) : blendOver(p[0], p[1], p[2], p[3]);
-        }
-    }
+    runs::overSurface(picture.rgba.data(), raster.pixels.size(), raster.pixels.data());
     return raster;
 }
 
