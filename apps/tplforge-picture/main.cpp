@@ -8,6 +8,7 @@
 // Exit status 0 once an answer is written (a refusal is an answer too), 1 when
 // it cannot be written, 2 for a usage error.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,9 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
+// Three copies of the largest picture allowed, and Qt with its fonts, fit well.
+constexpr rlim_t kAddressSpace = rlim_t{3} << 30;
+
 int answer(int fd, Expected<Image, PictureError> picture) {
     if (!picture) return writeAll(fd, header(statusFor(picture.error()), 0, 0)) ? 0 : 1;
     const Image& image = *picture;
@@ -72,6 +76,13 @@ int main(int argc, char** argv) {
     const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (out < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return 1;
 
+    // A forged header can still talk a decoder into a giant allocation; here it
+    // fails inside this process instead of taking the machine's memory.
+    // (AddressSanitizer reserves far more address space than this up front.)
+#ifndef __SANITIZE_ADDRESS__
+    const rlimit cap{kAddressSpace, kAddressSpace};
+    ::setrlimit(RLIMIT_AS, &cap);
+#endif
     qInstallMessageHandler(onlySeriousMessages);
     auto bytes = readWholeFile(argv[first]);
     if (!bytes) return answer(out, fail(PictureError::CannotOpen));

@@ -194,6 +194,8 @@ Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, Bac
                                                         TPLFORGE_LIBEXEC_FROM_BIN " next to it");
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return failure(PictureError::ReaderMissing, std::strerror(errno));
+    // Fewer, larger hand-overs for a large picture; the default size is fine too.
+    ::fcntl(pipe[0], F_SETPIPE_SZ, 1 << 20);
 
     // The reader's standard output is the pipe; its standard error stays ours, so
     // that a decoder's warnings reach the user as they did in-process.

@@ -93,7 +93,9 @@ bool fitsAllocationLimit(qint64 width, qint64 height) {
     if (width <= 0 || height <= 0) return true;
     const qint64 limitMiB = QImageReader::allocationLimit();
     if (limitMiB <= 0) return true;
-    return width * height * 4 <= limitMiB * 1024 * 1024;
+    // Divided, not multiplied: a forged 32-bit width times height overflows.
+    const qint64 limitPixels = limitMiB * 1024 * 1024 / 4;
+    return width <= limitPixels && height <= limitPixels / width;
 }
 
 // Qt's bitmap reader fills in whatever rows a cut-short file lacks, and does
@@ -213,7 +215,9 @@ std::optional<IconImage> iconImageAt(Bytes bytes, std::uint32_t offset) {
         if (!width || !height || !bitDepth || !colourType) return std::nullopt;
         constexpr std::array<int, 7> kChannels{1, 0, 3, 1, 2, 0, 4};
         const int channels = *colourType < kChannels.size() ? kChannels[*colourType] : 0;
-        return IconImage{qint64(*width) * qint64(*height), channels * *bitDepth};
+        // PNG sides stop at 2^31 - 1; a forged pair must not overflow the product.
+        const auto side = [](std::uint32_t v) { return std::min<qint64>(v, 0x7FFFFFFF); };
+        return IconImage{side(*width) * side(*height), channels * *bitDepth};
     }
     if (!in.skip(4)) return std::nullopt;  // header size
     const auto width = in.u32le();
@@ -413,7 +417,18 @@ constexpr std::uint32_t coverageFromGdAlpha(std::uint32_t gdAlpha) {
     return ((127 - gdAlpha) * 255 + 63) / 127;
 }
 
+// libwmf sizes its record buffer from the header's largest-record field before
+// it reads a single record; no record can be larger than the file.
+bool wmfLargestRecordFits(Bytes bytes) {
+    ByteReader in(bytes);
+    if (startsWith(bytes, {0xD7, 0xCD, 0xC6, 0x9A})) in.skip(22);  // placeable header
+    if (!in.skip(12)) return false;  // type, header size, version, file size, object count
+    const auto largestWords = in.u32le();
+    return largestWords && std::uint64_t{*largestWords} * 2 <= bytes.size();
+}
+
 Expected<Image, PictureError> renderWmf(Bytes bytes, Backdrop backdrop) {
+    if (!wmfLargestRecordFits(bytes)) return fail(PictureError::Corrupt);
     std::vector<unsigned char> data(bytes.begin(), bytes.end());  // libwmf wants a mutable buffer
     WmfSession session;
     if (!session.created()) return fail(PictureError::Corrupt);
