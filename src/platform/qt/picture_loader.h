@@ -12,11 +12,10 @@
 #include <span>
 #include <string>
 
-#include <QImage>
-
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
 #include "codec/raster.h"
+#include "platform/qt/qt_raster.h"
 #include "platform/picture_process.h"
 #include "platform/platform.h"
 
@@ -30,12 +29,5 @@ Expected<Image, PictureError> loadPictureBytes(std::span<const std::uint8_t> byt
 // Whether the bytes are an enhanced metafile: the one kind drawn through Qt's
 // painter, whose fonts need a QGuiApplication to exist first.
 bool isEnhancedMetafile(std::span<const std::uint8_t> bytes);
-
-// Opaque 32-bit image of the raster (QImage::Format_RGB32); null when Qt cannot
-// allocate it.
-QImage imageFromRaster(const Raster& raster);
-
-// Any QImage → raster; pixels with transparency are blended over kSurfaceColour.
-Raster rasterFromImage(const QImage& image);
 
 }  // namespace tplforge
