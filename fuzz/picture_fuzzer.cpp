@@ -14,7 +14,8 @@
 #include "platform/qt/picture_loader.h"
 
 void pictureFuzzSetUp(int* argc, char*** argv) {
-    // Enhanced metafiles draw text, and Qt's fonts need a GUI application.
+    // Enhanced metafiles draw text, and Qt's fonts need a GUI application; Qt's
+    // warnings on damaged files would only bury libFuzzer's own lines.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
         if (type == QtFatalMsg) std::abort();
@@ -28,7 +29,8 @@ int pictureFuzzOne(const std::uint8_t* data, std::size_t size) {
     const Backdrop backdrop = size % 2 ? Backdrop::Surface : Backdrop::KeepAlpha;
     const auto picture = loadPictureBytes(std::span(data, size), backdrop);
     if (!picture) return 0;
-    if (picture->empty() || std::uint64_t{picture->width} * picture->height > picture_protocol::kMaxPixels) std::abort();
+    const std::uint64_t pixels = std::uint64_t{picture->width} * picture->height;
+    if (picture->empty() || pixels > picture_protocol::kMaxPixels) std::abort();
     if (picture->rgba.size() != std::size_t{picture->width} * picture->height * 4) std::abort();
     if (backdrop == Backdrop::Surface)
         for (std::size_t i = 3; i < picture->rgba.size(); i += 4)

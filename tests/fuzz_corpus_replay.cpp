@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     for (const Kind kind : {Kind{"tpl", tplFuzzOne}, Kind{"tga", tgaFuzzOne}, Kind{"png", pngFuzzOne}}) {
         std::vector<fs::path> files;  // in name order, so a failure names the same file every run
         if (fs::is_directory(fs::path(argv[1]) / kind.name))
-            for (const auto& entry : fs::directory_iterator(fs::path(argv[1]) / kind.name)) files.push_back(entry.path());
+            for (const auto& entry : fs::directory_iterator(fs::path(argv[1]) / kind.name))
+                files.push_back(entry.path());
         std::sort(files.begin(), files.end());
         if (files.empty()) ++failed;  // an empty corpus would prove nothing
         for (const fs::path& file : files) {

@@ -180,7 +180,8 @@ std::string findPictureProgram() {
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (ec) return {};
     const fs::path here = self.parent_path();
-    for (const fs::path& candidate : {here / kPictureProgramName, here / TPLFORGE_LIBEXEC_FROM_BIN / kPictureProgramName})
+    const fs::path libexec = here / TPLFORGE_LIBEXEC_FROM_BIN;
+    for (const fs::path& candidate : {here / kPictureProgramName, libexec / kPictureProgramName})
         if (::access(candidate.c_str(), X_OK) == 0) return candidate.lexically_normal().string();
     return {};
 }
@@ -227,7 +228,8 @@ Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, Bac
     ByteReader in(head);
     const auto magic = in.bytes(kMagic.size());
     const auto status = in.u32le(), width = in.u32le(), height = in.u32le();
-    if (!std::equal(kMagic.begin(), kMagic.end(), magic->begin()) || *status > static_cast<std::uint32_t>(ReaderStatus::TooLarge))
+    const bool known = *status <= static_cast<std::uint32_t>(ReaderStatus::TooLarge);
+    if (!std::equal(kMagic.begin(), kMagic.end(), magic->begin()) || !known)
         return fail(child.broken("its answer does not start with a picture header", false));
     const auto readerStatus = static_cast<ReaderStatus>(*status);
     const std::uint64_t pixels = std::uint64_t{*width} * *height;

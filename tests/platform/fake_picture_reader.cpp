@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
     std::string name = argv[3];
     name = name.substr(name.find_last_of('/') + 1);
     name = name.substr(0, name.find('.'));
-    const auto number = [&](std::size_t at) { return static_cast<std::uint32_t>(std::strtoul(name.c_str() + at, nullptr, 10)); };
+    const auto number = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(std::strtoul(name.c_str() + at, nullptr, 10));
+    };
 
     if (name.rfind("ok-", 0) == 0) {
         answer(number(3), number(name.find('x') + 1));
