@@ -51,16 +51,18 @@ TextureInput textureFor(const PictureSettings& s, const Image& picture, unsigned
     return t;
 }
 
-// The window keys by colour after drawing over the surface, so `keyed` is off there.
-bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool keyed = true) {
-    auto read = readInputPicture(s.path);
+// The window keys by colour after drawing over the surface, so no key here
+// under --window; pictures that need the reader process come drawn over the
+// surface by it, exactly as the window gets them.
+bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool window = false) {
+    auto read = readInputPicture(s.path, window ? Backdrop::Surface : Backdrop::KeepAlpha);
     if (!read) {
         out.err += s.path + ": " + read.error() + '\n';
         out.failed = true;
         return false;
     }
     picture = std::move(read).value();
-    if (keyed && s.keyColour) applyKey(picture, *s.keyColour);
+    if (!window && s.keyColour) applyKey(picture, *s.keyColour);
     return true;
 }
 
@@ -93,7 +95,7 @@ int encodeAsWindow(const EncodeRequest& request) {
     std::vector<Raster> rasters(n);
     const bool failed = runJobs(n, request.run.jobs, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
         Image picture;
-        if (!load(request.pictures[i], picture, out, false)) return;
+        if (!load(request.pictures[i], picture, out, true)) return;
         rasters[i] = window_rules::overSurface(picture);
         fitsWindow(request.pictures[i].path, rasters[i], out);
     });
@@ -157,7 +159,7 @@ int encodeEach(const EncodeRequest& request) {
         const std::string target =
             (std::filesystem::path(request.eachFolder) / std::filesystem::path(s.path).stem()).string() + ".tpl";
         Image picture;
-        if (!load(s, picture, out, !request.window)) return;
+        if (!load(s, picture, out, request.window)) return;
         if (request.window) {
             const Raster raster = window_rules::overSurface(picture);
             if (!fitsWindow(s.path, raster, out)) return;

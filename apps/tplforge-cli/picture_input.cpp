@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "tplforge/file_io.h"
-#include "platform/qt/picture_loader.h"
 #include "tplforge/png.h"
 #include "tplforge/targa.h"
 
@@ -18,7 +17,7 @@ bool isTargaPath(const std::string& path) {
     return ext == ".tga";
 }
 
-Expected<Image, std::string> readInputPicture(const std::string& path) {
+Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop) {
     auto bytes = readWholeFile(path);
     if (!bytes) return fail("cannot read: " + bytes.error().message());
     if (isTargaPath(path)) {
@@ -31,17 +30,12 @@ Expected<Image, std::string> readInputPicture(const std::string& path) {
         if (!png) return fail(std::string(describe(png.error())));
         return std::move(png).value();
     }
-    auto picture = loadPictureBytes(*bytes);
-    if (!picture) return fail(std::string(describe(picture.error())));
-    Image image(static_cast<std::uint32_t>(picture->width), static_cast<std::uint32_t>(picture->height));
-    for (std::size_t i = 0; i < picture->pixels.size(); ++i) {
-        const ColourValue c = picture->pixels[i];
-        image.rgba[4 * i] = static_cast<std::uint8_t>(redOf(c));
-        image.rgba[4 * i + 1] = static_cast<std::uint8_t>(greenOf(c));
-        image.rgba[4 * i + 2] = static_cast<std::uint8_t>(blueOf(c));
-        image.rgba[4 * i + 3] = 255;
+    auto picture = readPictureInProcess(path, backdrop);
+    if (!picture) {
+        const ReaderFailure& why = picture.error();
+        return fail(std::string(describe(why.error)) + (why.detail.empty() ? "" : " (" + why.detail + ")"));
     }
-    return image;
+    return std::move(picture).value();
 }
 
 }  // namespace tplforge::cli

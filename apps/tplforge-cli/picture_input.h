@@ -1,16 +1,19 @@
 // Pictures for `encode`: Targa (by its .tga name) and PNG (by content) through
-// our own readers, everything else through the picture loader.
+// our own readers, everything else through the picture reader process.
 #pragma once
 
 #include <string>
 
+#include "platform/picture_process.h"
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
 
 namespace tplforge::cli {
 
-// The reason is English and names no file.
-Expected<Image, std::string> readInputPicture(const std::string& path);
+// The reason is English and names no file. The backdrop applies to what the
+// reader process decodes (our own readers always keep alpha): over the surface
+// it draws exactly what the window gets.
+Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop);
 
 bool isTargaPath(const std::string& path);
 

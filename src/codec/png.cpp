@@ -22,6 +22,19 @@ constexpr std::size_t kChunkCacheLimit = std::size_t{1} << 26;
 
 std::uint8_t to8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
 
+// Deflate inflates to at most 1032 times its size, so a small file cannot hold
+// the pixels a forged header claims: refused before up to 256 MiB are allocated
+// and cleared for nothing.
+bool canHold(std::size_t fileSize, const spng_ihdr& ihdr) {
+    constexpr std::uint64_t kMostInflation = 1032;
+    const std::uint64_t channels = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR         ? 3
+                                   : ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2
+                                   : ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ? 4
+                                                                                        : 1;
+    const std::uint64_t pixelBytes = std::uint64_t{ihdr.width} * ihdr.height * channels * ihdr.bit_depth / 8;
+    return pixelBytes <= (std::uint64_t{fileSize} + 1) * kMostInflation;
+}
+
 }  // namespace
 
 std::string_view describe(PngError error) {
@@ -48,6 +61,7 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file) {
     spng_ihdr ihdr{};
     if (spng_get_ihdr(ctx.get(), &ihdr) != 0) return fail(PngError::Corrupt);
     if (std::uint64_t{ihdr.width} * ihdr.height > kMaxPngPixels) return fail(PngError::TooLarge);
+    if (!canHold(file.size(), ihdr)) return fail(PngError::Corrupt);
 
     Image image(ihdr.width, ihdr.height);
     if (ihdr.bit_depth != 16) {

@@ -35,6 +35,10 @@ enum class PictureError {
     NotAPicture,     // no reader knows the content
     Corrupt,         // a known format whose data is damaged or cut short
     TooLarge,        // beyond what can be held in memory
+    // The separate picture reader process (not the file) let us down:
+    ReaderFailed,    // it crashed, was killed or sent something that is no picture
+    ReaderTimedOut,  // it ran past its time limit and was stopped
+    ReaderMissing,   // it is not installed where it is looked for, or cannot start
 };
 
 // Spanish for the window's message boxes, English for the command line.

@@ -5,7 +5,7 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-#include "platform/qt/picture_loader.h"
+#include "platform/qt/qt_raster.h"
 
 namespace tplforge {
 

@@ -17,7 +17,7 @@
 #include <QStyleOptionButton>
 #include <QTimer>
 
-#include "platform/qt/picture_loader.h"
+#include "platform/qt/qt_raster.h"
 #include "window/controls.h"
 
 namespace tplforge {

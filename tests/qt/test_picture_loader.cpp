@@ -1,5 +1,6 @@
 // The picture loader against small files made here: Qt's writers where Qt has
-// one, bytes laid out by hand for GIF and both metafile kinds.
+// one, bytes laid out by hand for GIF and both metafile kinds. It runs inside the
+// reader process now; over the surface it must give what the window always got.
 #include <variant>
 
 #include <QBuffer>
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include "codec/bytes.h"
+#include "codec/window_rules.h"
 #include "platform/qt/picture_loader.h"
 
 using namespace tplforge;
@@ -52,18 +54,37 @@ const QByteArray kEmf = littleEndian<std::uint32_t>({
     38, 28, 2, 5, 0, 0, 0, 37, 12, 2,                             // null pen, selected
     43, 24, 10, 5, 30, 15, 14, 20, 0, 16, 20});                   // rectangle, end of file
 
+// 3 × 2 pixels of palette entries 0 1 2 / 3 0 1, a clear code before each; the
+// second file's control block makes entry 3 transparent.
+const QByteArray kGif = QByteArray::fromHex(
+    "474946383961 0300 0200 810000 c80a140ac81e141ec8fafa05 2c 00000000 0300 0200 00 02 05 0443710453 00 3b");
+const QByteArray kClearGif = QByteArray(kGif).insert(25, QByteArray::fromHex("21f9040100000300"));
+
+// Icons and cursors carry alpha; full channels survive the icon reader's premultiplying.
+const QRgb kIconPixels[] = {qRgba(255, 0, 0, 255), qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 0), qRgba(0, 255, 255, 64)};
+static QByteArray ico() {
+    return encoded(QImage(reinterpret_cast<const uchar*>(kIconPixels), 2, 2, QImage::Format_ARGB32), "ico");
+}
+
 class PictureLoaderTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
 
     // Null bytes: nothing is written.
-    Outcome load(const QString& name, const QByteArray& bytes) {
+    Expected<Image, PictureError> loadImage(const QString& name, const QByteArray& bytes, Backdrop backdrop) {
         const QString path = dir_.filePath(name);
         if (QFile f(path); !bytes.isNull() && (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()))
             qFatal("cannot write %s", qPrintable(name));
-        const auto result = loadPictureFile(QFile::encodeName(path).toStdString());
-        return result.ok() ? Outcome(*result) : Outcome(result.error());
+        return loadPictureFile(QFile::encodeName(path).toStdString(), backdrop);
+    }
+    // Over the surface every alpha is 255, so overSurface only repacks the pixels.
+    Outcome load(const QString& name, const QByteArray& bytes) {
+        const auto result = loadImage(name, bytes, Backdrop::Surface);
+        if (!result) return result.error();
+        for (std::size_t i = 3; i < result->rgba.size(); i += 4)
+            if (result->rgba[i] != 255) return Raster();
+        return window_rules::overSurface(*result);
     }
 
 private slots:
@@ -83,19 +104,12 @@ private slots:
             imageFromRaster(mono).convertToFormat(QImage::Format_Mono, {qRgb(0, 0, 128), qRgb(255, 255, 0)}), "bmp");
         QCOMPARE(monoBmp.at(28), char(1));  // really one bit a pixel
 
-        // 3 × 2 pixels of palette entries 0 1 2 / 3 0 1, a clear code before each;
-        // the second file's control block makes entry 3 transparent.
-        const QByteArray gif = QByteArray::fromHex(
-            "474946383961 0300 0200 810000 c80a140ac81e141ec8fafa05 2c 00000000 0300 0200 00 02 05 0443710453 00 3b");
-        const QByteArray clearGif = QByteArray(gif).insert(25, QByteArray::fromHex("21f9040100000300"));
         Raster gifPixels(3, 2), clearPixels(3, 2), blended(2, 2);
         gifPixels.pixels = {0x140AC8, 0x1EC80A, 0xC81E14, 0x05FAFA, 0x140AC8, 0x1EC80A};
         clearPixels.pixels = {0x140AC8, 0x1EC80A, 0xC81E14, kSurfaceColour, 0x140AC8, 0x1EC80A};
 
-        // Icons and cursors carry alpha: what is not fully opaque ends up over the
-        // surface colour.
-        const QRgb icon[] = {qRgba(255, 0, 0, 255), qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 0), qRgba(0, 255, 255, 64)};
-        const auto ico = encoded(QImage(reinterpret_cast<const uchar*>(icon), 2, 2, QImage::Format_ARGB32), "ico");
+        // What is not fully opaque in an icon ends up over the surface colour.
+        const QByteArray ico = ::ico();
         blended.pixels = {rgb(255, 0, 0), blendOver(255, 0, 0, 128), kSurfaceColour, blendOver(0, 255, 255, 64)};
 
         QVERIFY(QDir(dir_.path()).mkpath("folder.bmp"));
@@ -105,8 +119,8 @@ private slots:
         const std::tuple<const char*, QByteArray, Outcome> cases[] = {
             {"a.bmp", bmp, picture}, {"header-less.dib", bmp.mid(14), picture}, {"a.png", png, picture},
             {"bitmap.gif", bmp, picture}, {"mono.bmp", monoBmp, mono}, {"a.jpg", jpeg, grey}, {"a.ico", ico, blended},
-            {"a.cur", QByteArray(ico).replace(2, 1, "\x02", 1), blended}, {"a.gif", gif, gifPixels},
-            {"clear.gif", clearGif, clearPixels}, {"missing.bmp", QByteArray(), CannotOpen},
+            {"a.cur", QByteArray(ico).replace(2, 1, "\x02", 1), blended}, {"a.gif", kGif, gifPixels},
+            {"clear.gif", kClearGif, clearPixels}, {"missing.bmp", QByteArray(), CannotOpen},
             {"folder.bmp", QByteArray(), CannotOpen}, {"notes.bmp", "just some words\n", NotAPicture},
             {"empty.png", "", NotAPicture}, {"cut.bmp", bmp.chopped(8), Corrupt}, {"head.bmp", bmp.left(20), Corrupt},
             {"no-end.jpg", jpeg.chopped(2), Corrupt}, {"cut.gif", "GIF89a\x05", Corrupt},
@@ -126,6 +140,39 @@ private slots:
             QVERIFY(qAbs(r->width - 40) <= 1 && qAbs(r->height - 20) <= 1);
             for (QPoint p : {QPoint(36, 17), QPoint(20, 2), QPoint(5, 10), QPoint(35, 10), QPoint(20, 18)})
                 QCOMPARE(r->at(p.x(), p.y()), kSurfaceColour);
+        }
+    }
+
+    // With its alpha kept a picture's clear parts stay clear and the rest keeps
+    // its colour; drawn over the surface it is then what the window gets.
+    // Each row: pixels as x, y and 0xRRGGBBAA (only the alpha of a clear one counts).
+    void keepsAlphaWhenAsked() {
+        using Pixels = std::vector<std::tuple<int, int, std::uint32_t>>;
+        const std::tuple<const char*, QByteArray, Pixels> rows[] = {
+            {"k.ico", ico(), {{0, 0, 0xFF0000FF}, {1, 0, 0xFF000080}, {0, 1, 0}, {1, 1, 0x00FFFF40}}},
+            {"k.cur", ico().replace(2, 1, "\x02", 1), {{1, 0, 0xFF000080}, {0, 1, 0}}},
+            {"k.gif", kClearGif, {{0, 0, 0xC80A14FF}, {0, 1, 0}, {2, 1, 0x0AC81EFF}}},
+            {"k.wmf", kPlaceableWmf, {{20, 10, 0xC81E3CFF}, {2, 2, 0}, {36, 17, 0}}},
+            {"k.emf", kEmf, {{20, 10, 0xC81E3CFF}, {2, 2, 0}, {36, 17, 0}}},
+        };
+        for (const auto& [name, bytes, pixels] : rows) {
+            const auto kept = loadImage(name, bytes, Backdrop::KeepAlpha);
+            const auto surface = loadImage(name, bytes, Backdrop::Surface);
+            QVERIFY2(kept && surface, name);
+            for (const auto& [x, y, expected] : pixels) {
+                const std::uint8_t* p = &kept->rgba[4 * (std::size_t(y) * kept->width + x)];
+                const std::uint32_t seen = (p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+                const QString where = QString("%1 %2,%3 %4").arg(name).arg(x).arg(y).arg(seen, 8, 16);
+                QVERIFY2(expected & 0xFF ? seen == expected : p[3] == 0, qPrintable(where));
+            }
+            // Edges a metafile draws half-covered lose a bit on the way to straight alpha.
+            const Raster over = window_rules::overSurface(*kept), expected = window_rules::overSurface(*surface);
+            QVERIFY2(over.width == expected.width && over.height == expected.height, name);
+            for (std::size_t i = 0; i < over.pixels.size(); ++i)
+                for (int shift : {0, 8, 16}) {
+                    const int a = over.pixels[i] >> shift & 0xFF, b = expected.pixels[i] >> shift & 0xFF;
+                    QVERIFY2(qAbs(a - b) <= 1, name);
+                }
         }
     }
 };

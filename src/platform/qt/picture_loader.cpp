@@ -93,7 +93,9 @@ bool fitsAllocationLimit(qint64 width, qint64 height) {
     if (width <= 0 || height <= 0) return true;
     const qint64 limitMiB = QImageReader::allocationLimit();
     if (limitMiB <= 0) return true;
-    return width * height * 4 <= limitMiB * 1024 * 1024;
+    // Divided, not multiplied: a forged 32-bit width times height overflows.
+    const qint64 limitPixels = limitMiB * 1024 * 1024 / 4;
+    return width <= limitPixels && height <= limitPixels / width;
 }
 
 // Qt's bitmap reader fills in whatever rows a cut-short file lacks, and does
@@ -213,7 +215,9 @@ std::optional<IconImage> iconImageAt(Bytes bytes, std::uint32_t offset) {
         if (!width || !height || !bitDepth || !colourType) return std::nullopt;
         constexpr std::array<int, 7> kChannels{1, 0, 3, 1, 2, 0, 4};
         const int channels = *colourType < kChannels.size() ? kChannels[*colourType] : 0;
-        return IconImage{qint64(*width) * qint64(*height), channels * *bitDepth};
+        // PNG sides stop at 2^31 - 1; a forged pair must not overflow the product.
+        const auto side = [](std::uint32_t v) { return std::min<qint64>(v, 0x7FFFFFFF); };
+        return IconImage{side(*width) * side(*height), channels * *bitDepth};
     }
     if (!in.skip(4)) return std::nullopt;  // header size
     const auto width = in.u32le();
@@ -251,7 +255,40 @@ int pickIconImage(Bytes bytes) {
     return best;
 }
 
-Expected<Raster, PictureError> readWithQt(Bytes bytes, Kind kind) {
+Image opaqueImage(const Raster& raster) {
+    Image out(static_cast<std::uint32_t>(raster.width), static_cast<std::uint32_t>(raster.height));
+    for (std::size_t i = 0; i < raster.pixels.size(); ++i) {
+        const ColourValue c = raster.pixels[i];
+        std::uint8_t* p = &out.rgba[4 * i];
+        p[0] = static_cast<std::uint8_t>(redOf(c));
+        p[1] = static_cast<std::uint8_t>(greenOf(c));
+        p[2] = static_cast<std::uint8_t>(blueOf(c));
+        p[3] = 255;
+    }
+    return out;
+}
+
+// Qt's RGBA8888 is byte for byte the codec's layout, straight alpha.
+Image straightImage(const QImage& source) {
+    const QImage image = source.convertToFormat(QImage::Format_RGBA8888);
+    if (image.isNull()) return {};
+    Image out(static_cast<std::uint32_t>(image.width()), static_cast<std::uint32_t>(image.height()));
+    for (std::uint32_t y = 0; y < out.height; ++y) {
+        const uchar* line = image.constScanLine(static_cast<int>(y));
+        std::copy(line, line + out.stride(), out.row(y).begin());
+    }
+    return out;
+}
+
+// Over the surface goes through rasterFromImage, so that the window keeps every
+// pixel it has always had (premultiplied icons included).
+Expected<Image, PictureError> finish(const QImage& image, Backdrop backdrop) {
+    Image out = backdrop == Backdrop::Surface ? opaqueImage(rasterFromImage(image)) : straightImage(image);
+    if (out.empty()) return fail(PictureError::TooLarge);
+    return out;
+}
+
+Expected<Image, PictureError> readWithQt(Bytes bytes, Kind kind, Backdrop backdrop) {
     const char* format = "bmp";
     switch (kind) {
         case Kind::Bmp: format = "bmp"; break;
@@ -287,9 +324,7 @@ Expected<Raster, PictureError> readWithQt(Bytes bytes, Kind kind) {
 
     QImage image;
     if (!reader.read(&image) || image.isNull()) return fail(PictureError::Corrupt);
-    Raster raster = rasterFromImage(image);
-    if (raster.pixels.empty()) return fail(PictureError::TooLarge);
-    return raster;
+    return finish(image, backdrop);
 }
 
 // ---- Windows metafiles -----------------------------------------------------
@@ -343,38 +378,57 @@ private:
 };
 
 // libwmf's image device starts every picture on white; like every other
-// picture with parts left unpainted, a metafile belongs over the surface colour.
-// The device's own begin step (kept in the session's user data) creates the gd
-// image, which its private state holds as its first member until the end step
-// hands it out; the size check guards that assumption, and a mismatch simply
-// leaves the white.
-void beginOverSurface(wmfAPI* api) {
-    const auto originalBegin = reinterpret_cast<void (*)(wmfAPI*)>(api->user_data);
-    if (originalBegin) originalBegin(api);
+// picture with parts left unpainted, a metafile belongs over the surface colour,
+// or on nothing at all when its alpha is kept. The device's own begin step (kept
+// with the backdrop in the session's user data) creates the gd image, which its
+// private state holds as its first member until the end step hands it out; the
+// size check guards that assumption, and a mismatch simply leaves the white.
+struct WmfBackdrop {
+    void (*originalBegin)(wmfAPI*) = nullptr;
+    int gdAlpha = 0;  // gd keeps 7 bits of alpha, 0 opaque to 127 clear
+};
+
+void beginOnBackdrop(wmfAPI* api) {
+    const auto* backdrop = static_cast<const WmfBackdrop*>(api->user_data);
+    if (!backdrop) return;
+    if (backdrop->originalBegin) backdrop->originalBegin(api);
     const wmf_gd_t* device = WMF_GD_GetData(api);
     if (!device || !device->gd_data) return;
     const gdImage* image = *static_cast<gdImage* const*>(device->gd_data);
     if (!image || !image->trueColor || !image->tpixels || image->sx != static_cast<int>(device->width) ||
         image->sy != static_cast<int>(device->height))
         return;
-    const int surface = static_cast<int>((redOf(kSurfaceColour) << 16) | (greenOf(kSurfaceColour) << 8) |
-                                         blueOf(kSurfaceColour));  // gd alpha 0: opaque
-    for (int y = 0; y < image->sy; ++y) std::fill_n(image->tpixels[y], image->sx, surface);
+    // Clear pixels keep the surface's colour, so that drawing them over it later
+    // changes nothing.
+    const int fill = static_cast<int>((std::uint32_t(backdrop->gdAlpha) << 24) | (redOf(kSurfaceColour) << 16) |
+                                      (greenOf(kSurfaceColour) << 8) | blueOf(kSurfaceColour));
+    for (int y = 0; y < image->sy; ++y) std::fill_n(image->tpixels[y], image->sx, fill);
 }
 
-void drawOverSurface(wmfAPI* api) {
+void drawOnBackdrop(wmfAPI* api, WmfBackdrop& backdrop) {
     auto* functions = static_cast<wmfFunctionReference*>(api->function_reference);
-    if (!functions || functions->device_begin == beginOverSurface) return;
-    api->user_data = reinterpret_cast<void*>(functions->device_begin);
-    functions->device_begin = beginOverSurface;
+    if (!functions || functions->device_begin == beginOnBackdrop) return;
+    backdrop.originalBegin = functions->device_begin;
+    api->user_data = &backdrop;
+    functions->device_begin = beginOnBackdrop;
 }
 
-// gd keeps 7 bits of alpha, 0 opaque to 127 clear.
 constexpr std::uint32_t coverageFromGdAlpha(std::uint32_t gdAlpha) {
     return ((127 - gdAlpha) * 255 + 63) / 127;
 }
 
-Expected<Raster, PictureError> renderWmf(Bytes bytes) {
+// libwmf sizes its record buffer from the header's largest-record field before
+// it reads a single record; no record can be larger than the file.
+bool wmfLargestRecordFits(Bytes bytes) {
+    ByteReader in(bytes);
+    if (startsWith(bytes, {0xD7, 0xCD, 0xC6, 0x9A})) in.skip(22);  // placeable header
+    if (!in.skip(12)) return false;  // type, header size, version, file size, object count
+    const auto largestWords = in.u32le();
+    return largestWords && std::uint64_t{*largestWords} * 2 <= bytes.size();
+}
+
+Expected<Image, PictureError> renderWmf(Bytes bytes, Backdrop backdrop) {
+    if (!wmfLargestRecordFits(bytes)) return fail(PictureError::Corrupt);
     std::vector<unsigned char> data(bytes.begin(), bytes.end());  // libwmf wants a mutable buffer
     WmfSession session;
     if (!session.created()) return fail(PictureError::Corrupt);
@@ -403,7 +457,8 @@ Expected<Raster, PictureError> renderWmf(Bytes bytes) {
         bbox.BR.y = std::max(frame.Top, frame.Bottom) * toPoints;
     }
 
-    drawOverSurface(api);
+    WmfBackdrop fill{nullptr, backdrop == Backdrop::Surface ? 0 : 127};
+    drawOnBackdrop(api, fill);
     device->type = wmf_gd_image;
     device->bbox = bbox;
     device->width = width;
@@ -414,17 +469,20 @@ Expected<Raster, PictureError> renderWmf(Bytes bytes) {
     const int* pixels = image ? wmf_gd_image_pixels(image) : nullptr;
     if (!pixels || image->sx <= 0 || image->sy <= 0) return fail(PictureError::Corrupt);
 
-    Raster raster(image->sx, image->sy);
+    Image out(static_cast<std::uint32_t>(image->sx), static_cast<std::uint32_t>(image->sy));
     const std::span<const int> source(pixels, static_cast<std::size_t>(image->sx) * image->sy);
-    for (int y = 0; y < raster.height; ++y) {
-        const auto line = source.subspan(static_cast<std::size_t>(y) * raster.width, raster.width);
-        ColourValue* out = raster.row(y);
-        for (int x = 0; x < raster.width; ++x) {
-            const auto p = static_cast<std::uint32_t>(line[x]);
-            out[x] = blendOver((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, coverageFromGdAlpha((p >> 24) & 0x7F));
-        }
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const auto p = static_cast<std::uint32_t>(source[i]);
+        const std::uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        const std::uint32_t coverage = coverageFromGdAlpha((p >> 24) & 0x7F);
+        const ColourValue c = backdrop == Backdrop::Surface ? blendOver(r, g, b, coverage) : rgb(r, g, b);
+        std::uint8_t* q = &out.rgba[4 * i];
+        q[0] = static_cast<std::uint8_t>(redOf(c));
+        q[1] = static_cast<std::uint8_t>(greenOf(c));
+        q[2] = static_cast<std::uint8_t>(blueOf(c));
+        q[3] = static_cast<std::uint8_t>(backdrop == Backdrop::Surface ? 255 : coverage);
     }
-    return raster;
+    return out;
 }
 
 // ---- Enhanced metafiles ----------------------------------------------------
@@ -445,7 +503,7 @@ bool emfRecordsComplete(Bytes bytes) {
     }
 }
 
-Expected<Raster, PictureError> renderEmf(Bytes bytes) {
+Expected<Image, PictureError> renderEmf(Bytes bytes, Backdrop backdrop) {
     if (!emfRecordsComplete(bytes)) return fail(PictureError::Corrupt);
     // emf2svg wants a mutable buffer; the zeros behind the data keep a record
     // that understates its own fields from reading beyond the allocation.
@@ -468,25 +526,29 @@ Expected<Raster, PictureError> renderEmf(Bytes bytes) {
     if (size.isEmpty()) return fail(PictureError::Corrupt);
     if (!fitsAllocationLimit(size.width(), size.height())) return fail(PictureError::TooLarge);
 
-    QImage image(size, QImage::Format_RGB32);
+    const bool surface = backdrop == Backdrop::Surface;
+    QImage image(size, surface ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return fail(PictureError::TooLarge);
-    image.fill(QColor(redOf(kSurfaceColour), greenOf(kSurfaceColour), blueOf(kSurfaceColour)));
+    if (surface)
+        image.fill(QColor(redOf(kSurfaceColour), greenOf(kSurfaceColour), blueOf(kSurfaceColour)));
+    else
+        image.fill(Qt::transparent);
     QPainter painter(&image);
     renderer.render(&painter);
     painter.end();
-    return rasterFromImage(image);
+    return finish(image, backdrop);
 }
 
 }  // namespace
 
-Expected<Raster, PictureError> loadPictureBytes(std::span<const std::uint8_t> bytes) {
+Expected<Image, PictureError> loadPictureBytes(std::span<const std::uint8_t> bytes, Backdrop backdrop) {
     try {
         const Kind kind = sniff(bytes);
         switch (kind) {
             case Kind::Unknown: return fail(PictureError::NotAPicture);
-            case Kind::Wmf: return renderWmf(bytes);
-            case Kind::Emf: return renderEmf(bytes);
-            default: return readWithQt(bytes, kind);
+            case Kind::Wmf: return renderWmf(bytes, backdrop);
+            case Kind::Emf: return renderEmf(bytes, backdrop);
+            default: return readWithQt(bytes, kind, backdrop);
         }
     } catch (const std::bad_alloc&) {
         return fail(PictureError::TooLarge);
@@ -500,57 +562,14 @@ bool isEnhancedMetafile(std::span<const std::uint8_t> bytes) {
     return signature && std::equal(signature->begin(), signature->end(), " EMF");
 }
 
-Expected<Raster, PictureError> loadPictureFile(const std::string& path) {
+Expected<Image, PictureError> loadPictureFile(const std::string& path, Backdrop backdrop) {
     try {
         auto bytes = readWholeFile(path);
         if (!bytes) return fail(PictureError::CannotOpen);
-        return loadPictureBytes(*bytes);
+        return loadPictureBytes(*bytes, backdrop);
     } catch (const std::bad_alloc&) {
         return fail(PictureError::TooLarge);
     }
-}
-
-QImage imageFromRaster(const Raster& raster) {
-    QImage image(raster.width, raster.height, QImage::Format_RGB32);
-    if (image.isNull()) return image;
-    for (int y = 0; y < raster.height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        const ColourValue* in = raster.row(y);
-        for (int x = 0; x < raster.width; ++x) line[x] = qRgb(redOf(in[x]), greenOf(in[x]), blueOf(in[x]));
-    }
-    return image;
-}
-
-Raster rasterFromImage(const QImage& source) {
-    if (source.isNull()) return {};
-    // Some readers (icons, for one) decode to premultiplied pixels; compositing
-    // those as they are avoids a second rounding on the way back.
-    const bool premultiplied = source.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
-    const QImage::Format wanted = premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
-    const QImage image = source.format() == wanted ? source : source.convertToFormat(wanted);
-    if (image.isNull()) return {};
-    Raster raster(image.width(), image.height());
-    const std::uint32_t backR = redOf(kSurfaceColour), backG = greenOf(kSurfaceColour), backB = blueOf(kSurfaceColour);
-    for (int y = 0; y < raster.height; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        ColourValue* out = raster.row(y);
-        for (int x = 0; x < raster.width; ++x) {
-            const QRgb p = line[x];
-            const std::uint32_t alpha = qAlpha(p);
-            if (alpha == 255) {
-                out[x] = rgb(qRed(p), qGreen(p), qBlue(p));
-            } else if (premultiplied) {
-                const std::uint32_t rest = 255 - alpha;
-                auto channel = [rest](std::uint32_t premultipliedValue, std::uint32_t back) {
-                    return std::min<std::uint32_t>(255, premultipliedValue + (back * rest + 127) / 255);
-                };
-                out[x] = rgb(channel(qRed(p), backR), channel(qGreen(p), backG), channel(qBlue(p), backB));
-            } else {
-                out[x] = blendOver(qRed(p), qGreen(p), qBlue(p), alpha);
-            }
-        }
-    }
-    return raster;
 }
 
 }  // namespace tplforge

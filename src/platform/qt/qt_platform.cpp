@@ -1,5 +1,7 @@
 #include "platform/qt/qt_platform.h"
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -16,7 +18,7 @@
 
 #include "tplforge/file_io.h"
 #include "codec/window_rules.h"
-#include "platform/qt/picture_loader.h"
+#include "tplforge/png.h"
 
 namespace tplforge {
 
@@ -88,6 +90,15 @@ std::string runFileDialog(QWidget* parent, const FileDialogRequest& request, QFi
     return file.isEmpty() ? std::string() : toPath(file);
 }
 
+bool startsAsPng(const std::string& path) {
+    std::uint8_t signature[8] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    const std::size_t got = std::fread(signature, 1, sizeof signature, file);
+    std::fclose(file);
+    return isPng(std::span(signature, got));
+}
+
 ColourValue colourOf(const QImage& image, QPoint at) {
     const QRgb p = image.pixel(at);
     return rgb(qRed(p), qGreen(p), qBlue(p));
@@ -147,7 +158,21 @@ MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
     return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
 }
 
-Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) { return loadPictureFile(path); }
+// PNG is read here by our own reader, as the command line does; everything else
+// in the reader process, so that a decoder that crashes or hangs on a file costs
+// a message box, not the window and the user's slots.
+Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) {
+    if (startsAsPng(path)) {
+        const auto bytes = readWholeFile(path);
+        if (!bytes) return fail(PictureError::CannotOpen);
+        const auto png = readPng(*bytes);
+        if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
+        return window_rules::overSurface(*png);
+    }
+    const auto picture = readPictureInProcess(path, Backdrop::Surface, pictureReader_);
+    if (!picture) return fail(picture.error().error);
+    return window_rules::overSurface(*picture);
+}
 
 std::error_code QtPlatform::savePicture(const Raster& picture, const std::string& path) {
     return writeFileAtomically(path, window_rules::encodeBmp24(picture));

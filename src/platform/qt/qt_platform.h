@@ -1,11 +1,13 @@
-// The desktop behind the commands: Qt file dialogs and message boxes, the Qt
-// picture loader, the bitmap saver, and the screen colour under the pointer.
+// The desktop behind the commands: Qt file dialogs and message boxes, pictures
+// (PNG in-process, the rest through the picture reader process), the bitmap
+// saver, and the screen colour under the pointer.
 #pragma once
 
 #include <functional>
 
 #include <QString>
 
+#include "platform/picture_process.h"
 #include "platform/platform.h"
 
 class QWidget;
@@ -20,6 +22,8 @@ public:
     // Runs before every modal dialog or message box, so the window can show the
     // model as it stands in the middle of a command.
     void setBeforeModal(std::function<void()> callback) { beforeModal_ = std::move(callback); }
+    // Which reader process to run for pictures other than PNG, and for how long.
+    void setPictureReader(PictureReader reader) { pictureReader_ = std::move(reader); }
 
     std::string showOpenDialog(const FileDialogRequest& request) override;
     std::string showSaveDialog(const FileDialogRequest& request) override;
@@ -35,6 +39,7 @@ private:
 
     QWidget* parent_;
     std::function<void()> beforeModal_;
+    PictureReader pictureReader_;
 };
 
 // "desc|patterns|desc|patterns" → Qt's ";;"-separated name filters, each

@@ -1,0 +1,108 @@
+// The reader-process client against fake_picture_reader, which answers well or
+// badly as the file name asks: every answer either becomes the exact picture or
+// a named failure, within the time limit, and no reader is left behind.
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/picture_process.h"
+
+namespace tplforge {
+namespace {
+
+using namespace std::chrono_literals;
+
+PictureReader fake(std::chrono::milliseconds limit = 5s) { return {FAKE_PICTURE_READER, limit}; }
+
+// No child of this test is still running or waiting to be reaped.
+bool noReaderLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+
+TEST(PictureProcess, WholeAnswersArrivePixelForPixel) {
+    for (const auto& [name, width, height] : {std::tuple{"ok-3x2.bmp", 3u, 2u}, {"ok-1x1.gif", 1u, 1u},
+                                              {"ok-8192x8192.bmp", 8192u, 8192u}}) {  // the largest allowed
+        // 256 MiB through a pipe takes seconds on a busy machine.
+        const auto picture = readPictureInProcess(name, Backdrop::KeepAlpha, fake(60s));
+        ASSERT_TRUE(picture.ok()) << name << ": " << picture.error().detail;
+        ASSERT_EQ(picture->width, width);
+        ASSERT_EQ(picture->height, height);
+        for (std::size_t i = 0; i < std::size_t{width} * height; i += 4099) {
+            const std::uint8_t* p = &picture->rgba[4 * i];
+            ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16, static_cast<int>(i & 0xFFFFFF)) << name << " pixel " << i;
+            ASSERT_EQ(p[3], static_cast<std::uint8_t>(255 - i)) << name << " pixel " << i;
+        }
+    }
+    EXPECT_TRUE(noReaderLeft());
+}
+
+TEST(PictureProcess, PassesTheBackdropOn) {
+    for (const auto& [backdrop, alpha] : {std::pair{Backdrop::KeepAlpha, 0}, {Backdrop::Surface, 255}}) {
+        const auto picture = readPictureInProcess("alpha.png", backdrop, fake());
+        ASSERT_TRUE(picture.ok());
+        EXPECT_EQ(picture->rgba[3], alpha);
+    }
+}
+
+// Each row: the misbehaviour, the error it must give, and a piece of the
+// English detail the command line prints.
+TEST(PictureProcess, NamesEveryWayAnAnswerFails) {
+    using enum PictureError;
+    const std::tuple<const char*, PictureError, const char*> rows[] = {
+        {"refuse-1.bmp", CannotOpen, ""},
+        {"refuse-2.bmp", NotAPicture, ""},
+        {"refuse-3.bmp", Corrupt, ""},
+        {"refuse-4.bmp", TooLarge, ""},
+        {"refuse-9.bmp", ReaderFailed, "does not start with a picture header"},
+        {"short.bmp", ReaderFailed, "ended after 10 bytes of the header"},
+        {"cut.bmp", ReaderFailed, "ended after 20 of 64 pixel bytes"},
+        {"garbage.bmp", ReaderFailed, "does not start with a picture header"},
+        {"huge.bmp", ReaderFailed, "size of 100000 x 100000 pixels"},
+        {"extra.bmp", ReaderFailed, "runs on past the picture"},
+        {"exit-3.bmp", ReaderFailed, "exited with status 3"},
+        {"abort.bmp", ReaderFailed, "crashed (signal 6"},
+        {"abort-late.bmp", ReaderFailed, "crashed (signal 6"},
+        {"kill.bmp", ReaderFailed, "crashed (signal 9"},
+        {"unknown.bmp", ReaderFailed, "exited with status 3"},
+    };
+    for (const auto& [name, error, detail] : rows) {
+        const auto picture = readPictureInProcess(name, Backdrop::KeepAlpha, fake());
+        ASSERT_FALSE(picture.ok()) << name;
+        EXPECT_EQ(picture.error().error, error) << name;
+        EXPECT_NE(picture.error().detail.find(detail), std::string::npos) << name << ": " << picture.error().detail;
+    }
+    EXPECT_TRUE(noReaderLeft());
+}
+
+// A reader that stops answering, early or after its last byte, is killed at the
+// limit, not waited for.
+TEST(PictureProcess, StopsAReaderThatHangs) {
+    for (const char* name : {"hang.jpg", "hang-late.jpg"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto picture = readPictureInProcess(name, Backdrop::Surface, fake(300ms));
+        const auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_FALSE(picture.ok()) << name;
+        EXPECT_EQ(picture.error().error, PictureError::ReaderTimedOut) << name;
+        EXPECT_EQ(picture.error().detail, "stopped after 0.3 s");
+        EXPECT_GE(took, 300ms);
+        EXPECT_LT(took, 3s) << name;
+    }
+    EXPECT_TRUE(noReaderLeft());
+}
+
+TEST(PictureProcess, FindsTheReaderItIsToldOfOrSaysItIsMissing) {
+    ASSERT_EQ(::setenv(kPictureProgramVariable, FAKE_PICTURE_READER, 1), 0);
+    EXPECT_EQ(findPictureProgram(), FAKE_PICTURE_READER);
+    EXPECT_TRUE(readPictureInProcess("ok-1x1.bmp", Backdrop::KeepAlpha).ok());
+    ::unsetenv(kPictureProgramVariable);
+
+    const auto missing = readPictureInProcess("ok-1x1.bmp", Backdrop::KeepAlpha, {"/nonexistent/reader", 1s});
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().error, PictureError::ReaderMissing);
+    EXPECT_NE(missing.error().detail.find("/nonexistent/reader"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tplforge
