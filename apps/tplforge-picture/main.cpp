@@ -20,7 +20,7 @@
 
 #include <QGuiApplication>
 
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "platform/picture_process.h"
 #include "platform/qt/picture_loader.h"
 

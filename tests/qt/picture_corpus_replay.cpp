@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../fuzz/fuzz_entry.h"
-#include "codec/file_io.h"
+#include "tplforge/file_io.h"
 #include "platform/picture_process.h"
 
 namespace fs = std::filesystem;
