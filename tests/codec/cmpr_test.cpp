@@ -254,6 +254,8 @@ TEST(Cmpr, ExhaustiveSearchFindsTheLeastErrorOfAnyAllowedPair) {
         {"green only", {70, 10, 240}, {0, 11, 0}, 3, 0},
         {"gradient with holes", {200, 100, 30}, {-6, 3, 8}, 4, 0x8421},
         {"one opaque texel", {33, 66, 99}, {1, 2, 3}, 0, 0xFFFE},
+        // Red 0, 128 and then 255: only three colours' midpoint comes near 128.
+        {"midtone", {0, 90, 40}, {128, 0, 0}, 0, 0},
     };
     std::mt19937 random(7);
     for (const SearchCase& c : cases)
@@ -271,11 +273,12 @@ TEST(Cmpr, ExhaustiveSearchFindsTheLeastErrorOfAnyAllowedPair) {
                     texels[4 * i + ch] = static_cast<std::uint8_t>(v);
                     if (!(c.transparent >> i & 1)) lo[ch] = std::min(lo[ch], v), hi[ch] = std::max(hi[ch], v);
                 }
-            // Five fields a channel, from a little beyond the texels' range: about
-            // 15 000 word pairs for the brute force.
+            // Five fields a channel: those nearest the texels' extremes, and others
+            // from a little beyond; about 15 000 word pairs for the brute force.
             std::array<std::uint64_t, 3> fields{};
             for (int ch = 0; ch < 3; ++ch) {
                 const int top = ch == 1 ? 63 : 31;
+                for (int end : {lo[ch], hi[ch]}) fields[ch] |= std::uint64_t{1} << ((end * top + 127) / 255);
                 const int from = std::max(0, lo[ch] * top / 255 - 2), to = std::min(top, hi[ch] * top / 255 + 2);
                 while (std::popcount(fields[ch]) < std::min(5, to - from + 1))
                     fields[ch] |= std::uint64_t{1} << (from + int(random() % unsigned(to - from + 1)));
