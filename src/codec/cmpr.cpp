@@ -559,8 +559,8 @@ inline int lanesum(const I16x16& v) {
     U32x4 s;
     std::memcpy(&s, &h, sizeof s);
     s = (s & 0xFFFF) + (s >> 16);
-    s += __builtin_shuffle(s, U32x4{2, 3, 0, 1});
-    s += __builtin_shuffle(s, U32x4{1, 0, 3, 2});
+    s += __builtin_shufflevector(s, s, 2, 3, 0, 1);
+    s += __builtin_shufflevector(s, s, 1, 0, 3, 2);
     return static_cast<int>(s[0]);
 }
 
