@@ -1,9 +1,11 @@
 // Decoding every GX format to RGBA: the texel data of a chunk of blocks is
-// converted as one run, then its texels are placed in the picture's rows.
+// converted as one run, then its texels are placed in the picture's rows; the
+// formats whose conversion costs most go straight to the rows a block row at a time.
 #include <algorithm>
 #include <array>
 
 #include "codec/block_order.h"
+#include "codec/block_rows.h"
 #include "codec/cmpr.h"
 #include "codec/texel.h"
 #include "codec/texel_runs.h"
@@ -38,6 +40,11 @@ void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std:
                                           run);
 }
 
+void decodeByBlockRows(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width,
+                       std::uint32_t height, std::span<std::uint8_t> rgba, block_rows::Decode run) {
+    blocks::toBlockRows(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4, run);
+}
+
 // Indices first, then a look-up a texel: the palette, as RGBA words.
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
@@ -66,9 +73,12 @@ void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32
         case Format::I8: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeI8);
         case Format::IA4: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeIa4);
         case Format::IA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeIa8);
-        case Format::RGB565: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb565);
-        case Format::RGB5A3: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb5a3);
-        case Format::RGBA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgba8);
+        case Format::RGB565:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgb565);
+        case Format::RGB5A3:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgb5a3);
+        case Format::RGBA8:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgba8);
         case Format::C4: return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, runs::unpackC4);
         case Format::C8: return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, runs::unpackC8);
         case Format::C14X2: return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, runs::unpackC14x2);
