@@ -102,40 +102,42 @@ void fromBlockRows(const std::uint8_t* rows, std::size_t stride, std::uint32_t w
         if (whole * 4 == width) continue;
         std::uint32_t edge[4][4];
         for (std::uint32_t r = 0; r < 4; ++r)
-            for (std::uint32_t c = 0; c < 4; ++c) std::memcpy(&edge[r][c], row[r] + std::min(whole * 4 + c, width - 1), 4);
+            for (std::uint32_t c = 0; c < 4; ++c)
+                std::memcpy(&edge[r][c], row[r] + std::min(whole * 4 + c, width - 1), 4);
         const std::uint32_t* edgeRow[4] = {edge[0], edge[1], edge[2], edge[3]};
         run(edgeRow, 1, out);
         out += blockBytes;
     }
 }
 
-// The way back: run(data, blocks, rows) writes whole blocks into rows[0..3].
-// Block rows that reach past the bottom, and a partial block on the right, are
-// decoded aside and only the texels inside the picture copied.
-template <class Run>
+// The way back: run(data, blocks, rows) writes whole BW × BH blocks of 32-bit
+// texels into rows[0..BH-1]. Block rows that reach past the bottom, and a
+// partial block on the right, are decoded aside and only the texels inside the
+// picture copied.
+template <std::uint32_t BW, std::uint32_t BH, class Run>
 void toBlockRows(const std::uint8_t* data, std::size_t blockBytes, std::uint32_t width, std::uint32_t height,
                  std::uint8_t* rows, std::size_t stride, Run run) {
-    const std::uint32_t whole = width / 4, across = (width + 3) / 4;
+    const std::uint32_t whole = width / BW, across = (width + BW - 1) / BW;
     std::vector<std::uint32_t> aside;
-    for (std::uint32_t by = 0; by < height; by += 4, data += across * blockBytes) {
-        const std::uint32_t rowCount = std::min(4u, height - by);
+    for (std::uint32_t by = 0; by < height; by += BH, data += across * blockBytes) {
+        const std::uint32_t rowCount = std::min(BH, height - by);
         std::uint8_t* first = rows + by * stride;
-        if (rowCount < 4) {
-            aside.resize(std::size_t{across} * 16);
-            std::uint32_t* row[4];
-            for (std::uint32_t r = 0; r < 4; ++r) row[r] = aside.data() + std::size_t{r} * across * 4;
+        std::uint32_t* row[BH];
+        if (rowCount < BH) {
+            aside.resize(std::size_t{across} * BW * BH);
+            for (std::uint32_t r = 0; r < BH; ++r) row[r] = aside.data() + std::size_t{r} * across * BW;
             run(data, across, row);
             for (std::uint32_t r = 0; r < rowCount; ++r) std::memcpy(first + r * stride, row[r], width * 4);
             continue;
         }
-        std::uint32_t* row[4];
-        for (std::uint32_t r = 0; r < 4; ++r) row[r] = reinterpret_cast<std::uint32_t*>(first + r * stride);
+        for (std::uint32_t r = 0; r < BH; ++r) row[r] = reinterpret_cast<std::uint32_t*>(first + r * stride);
         run(data, whole, row);
         if (whole == across) continue;
-        std::uint32_t edge[4][4];
-        std::uint32_t* edgeRow[4] = {edge[0], edge[1], edge[2], edge[3]};
+        std::uint32_t edge[BH][BW];
+        std::uint32_t* edgeRow[BH];
+        for (std::uint32_t r = 0; r < BH; ++r) edgeRow[r] = edge[r];
         run(data + whole * blockBytes, 1, edgeRow);
-        for (std::uint32_t r = 0; r < 4; ++r) std::memcpy(row[r] + whole * 4, edge[r], (width - whole * 4) * 4);
+        for (std::uint32_t r = 0; r < BH; ++r) std::memcpy(row[r] + whole * BW, edge[r], (width - whole * BW) * 4);
     }
 }
 

@@ -207,7 +207,8 @@ TPLFORGE_INLINE void decodeWords(const u8* in, std::size_t blocks, u32* const* r
         }
     }
     for (; b < blocks; ++b, in += 32)
-        for (int t = 0; t < 16; ++t) putTexel(row[t / 4], 4 * b + t % 4, one(static_cast<u16>(in[2 * t] << 8 | in[2 * t + 1])));
+        for (int t = 0; t < 16; ++t)
+            putTexel(row[t / 4], 4 * b + t % 4, one(static_cast<u16>(in[2 * t] << 8 | in[2 * t + 1])));
 }
 
 // word(texels) gives each texel's word, host order, in the low half of its 32 bits.
@@ -420,6 +421,115 @@ TPLFORGE_INLINE void encodeRgba8Blocks(const u32* const* rows, std::size_t block
         }
 }
 
+// --- Palettes ------------------------------------------------------------------------
+//
+// A texel a load from the table, but where the table fits in registers: gathers
+// came out slower than plain loads.
+
+TPLFORGE_INLINE u64 eightBytes(const u8* p) {
+    u64 v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+TPLFORGE_INLINE void lookUpC4One(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+    u32* row[8];
+    for (int r = 0; r < 8; ++r) row[r] = rows[r];
+    for (std::size_t b = 0; b < blocks; ++b, in += 32)
+#pragma GCC unroll 8
+        for (int r = 0; r < 8; ++r)
+#pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i) {
+                putTexel(row[r], 8 * b + 2 * i, table[in[4 * r + i] >> 4]);
+                putTexel(row[r], 8 * b + 2 * i + 1, table[in[4 * r + i] & 15]);
+            }
+}
+
+TPLFORGE_INLINE void lookUpC8One(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+    u32* row[4] = {rows[0], rows[1], rows[2], rows[3]};
+    for (std::size_t b = 0; b < blocks; ++b, in += 32)
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r) {
+            const u64 indices = eightBytes(in + 8 * r);
+#pragma GCC unroll 8
+            for (int i = 0; i < 8; ++i) putTexel(row[r], 8 * b + i, table[(indices >> (8 * i)) & 0xFF]);
+        }
+}
+
+TPLFORGE_INLINE void lookUpC14x2One(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+    u32* row[4] = {rows[0], rows[1], rows[2], rows[3]};
+    for (std::size_t b = 0; b < blocks; ++b, in += 32)
+#pragma GCC unroll 4
+        for (int r = 0; r < 4; ++r) {
+            const u64 words = eightBytes(in + 8 * r);
+#pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i) {
+                const auto w = static_cast<u32>(words >> (16 * i));
+                putTexel(row[r], 4 * b + i, table[((w & 0xFF) << 8 | (w >> 8 & 0xFF)) & 0x3FFF]);
+            }
+        }
+}
+
+#ifdef TPLFORGE_WIDE_KERNELS
+// Sixteen colours fit in two registers: a row of eight texels is two permutes
+// and a blend on the index's top bit.
+__attribute__((target("avx2"))) inline void lookUpC4Permute(const u8* in, std::size_t blocks, const u32* table,
+                                                            u32* const* rows) {
+    u32* row[8];
+    for (int r = 0; r < 8; ++r) row[r] = rows[r];
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8));
+    // Each byte twice, its high nibble first.
+    const __m128i twice = _mm_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i shifts = _mm256_setr_epi32(4, 0, 4, 0, 4, 0, 4, 0);
+    for (std::size_t b = 0; b < blocks; ++b, in += 32)
+        for (int r = 0; r < 8; ++r) {
+            int bytes;
+            std::memcpy(&bytes, in + 4 * r, 4);
+            const __m256i wide = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(_mm_cvtsi32_si128(bytes), twice));
+            const __m256i indices = _mm256_srlv_epi32(wide, shifts);  // bits above the nibble: see the blend
+            const __m256i top = _mm256_slli_epi32(indices, 28);       // bit 3 of the index to the sign
+            const __m256 texels = _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_permutevar8x32_epi32(low, indices)),
+                                                    _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(high, indices)),
+                                                    _mm256_castsi256_ps(top));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row[r] + 8 * b), _mm256_castps_si256(texels));
+        }
+}
+
+// 256 colours fill sixteen AVX-512 registers: eight two-register permutes pick
+// from every 32 of them, and three rounds of blends on the index's top bits
+// choose among the eight. Rows r and r + 1 of a block are sixteen bytes in a row.
+__attribute__((target("arch=x86-64-v4"))) inline void lookUpC8Permute(const u8* in, std::size_t blocks,
+                                                                      const u32* table, u32* const* rows) {
+    u32* row[4] = {rows[0], rows[1], rows[2], rows[3]};
+    __m512i colours[16];
+#pragma GCC unroll 16
+    for (int k = 0; k < 16; ++k) colours[k] = _mm512_loadu_si512(table + 16 * k);
+    for (std::size_t b = 0; b < blocks; ++b, in += 32)
+#pragma GCC unroll 2
+        for (int r = 0; r < 4; r += 2) {
+            // The zero-masked forms: GCC 12 warns of the plain ones' undefined start.
+            const __m512i indices =
+                _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * r)));
+            __m512i picked[8];
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; ++k)
+                picked[k] = _mm512_permutex2var_epi32(colours[2 * k], indices, colours[2 * k + 1]);
+#pragma GCC unroll 3
+            for (int bit = 5, count = 8; bit < 8; ++bit, count /= 2) {
+                const __mmask16 set = _mm512_test_epi32_mask(indices, _mm512_set1_epi32(1 << bit));
+#pragma GCC unroll 4
+                for (int k = 0; k < count / 2; ++k)
+                    picked[k] = _mm512_mask_blend_epi32(set, picked[2 * k], picked[2 * k + 1]);
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row[r] + 8 * b),
+                                _mm512_maskz_extracti64x4_epi64(0xF, picked[0], 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row[r + 1] + 8 * b),
+                                _mm512_maskz_extracti64x4_epi64(0xF, picked[0], 1));
+        }
+}
+#endif
+
 // --- Each kernel at one width --------------------------------------------------------
 
 template <int N>
@@ -428,20 +538,29 @@ struct Width {
     using U32 = typename V<N>::U32;
 
     static TPLFORGE_INLINE void encodeRgb565(const u32* const* rows, std::size_t blocks, u8* out) {
-        encodeWords<N>(rows, blocks, out, [](U32 t) { return rgb565Words<N>(t); }, [](u32 p) { return texel::encodeRgb565(unpacked(p)); });
+        encodeWords<N>(
+            rows, blocks, out, [](U32 t) { return rgb565Words<N>(t); },
+            [](u32 p) { return texel::encodeRgb565(unpacked(p)); });
     }
     static TPLFORGE_INLINE void encodeRgb5a3(const u32* const* rows, std::size_t blocks, u8* out) {
-        encodeWords<N>(rows, blocks, out, [](U32 t) { return rgb5a3Words<N>(t); }, [](u32 p) { return texel::encodeRgb5a3(unpacked(p)); });
+        encodeWords<N>(
+            rows, blocks, out, [](U32 t) { return rgb5a3Words<N>(t); },
+            [](u32 p) { return texel::encodeRgb5a3(unpacked(p)); });
     }
     static TPLFORGE_INLINE void decodeRgb565(const u8* in, std::size_t blocks, u32* const* rows) {
-        decodeWords<N>(in, blocks, rows, [](U16 w) { return rgb565Texels(w); }, [](u16 w) { return packed(texel::decodeRgb565(w)); });
+        decodeWords<N>(
+            in, blocks, rows, [](U16 w) { return rgb565Texels(w); },
+            [](u16 w) { return packed(texel::decodeRgb565(w)); });
     }
     static TPLFORGE_INLINE void decodeRgb5a3(const u8* in, std::size_t blocks, u32* const* rows) {
-        decodeWords<N>(in, blocks, rows, [](U16 w) { return rgb5a3Texels(w); }, [](u16 w) { return packed(texel::decodeRgb5a3(w)); });
+        decodeWords<N>(
+            in, blocks, rows, [](U16 w) { return rgb5a3Texels(w); },
+            [](u16 w) { return packed(texel::decodeRgb5a3(w)); });
     }
     static TPLFORGE_INLINE void encodeWindowRgb565(const u32* const* rows, std::size_t blocks, u8* out) {
         encodeWords<N>(
-            rows, blocks, out, [](U32 c) { return windowWords565<N>(c); }, [](u32 c) { return window_rules::encodeRgb565(c); });
+            rows, blocks, out, [](U32 c) { return windowWords565<N>(c); },
+            [](u32 c) { return window_rules::encodeRgb565(c); });
     }
     static TPLFORGE_INLINE void encodeWindowRgb5a3(const u32* const* rows, std::size_t blocks, ColourValue key,
                                                    u8* out) {
@@ -451,7 +570,8 @@ struct Width {
     }
     static TPLFORGE_INLINE void decodeWindowRgb565(const u8* in, std::size_t blocks, u32* const* rows) {
         decodeWords<N>(
-            in, blocks, rows, [](U16 w) { return windowTexels565(w); }, [](u16 w) { return window_rules::decodeRgb565(w); });
+            in, blocks, rows, [](U16 w) { return windowTexels565(w); },
+            [](u16 w) { return window_rules::decodeRgb565(w); });
     }
     static TPLFORGE_INLINE std::size_t decodeWindowRgb5a3(const u8* in, std::size_t blocks, u32* const* rows) {
         // A lane counts two words a step: far within 16 bits for the widest row.
@@ -476,6 +596,21 @@ struct Width {
     static TPLFORGE_INLINE void decodeRgba8(const u8* in, std::size_t blocks, u32* const* rows) {
         decodeRgba8Blocks<(N < 32 ? N : 32)>(in, blocks, rows);
     }
+    static TPLFORGE_INLINE void lookUpC4(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+#ifdef TPLFORGE_WIDE_KERNELS
+        if constexpr (N >= 32) return lookUpC4Permute(in, blocks, table, rows);
+#endif
+        lookUpC4One(in, blocks, table, rows);
+    }
+    static TPLFORGE_INLINE void lookUpC8(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+#ifdef TPLFORGE_WIDE_KERNELS
+        if constexpr (N == 64) return lookUpC8Permute(in, blocks, table, rows);
+#endif
+        lookUpC8One(in, blocks, table, rows);
+    }
+    static TPLFORGE_INLINE void lookUpC14x2(const u8* in, std::size_t blocks, const u32* table, u32* const* rows) {
+        lookUpC14x2One(in, blocks, table, rows);
+    }
 };
 
 // One set of functions a width, each built for its own instruction set.
@@ -498,10 +633,20 @@ struct Width {
     TARGET std::size_t decodeWindowRgb5a3##N(const u8* i, std::size_t n, u32* const* r) {                           \
         return Width<N>::decodeWindowRgb5a3(i, n, r);                                                                \
     }                                                                                                                \
+    TARGET void lookUpC4##N(const u8* i, std::size_t n, const u32* t, u32* const* r) {                             \
+        Width<N>::lookUpC4(i, n, t, r);                                                                              \
+    }                                                                                                                \
+    TARGET void lookUpC8##N(const u8* i, std::size_t n, const u32* t, u32* const* r) {                             \
+        Width<N>::lookUpC8(i, n, t, r);                                                                              \
+    }                                                                                                                \
+    TARGET void lookUpC14x2##N(const u8* i, std::size_t n, const u32* t, u32* const* r) {                          \
+        Width<N>::lookUpC14x2(i, n, t, r);                                                                           \
+    }                                                                                                                \
     constexpr Kernels kKernels##N = {encodeRgb565##N,       encodeRgb5a3##N,       encodeRgba8##N,                  \
                                      decodeRgb565##N,       decodeRgb5a3##N,       decodeRgba8##N,                  \
                                      encodeWindowRgb565##N, encodeWindowRgb5a3##N, decodeWindowRgb565##N,           \
-                                     decodeWindowRgb5a3##N};
+                                     decodeWindowRgb5a3##N, lookUpC4##N,           lookUpC8##N,                     \
+                                     lookUpC14x2##N};
 
 // Flattened, so that Isa's instructions, refused inside the helpers built for the
 // baseline, are taken in where the wide instruction set is on.

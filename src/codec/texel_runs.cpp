@@ -61,7 +61,6 @@ constexpr u32 widen4(u32 f) { return f * 17; }
 constexpr u32 greyTexel(u32 i, u32 a) { return i * 0x010101u | a << 24; }
 
 // 16-bit texels are big-endian in the file.
-inline u32 wordAt(const u8* in, std::size_t i) { return u32{in[2 * i]} << 8 | in[2 * i + 1]; }
 inline void putWord(u8* out, std::size_t i, u32 w) {
     out[2 * i] = static_cast<u8>(w >> 8);
     out[2 * i + 1] = static_cast<u8>(w);
@@ -118,21 +117,6 @@ TPLFORGE_RUN void packC8(const u16* indices, std::size_t n, u8* out) {
 
 TPLFORGE_RUN void packC14x2(const u16* indices, std::size_t n, u8* out) {
     for (std::size_t i = 0; i < n; ++i) putWord(out, i, indices[i] & 0x3FFFu);
-}
-
-TPLFORGE_RUN void unpackC4(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n / 2; ++i) {
-        indices[2 * i] = static_cast<u16>(in[i] >> 4);
-        indices[2 * i + 1] = static_cast<u16>(in[i] & 15u);
-    }
-}
-
-TPLFORGE_RUN void unpackC8(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n; ++i) indices[i] = in[i];
-}
-
-TPLFORGE_RUN void unpackC14x2(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n; ++i) indices[i] = static_cast<u16>(wordAt(in, i) & 0x3FFFu);
 }
 
 // An opaque pixel blends to its own colour, so every pixel takes the same path.

@@ -29,13 +29,10 @@ void decodeI8(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 void decodeIa4(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 void decodeIa8(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 
-// Palette indices as C4, C8 and C14X2 texels, and back (C14X2 drops the top two bits).
+// Palette indices as C4, C8 and C14X2 texels (C14X2 drops the top two bits).
 void packC4(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC8(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC14x2(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
-void unpackC4(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
-void unpackC8(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
-void unpackC14x2(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
 
 // --- The window's rules --------------------------------------------------------
 

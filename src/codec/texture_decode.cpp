@@ -1,6 +1,7 @@
 // Decoding every GX format to RGBA: the texel data of a chunk of blocks is
 // converted as one run, then its texels are placed in the picture's rows; the
-// formats whose conversion costs most go straight to the rows a block row at a time.
+// formats whose conversion costs most, and the palettes, go straight to the rows
+// a block row at a time.
 #include <algorithm>
 #include <array>
 
@@ -31,7 +32,6 @@ std::vector<Rgba> paletteColours(Format format, const PaletteView* palette) {
 }
 
 using DecodeRun = void (*)(const std::uint8_t*, std::size_t, std::uint32_t*);
-using UnpackRun = void (*)(const std::uint8_t*, std::size_t, std::uint16_t*);
 
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width, std::uint32_t height,
@@ -42,25 +42,23 @@ void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std:
 
 void decodeByBlockRows(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width,
                        std::uint32_t height, std::span<std::uint8_t> rgba, block_rows::Decode run) {
-    blocks::toBlockRows(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4, run);
+    blocks::toBlockRows<4, 4>(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4, run);
 }
 
-// Indices first, then a look-up a texel: the palette, as RGBA words.
+// A look-up a texel, straight into the rows: the palette as RGBA words.
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
-                   const PaletteView* palette, std::span<std::uint8_t> rgba, UnpackRun unpack) {
+                   const PaletteView* palette, std::span<std::uint8_t> rgba, block_rows::LookUp lookUp) {
     std::vector<std::uint32_t> colours;
     for (const Rgba c : paletteColours(format, palette))
         colours.push_back(std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 |
                           std::uint32_t{c.a} << 24);
     const std::uint32_t* table = colours.data();
-    const auto lookUp = [table, unpack](const std::uint8_t* in, std::size_t n, std::uint32_t* texels) {
-        std::uint16_t indices[blocks::kChunkTexels];
-        unpack(in, n, indices);
-        for (std::size_t i = 0; i < n; ++i) texels[i] = table[indices[i]];
+    const auto run = [table, lookUp](const std::uint8_t* in, std::size_t blocks, std::uint32_t* const* rows) {
+        lookUp(in, blocks, table, rows);
     };
-    blocks::toRows<BW, BH, std::uint32_t>(data.data(), formatInfo(format).blockBytes, width, height, rgba.data(),
-                                          std::size_t{width} * 4, lookUp);
+    blocks::toBlockRows<BW, BH>(data.data(), formatInfo(format).blockBytes, width, height, rgba.data(),
+                                std::size_t{width} * 4, run);
 }
 
 }  // namespace
@@ -79,9 +77,12 @@ void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32
             return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgb5a3);
         case Format::RGBA8:
             return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgba8);
-        case Format::C4: return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, runs::unpackC4);
-        case Format::C8: return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, runs::unpackC8);
-        case Format::C14X2: return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, runs::unpackC14x2);
+        case Format::C4:
+            return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC4);
+        case Format::C8:
+            return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC8);
+        case Format::C14X2:
+            return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC14x2);
         case Format::CMPR: return cmpr::decodeLevel(data, width, height, rgba);
     }
 }

@@ -78,15 +78,16 @@ Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> f
     DecodedTexture out;
     out.raster = Raster::unset(static_cast<int>(image.width), static_cast<int>(image.height));
     const block_rows::Kernels& kernels = block_rows::kernels();
+    std::uint8_t* rows = bytesOf(out.raster);
     if (rgb5a3) {
-        blocks::toBlockRows(data.data(), 32, image.width, image.height, bytesOf(out.raster), strideOf(out.raster),
-                            [&](const std::uint8_t* in, std::size_t blocks, ColourValue* const rows[4]) {
-                                out.alphaTexels += kernels.decodeWindowRgb5a3(in, blocks, rows);
-                            });
+        const auto run = [&](const std::uint8_t* in, std::size_t blocks, ColourValue* const rowsOfBlocks[4]) {
+            out.alphaTexels += kernels.decodeWindowRgb5a3(in, blocks, rowsOfBlocks);
+        };
+        blocks::toBlockRows<4, 4>(data.data(), 32, image.width, image.height, rows, strideOf(out.raster), run);
         findLastAlphaTexel(data, out);
     } else {
-        blocks::toBlockRows(data.data(), 32, image.width, image.height, bytesOf(out.raster), strideOf(out.raster),
-                            kernels.decodeWindowRgb565);
+        blocks::toBlockRows<4, 4>(data.data(), 32, image.width, image.height, rows, strideOf(out.raster),
+                                  kernels.decodeWindowRgb565);
     }
     return out;
 }

@@ -30,11 +30,12 @@ texel::Rgba unpacked(std::uint32_t p) {
             static_cast<std::uint8_t>(p >> 24)};
 }
 
-// Four rows of `blocks` blocks, each followed by a guard texel.
+// The rows of `blocks` blocks, each followed by a guard texel.
 struct Rows {
     std::size_t stride;
     std::vector<std::uint32_t> texels;
-    explicit Rows(std::size_t blocks) : stride(4 * blocks + 1), texels(4 * stride, kGuard) {}
+    explicit Rows(std::size_t blocks, std::size_t blockWidth = 4, std::size_t blockHeight = 4)
+        : stride(blockWidth * blocks + 1), texels(blockHeight * stride, kGuard) {}
     std::uint32_t& at(std::size_t r, std::size_t x) { return texels[r * stride + x]; }
     std::uint32_t* row(std::size_t r) { return texels.data() + r * stride; }
 };
@@ -227,6 +228,48 @@ TEST(BlockRows, Rgba8MovesEveryByteToItsPlace) {
             kernels.decodeRgba8(want.data(), blocks, backRow);
             EXPECT_EQ(back.texels, rows.texels);
         }
+    }
+}
+
+// Random indices, C14X2's two stray top bits among them, into a table of as many
+// random colours as the format can index.
+struct PaletteKernel {
+    const char* name;
+    block_rows::LookUp Kernels::*lookUp;
+    std::size_t blockWidth, blockHeight, entries;
+    std::uint32_t (*index)(const std::uint8_t* block, std::size_t t);
+};
+
+const PaletteKernel kPaletteKernels[] = {
+    {"C4", &Kernels::lookUpC4, 8, 8, 16,
+     [](const std::uint8_t* block, std::size_t t) { return t % 2 == 0 ? block[t / 2] >> 4 : block[t / 2] & 15u; }},
+    {"C8", &Kernels::lookUpC8, 8, 4, 256,
+     [](const std::uint8_t* block, std::size_t t) { return std::uint32_t{block[t]}; }},
+    {"C14X2", &Kernels::lookUpC14x2, 4, 4, 16384,
+     [](const std::uint8_t* block, std::size_t t) { return (block[2 * t] << 8 | block[2 * t + 1]) & 0x3FFFu; }},
+};
+
+TEST(BlockRows, PaletteTexelsAreLookedUpByTheBlockLayout) {
+    std::mt19937 rng(400);
+    for (const unsigned width : kWidths) {
+        if (!block_rows::runs(width)) continue;
+        for (const PaletteKernel& k : kPaletteKernels)
+            for (const std::size_t blocks : kBlockCounts) {
+                SCOPED_TRACE(nameOf(k.name, width, blocks));
+                std::vector<std::uint32_t> table(k.entries);
+                for (std::uint32_t& c : table) c = rng();
+                std::vector<std::uint8_t> data(32 * blocks);
+                for (std::uint8_t& b : data) b = static_cast<std::uint8_t>(rng());
+                Rows got(blocks, k.blockWidth, k.blockHeight), want(blocks, k.blockWidth, k.blockHeight);
+                std::vector<std::uint32_t*> row;
+                for (std::size_t r = 0; r < k.blockHeight; ++r) row.push_back(got.row(r));
+                (block_rows::kernels(width).*k.lookUp)(data.data(), blocks, table.data(), row.data());
+                for (std::size_t b = 0; b < blocks; ++b)
+                    for (std::size_t t = 0; t < k.blockWidth * k.blockHeight; ++t)
+                        want.at(t / k.blockWidth, k.blockWidth * b + t % k.blockWidth) =
+                            table[k.index(&data[32 * b], t)];
+                EXPECT_EQ(got.texels, want.texels);
+            }
     }
 }
 
