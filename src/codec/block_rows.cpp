@@ -31,7 +31,11 @@ using u16 = std::uint16_t;
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
 
+// Every helper that takes or gives a vector is inlined, lambdas too, even
+// unoptimised: a call between code built for different widths would pass
+// vectors by different conventions.
 #define TPLFORGE_INLINE inline __attribute__((always_inline))
+#define TPLFORGE_INLINE_LAMBDA __attribute__((always_inline))
 
 template <int N>
 struct V {
@@ -224,11 +228,11 @@ TPLFORGE_INLINE void encodeWords(const u32* const* rows, std::size_t blocks, u8*
     for (; b + step <= blocks; b += step, out += 2 * N) {
         U32 words[4];
         for (int r = 0; r < 4; ++r) words[r] = word(load<U32>(row[r] + 4 * b));
-        const auto pair = [&](int r) {
-            return reinterpret_cast<U64>(swapBytes(shuffle<Halves16<0, N / 2>>(reinterpret_cast<U16>(words[r]),
-                                                                                 reinterpret_cast<U16>(words[r + 1]))));
-        };
-        const U64 top = pair(0), bottom = pair(2);
+        U64 pairs[2];  // rows 0 and 1, rows 2 and 3
+        for (int h = 0; h < 2; ++h)
+            pairs[h] = reinterpret_cast<U64>(swapBytes(shuffle<Halves16<0, N / 2>>(
+                reinterpret_cast<U16>(words[2 * h]), reinterpret_cast<U16>(words[2 * h + 1]))));
+        const U64 top = pairs[0], bottom = pairs[1];
         store(out, shuffle<ZipLanes<0, L>>(top, bottom));
         store(out + N, shuffle<ZipLanes<1, L>>(top, bottom));
     }
@@ -300,7 +304,7 @@ TPLFORGE_INLINE Halves<U16> windowTexels5a3(U16 w) {
 template <int N>
 struct Channels {
     typename V<N>::U16 rb, ga;
-    explicit Channels(typename V<N>::U32 texels) {
+    explicit TPLFORGE_INLINE Channels(typename V<N>::U32 texels) {
         const auto h = reinterpret_cast<typename V<N>::U16>(texels);
         rb = h & 0xFF;
         ga = h >> 8;
@@ -515,13 +519,14 @@ __attribute__((target("arch=x86-64-v4"))) inline void lookUpC8Permute(const u8* 
 #pragma GCC unroll 8
             for (int k = 0; k < 8; ++k)
                 picked[k] = _mm512_permutex2var_epi32(colours[2 * k], indices, colours[2 * k + 1]);
-#pragma GCC unroll 3
-            for (int bit = 5, count = 8; bit < 8; ++bit, count /= 2) {
-                const __mmask16 set = _mm512_test_epi32_mask(indices, _mm512_set1_epi32(1 << bit));
+            __mmask16 set = _mm512_test_epi32_mask(indices, _mm512_set1_epi32(1 << 5));
 #pragma GCC unroll 4
-                for (int k = 0; k < count / 2; ++k)
-                    picked[k] = _mm512_mask_blend_epi32(set, picked[2 * k], picked[2 * k + 1]);
-            }
+            for (int k = 0; k < 4; ++k) picked[k] = _mm512_mask_blend_epi32(set, picked[2 * k], picked[2 * k + 1]);
+            set = _mm512_test_epi32_mask(indices, _mm512_set1_epi32(1 << 6));
+#pragma GCC unroll 2
+            for (int k = 0; k < 2; ++k) picked[k] = _mm512_mask_blend_epi32(set, picked[2 * k], picked[2 * k + 1]);
+            set = _mm512_test_epi32_mask(indices, _mm512_set1_epi32(1 << 7));
+            picked[0] = _mm512_mask_blend_epi32(set, picked[0], picked[1]);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(row[r] + 8 * b),
                                 _mm512_maskz_extracti64x4_epi64(0xF, picked[0], 0));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(row[r + 1] + 8 * b),
@@ -539,39 +544,39 @@ struct Width {
 
     static TPLFORGE_INLINE void encodeRgb565(const u32* const* rows, std::size_t blocks, u8* out) {
         encodeWords<N>(
-            rows, blocks, out, [](U32 t) { return rgb565Words<N>(t); },
-            [](u32 p) { return texel::encodeRgb565(unpacked(p)); });
+            rows, blocks, out, [](U32 t) TPLFORGE_INLINE_LAMBDA { return rgb565Words<N>(t); },
+            [](u32 p) TPLFORGE_INLINE_LAMBDA { return texel::encodeRgb565(unpacked(p)); });
     }
     static TPLFORGE_INLINE void encodeRgb5a3(const u32* const* rows, std::size_t blocks, u8* out) {
         encodeWords<N>(
-            rows, blocks, out, [](U32 t) { return rgb5a3Words<N>(t); },
-            [](u32 p) { return texel::encodeRgb5a3(unpacked(p)); });
+            rows, blocks, out, [](U32 t) TPLFORGE_INLINE_LAMBDA { return rgb5a3Words<N>(t); },
+            [](u32 p) TPLFORGE_INLINE_LAMBDA { return texel::encodeRgb5a3(unpacked(p)); });
     }
     static TPLFORGE_INLINE void decodeRgb565(const u8* in, std::size_t blocks, u32* const* rows) {
         decodeWords<N>(
-            in, blocks, rows, [](U16 w) { return rgb565Texels(w); },
-            [](u16 w) { return packed(texel::decodeRgb565(w)); });
+            in, blocks, rows, [](U16 w) TPLFORGE_INLINE_LAMBDA { return rgb565Texels(w); },
+            [](u16 w) TPLFORGE_INLINE_LAMBDA { return packed(texel::decodeRgb565(w)); });
     }
     static TPLFORGE_INLINE void decodeRgb5a3(const u8* in, std::size_t blocks, u32* const* rows) {
         decodeWords<N>(
-            in, blocks, rows, [](U16 w) { return rgb5a3Texels(w); },
-            [](u16 w) { return packed(texel::decodeRgb5a3(w)); });
+            in, blocks, rows, [](U16 w) TPLFORGE_INLINE_LAMBDA { return rgb5a3Texels(w); },
+            [](u16 w) TPLFORGE_INLINE_LAMBDA { return packed(texel::decodeRgb5a3(w)); });
     }
     static TPLFORGE_INLINE void encodeWindowRgb565(const u32* const* rows, std::size_t blocks, u8* out) {
         encodeWords<N>(
-            rows, blocks, out, [](U32 c) { return windowWords565<N>(c); },
-            [](u32 c) { return window_rules::encodeRgb565(c); });
+            rows, blocks, out, [](U32 c) TPLFORGE_INLINE_LAMBDA { return windowWords565<N>(c); },
+            [](u32 c) TPLFORGE_INLINE_LAMBDA { return window_rules::encodeRgb565(c); });
     }
     static TPLFORGE_INLINE void encodeWindowRgb5a3(const u32* const* rows, std::size_t blocks, ColourValue key,
                                                    u8* out) {
         encodeWords<N>(
-            rows, blocks, out, [key](U32 c) { return windowWords5a3<N>(c, key); },
-            [key](u32 c) { return window_rules::encodeRgb5a3(c, key); });
+            rows, blocks, out, [key](U32 c) TPLFORGE_INLINE_LAMBDA { return windowWords5a3<N>(c, key); },
+            [key](u32 c) TPLFORGE_INLINE_LAMBDA { return window_rules::encodeRgb5a3(c, key); });
     }
     static TPLFORGE_INLINE void decodeWindowRgb565(const u8* in, std::size_t blocks, u32* const* rows) {
         decodeWords<N>(
-            in, blocks, rows, [](U16 w) { return windowTexels565(w); },
-            [](u16 w) { return window_rules::decodeRgb565(w); });
+            in, blocks, rows, [](U16 w) TPLFORGE_INLINE_LAMBDA { return windowTexels565(w); },
+            [](u16 w) TPLFORGE_INLINE_LAMBDA { return window_rules::decodeRgb565(w); });
     }
     static TPLFORGE_INLINE std::size_t decodeWindowRgb5a3(const u8* in, std::size_t blocks, u32* const* rows) {
         // A lane counts two words a step: far within 16 bits for the widest row.
@@ -579,11 +584,11 @@ struct Width {
         std::size_t count = 0;
         decodeWords<N>(
             in, blocks, rows,
-            [&clear](U16 w) {
+            [&clear](U16 w) TPLFORGE_INLINE_LAMBDA {
                 clear += (w >> 15) ^ 1;
                 return windowTexels5a3(w);
             },
-            [&count](u16 w) {
+            [&count](u16 w) TPLFORGE_INLINE_LAMBDA {
                 count += window_rules::isAlphaTexel(w);
                 return window_rules::decodeRgb5a3(w);
             });
