@@ -1,7 +1,9 @@
 // Moves texels between a picture's rows and the block order of texel data, a
 // chunk of blocks at a time, so that the conversion of texel_runs.h runs over a
 // short contiguous array that stays in the first-level cache. The copies are of
-// whole block rows, 16 or 32 bytes at a time, fixed at compile time.
+// whole block rows, 16 or 32 bytes at a time, fixed at compile time. At the end,
+// fromBlockRows and toBlockRows hand the rows themselves to the kernels of
+// block_rows.h, which need no copy, and deal with the picture's edges for them.
 //
 // Blocks run left to right, then top to bottom; inside a block texels run left
 // to right, then top to bottom.
