@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace tplforge {
@@ -35,15 +37,43 @@ constexpr ColourValue blendOver(std::uint32_t r, std::uint32_t g, std::uint32_t 
                blendChannel(b, blueOf(background), alpha));
 }
 
+// An allocator whose elements made without a value are left unset, so that a
+// raster about to be overwritten whole is not filled first: for a large picture
+// the fill costs as much as the decode that follows.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using Pixels = std::vector<ColourValue, UnsetAllocator<ColourValue>>;
+
 // A width × height grid of colour values, row-major from the top-left pixel.
 struct Raster {
     int width = 0;
     int height = 0;
-    std::vector<ColourValue> pixels;
+    Pixels pixels;
 
     Raster() = default;
     Raster(int w, int h, ColourValue fill = kSurfaceColour)
         : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill) {}
+
+    // For a caller that writes every pixel before anyone reads one.
+    static Raster unset(int w, int h) {
+        Raster r;
+        r.width = w;
+        r.height = h;
+        r.pixels = Pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        return r;
+    }
 
     ColourValue at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
     ColourValue& at(int x, int y) { return pixels[static_cast<std::size_t>(y) * width + x]; }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "codec/texel.h"
-#include "codec/window_texel.h"
 
 // Each run is built for the x86-64 baseline, for AVX2 and for AVX-512 (x86-64-v4,
 // twice the texels an instruction again); the loader picks the widest the
@@ -31,21 +30,14 @@ using u8 = std::uint8_t;
 using u16 = std::uint16_t;
 using u32 = std::uint32_t;
 
-// The divisions by 255 of texel.h and window_texel.h as a multiply, an add and a
-// shift that stay within 16 bits; checked below for every input.
-// They take and give 16-bit values so that vector code works in 16-bit lanes.
+// The division by 255 of texel.h as a multiply, an add and a shift that stay
+// within 16 bits; checked below for every input. It takes and gives 16-bit
+// values so that vector code works in 16-bit lanes.
 template <u16 Mul, u16 Add, int Shift>
 constexpr u16 scale(u16 v) {
     return static_cast<u16>(static_cast<u16>(v * Mul + Add) >> Shift);
 }
-constexpr u16 round3(u16 v) { return scale<225, 4060, 13>(v); }
 constexpr u16 round4(u16 v) { return scale<15, 135, 8>(v); }
-constexpr u16 round5(u16 v) { return scale<249, 1014, 11>(v); }
-constexpr u16 round6(u16 v) { return scale<253, 505, 10>(v); }
-constexpr u16 trunc5(u16 v) { return scale<249, 0, 11>(v); }
-constexpr u16 trunc6(u16 v) { return scale<253, 0, 10>(v); }
-constexpr u16 ceil5(u16 f) { return scale<1053, 123, 7>(f); }
-constexpr u16 ceil6(u16 f) { return scale<259, 63, 6>(f); }
 
 template <class Fast, class Exact>
 constexpr bool agree(u32 count, Fast fast, Exact exact) {
@@ -53,14 +45,7 @@ constexpr bool agree(u32 count, Fast fast, Exact exact) {
         if (u32{fast(static_cast<u16>(v))} != u32{exact(v)}) return false;
     return true;
 }
-static_assert(agree(256, round3, texel::reduce<3>));
 static_assert(agree(256, round4, texel::reduce<4>));
-static_assert(agree(256, round5, texel::reduce<5>));
-static_assert(agree(256, round6, texel::reduce<6>));
-static_assert(agree(256, trunc5, window_rules::to5));
-static_assert(agree(256, trunc6, window_rules::to6));
-static_assert(agree(32, ceil5, window_rules::from5));
-static_assert(agree(64, ceil6, window_rules::from6));
 
 // x / 255 for any x below 65536.
 constexpr u32 div255(u32 x) { return (x * 0x8081) >> 23; }
@@ -72,14 +57,10 @@ constexpr u32 blue(u32 p) { return (p >> 16) & 0xFF; }
 constexpr u32 alpha(u32 p) { return p >> 24; }
 constexpr u32 grey(u32 p) { return texel::intensity(red(p), green(p), blue(p)); }
 
-constexpr u32 widen3(u32 f) { return ((f << 5) | (f << 2) | (f >> 1)) & 0xFF; }
 constexpr u32 widen4(u32 f) { return f * 17; }
-constexpr u32 widen5(u32 f) { return ((f << 3) | (f >> 2)) & 0xFF; }
-constexpr u32 widen6(u32 f) { return ((f << 2) | (f >> 4)) & 0xFF; }
 constexpr u32 greyTexel(u32 i, u32 a) { return i * 0x010101u | a << 24; }
 
 // 16-bit texels are big-endian in the file.
-inline u32 wordAt(const u8* in, std::size_t i) { return u32{in[2 * i]} << 8 | in[2 * i + 1]; }
 inline void putWord(u8* out, std::size_t i, u32 w) {
     out[2 * i] = static_cast<u8>(w >> 8);
     out[2 * i + 1] = static_cast<u8>(w);
@@ -105,43 +86,6 @@ TPLFORGE_RUN void encodeIa8(const u32* texels, std::size_t n, u8* out) {
     for (std::size_t i = 0; i < n; ++i) putWord(out, i, alpha(texels[i]) << 8 | grey(texels[i]));
 }
 
-// Channels are taken to 16 bits at once: every step below fits in 16 bits, and
-// vector code then works on twice as many texels an instruction.
-TPLFORGE_RUN void encodeRgb565(const u32* texels, std::size_t n, u8* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 p = texels[i];
-        const u16 r = static_cast<u16>(red(p)), g = static_cast<u16>(green(p)), b = static_cast<u16>(blue(p));
-        putWord(out, i, static_cast<u16>(round5(r) << 11 | round6(g) << 5 | round5(b)));
-    }
-}
-
-// Both forms are worked out and one kept, which costs less than a branch that
-// goes either way across a picture with soft edges.
-TPLFORGE_RUN void encodeRgb5a3(const u32* texels, std::size_t n, u8* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 p = texels[i];
-        const u16 r = static_cast<u16>(red(p)), g = static_cast<u16>(green(p)), b = static_cast<u16>(blue(p));
-        const u16 a = static_cast<u16>(round3(static_cast<u16>(alpha(p))));
-        const u16 opaque = static_cast<u16>(0x8000 | round5(r) << 10 | round5(g) << 5 | round5(b));
-        const u16 translucent = static_cast<u16>(a << 12 | round4(r) << 8 | round4(g) << 4 | round4(b));
-        putWord(out, i, a == 7 ? opaque : translucent);
-    }
-}
-
-// Bytes 0..31 of a block hold (alpha, red) pairs, bytes 32..63 (green, blue).
-TPLFORGE_RUN void encodeRgba8(const u32* texels, std::size_t n, u8* out) {
-    for (std::size_t b = 0; b < n / 16; ++b) {
-        const u32* t = texels + 16 * b;
-        u8* block = out + 64 * b;
-        for (std::size_t i = 0; i < 16; ++i) {
-            block[2 * i] = static_cast<u8>(alpha(t[i]));
-            block[2 * i + 1] = static_cast<u8>(red(t[i]));
-            block[32 + 2 * i] = static_cast<u8>(green(t[i]));
-            block[33 + 2 * i] = static_cast<u8>(blue(t[i]));
-        }
-    }
-}
-
 TPLFORGE_RUN void decodeI4(const u8* in, std::size_t n, u32* texels) {
     for (std::size_t i = 0; i < n / 2; ++i) {
         const u32 hi = widen4(in[i] >> 4), lo = widen4(in[i] & 15u);
@@ -162,38 +106,6 @@ TPLFORGE_RUN void decodeIa8(const u8* in, std::size_t n, u32* texels) {
     for (std::size_t i = 0; i < n; ++i) texels[i] = greyTexel(in[2 * i + 1], in[2 * i]);
 }
 
-// The low half of a texel (red, green) and the high half (blue, alpha) are made
-// apart in 16 bits and joined at the end.
-TPLFORGE_RUN void decodeRgb565(const u8* in, std::size_t n, u32* texels) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u16 w = static_cast<u16>(wordAt(in, i));
-        const u16 low = static_cast<u16>(widen5(w >> 11) | widen6((w >> 5) & 0x3F) << 8);
-        const u16 high = static_cast<u16>(widen5(w & 0x1F) | 0xFF00);
-        texels[i] = u32{low} | u32{high} << 16;
-    }
-}
-
-TPLFORGE_RUN void decodeRgb5a3(const u8* in, std::size_t n, u32* texels) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u16 w = static_cast<u16>(wordAt(in, i));
-        const bool opaque = w & 0x8000;
-        const u16 low = static_cast<u16>(opaque ? widen5((w >> 10) & 0x1F) | widen5((w >> 5) & 0x1F) << 8
-                                                : widen4((w >> 8) & 0xF) | widen4((w >> 4) & 0xF) << 8);
-        const u16 high = static_cast<u16>(opaque ? widen5(w & 0x1F) | 0xFF00 : widen4(w & 0xF) | widen3((w >> 12) & 7) << 8);
-        texels[i] = u32{low} | u32{high} << 16;
-    }
-}
-
-TPLFORGE_RUN void decodeRgba8(const u8* in, std::size_t n, u32* texels) {
-    for (std::size_t b = 0; b < n / 16; ++b) {
-        const u8* block = in + 64 * b;
-        u32* t = texels + 16 * b;
-        for (std::size_t i = 0; i < 16; ++i)
-            t[i] = u32{block[2 * i + 1]} | u32{block[32 + 2 * i]} << 8 | u32{block[33 + 2 * i]} << 16 |
-                   u32{block[2 * i]} << 24;
-    }
-}
-
 TPLFORGE_RUN void packC4(const u16* indices, std::size_t n, u8* out) {
     for (std::size_t i = 0; i < n / 2; ++i)
         out[i] = static_cast<u8>((indices[2 * i] & 15u) << 4 | (indices[2 * i + 1] & 15u));
@@ -207,50 +119,6 @@ TPLFORGE_RUN void packC14x2(const u16* indices, std::size_t n, u8* out) {
     for (std::size_t i = 0; i < n; ++i) putWord(out, i, indices[i] & 0x3FFFu);
 }
 
-TPLFORGE_RUN void unpackC4(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n / 2; ++i) {
-        indices[2 * i] = static_cast<u16>(in[i] >> 4);
-        indices[2 * i + 1] = static_cast<u16>(in[i] & 15u);
-    }
-}
-
-TPLFORGE_RUN void unpackC8(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n; ++i) indices[i] = in[i];
-}
-
-TPLFORGE_RUN void unpackC14x2(const u8* in, std::size_t n, u16* indices) {
-    for (std::size_t i = 0; i < n; ++i) indices[i] = static_cast<u16>(wordAt(in, i) & 0x3FFFu);
-}
-
-TPLFORGE_RUN void encodeWindowRgb565(const ColourValue* colours, std::size_t n, u8* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 c = colours[i];
-        putWord(out, i, trunc5(red(c)) << 11 | trunc6(green(c)) << 5 | trunc5(blue(c)));
-    }
-}
-
-TPLFORGE_RUN void encodeWindowRgb5a3(const ColourValue* colours, std::size_t n, ColourValue alphaColour, u8* out) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 c = colours[i];
-        const u32 fields = trunc5(red(c)) << 10 | trunc5(green(c)) << 5 | trunc5(blue(c));
-        putWord(out, i, c == alphaColour ? fields : fields | 0x8000);
-    }
-}
-
-TPLFORGE_RUN void decodeWindowRgb565(const u8* in, std::size_t n, ColourValue* colours) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 w = wordAt(in, i);
-        colours[i] = ceil5(w >> 11) | ceil6((w >> 5) & 0x3F) << 8 | ceil5(w & 0x1F) << 16;
-    }
-}
-
-TPLFORGE_RUN void decodeWindowRgb5a3(const u8* in, std::size_t n, ColourValue* colours) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const u32 w = wordAt(in, i);
-        colours[i] = ceil5((w >> 10) & 0x1F) | ceil5((w >> 5) & 0x1F) << 8 | ceil5(w & 0x1F) << 16;
-    }
-}
-
 // An opaque pixel blends to its own colour, so every pixel takes the same path.
 TPLFORGE_RUN void overSurface(const u8* rgba, std::size_t n, ColourValue* colours) {
     constexpr u32 bgRed = redOf(kSurfaceColour), bgGreen = greenOf(kSurfaceColour), bgBlue = blueOf(kSurfaceColour);
@@ -261,12 +129,6 @@ TPLFORGE_RUN void overSurface(const u8* rgba, std::size_t n, ColourValue* colour
         colours[i] = div255(red(p) * a + bgRed * rest + 127) | div255(green(p) * a + bgGreen * rest + 127) << 8 |
                      div255(blue(p) * a + bgBlue * rest + 127) << 16;
     }
-}
-
-TPLFORGE_RUN std::size_t countAlphaTexels(const u8* in, std::size_t n) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < n; ++i) count += (in[2 * i] >> 7) ^ 1u;
-    return count;
 }
 
 }  // namespace tplforge::runs

@@ -2,8 +2,9 @@
 // file's block order, so that every conversion is a plain loop over arrays that
 // the compiler turns into vector code. block_order.h moves texels between the
 // picture's rows and that order. Each function gives, texel for texel, what the
-// per-texel functions of texel.h and window_texel.h give; those stay the
-// reference the tests hold these to.
+// per-texel functions of texel.h give; those stay the reference the tests hold
+// these to. RGB565, RGB5A3, RGBA8 and the window's rules cost too much to
+// convert apart from the move: block_rows.h does both at once for them.
 //
 // RGBA texels are 32-bit words as the bytes of an Image lie in memory on a
 // little-endian machine: r | g << 8 | b << 16 | a << 24. `n` is a multiple of 16.
@@ -22,38 +23,20 @@ void encodeI4(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
 void encodeI8(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
 void encodeIa4(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
 void encodeIa8(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
-void encodeRgb565(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
-void encodeRgb5a3(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
-// Whole 4 × 4 blocks: each 16 texels become one 64-byte block.
-void encodeRgba8(const std::uint32_t* texels, std::size_t n, std::uint8_t* out);
 
 void decodeI4(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 void decodeI8(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 void decodeIa4(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 void decodeIa8(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
-void decodeRgb565(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
-void decodeRgb5a3(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
-void decodeRgba8(const std::uint8_t* in, std::size_t n, std::uint32_t* texels);
 
-// Palette indices as C4, C8 and C14X2 texels, and back (C14X2 drops the top two bits).
+// Palette indices as C4, C8 and C14X2 texels (C14X2 drops the top two bits).
 void packC4(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC8(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC14x2(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
-void unpackC4(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
-void unpackC8(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
-void unpackC14x2(const std::uint8_t* in, std::size_t n, std::uint16_t* indices);
 
 // --- The window's rules --------------------------------------------------------
 
-void encodeWindowRgb565(const ColourValue* colours, std::size_t n, std::uint8_t* out);
-void encodeWindowRgb5a3(const ColourValue* colours, std::size_t n, ColourValue alphaColour, std::uint8_t* out);
-void decodeWindowRgb565(const std::uint8_t* in, std::size_t n, ColourValue* colours);
-void decodeWindowRgb5a3(const std::uint8_t* in, std::size_t n, ColourValue* colours);
-
 // `n` RGBA pixels (any count) drawn over the surface grey by their alpha.
 void overSurface(const std::uint8_t* rgba, std::size_t n, ColourValue* colours);
-
-// RGB5A3 words with bit 15 clear among `n` (any count).
-std::size_t countAlphaTexels(const std::uint8_t* in, std::size_t n);
 
 }  // namespace tplforge::runs

@@ -1,9 +1,12 @@
 // Decoding every GX format to RGBA: the texel data of a chunk of blocks is
-// converted as one run, then its texels are placed in the picture's rows.
+// converted as one run, then its texels are placed in the picture's rows; the
+// formats whose conversion costs most, and the palettes, go straight to the rows
+// a block row at a time.
 #include <algorithm>
 #include <array>
 
 #include "codec/block_order.h"
+#include "codec/block_rows.h"
 #include "codec/cmpr.h"
 #include "codec/texel.h"
 #include "codec/texel_runs.h"
@@ -29,7 +32,6 @@ std::vector<Rgba> paletteColours(Format format, const PaletteView* palette) {
 }
 
 using DecodeRun = void (*)(const std::uint8_t*, std::size_t, std::uint32_t*);
-using UnpackRun = void (*)(const std::uint8_t*, std::size_t, std::uint16_t*);
 
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width, std::uint32_t height,
@@ -38,22 +40,25 @@ void decodeWith(std::span<const std::uint8_t> data, std::size_t blockBytes, std:
                                           run);
 }
 
-// Indices first, then a look-up a texel: the palette, as RGBA words.
+void decodeByBlockRows(std::span<const std::uint8_t> data, std::size_t blockBytes, std::uint32_t width,
+                       std::uint32_t height, std::span<std::uint8_t> rgba, block_rows::Decode run) {
+    blocks::toBlockRows<4, 4>(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4, run);
+}
+
+// A look-up a texel, straight into the rows: the palette as RGBA words.
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
-                   const PaletteView* palette, std::span<std::uint8_t> rgba, UnpackRun unpack) {
+                   const PaletteView* palette, std::span<std::uint8_t> rgba, block_rows::LookUp lookUp) {
     std::vector<std::uint32_t> colours;
     for (const Rgba c : paletteColours(format, palette))
         colours.push_back(std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 |
                           std::uint32_t{c.a} << 24);
     const std::uint32_t* table = colours.data();
-    const auto lookUp = [table, unpack](const std::uint8_t* in, std::size_t n, std::uint32_t* texels) {
-        std::uint16_t indices[blocks::kChunkTexels];
-        unpack(in, n, indices);
-        for (std::size_t i = 0; i < n; ++i) texels[i] = table[indices[i]];
+    const auto run = [table, lookUp](const std::uint8_t* in, std::size_t blocks, std::uint32_t* const* rows) {
+        lookUp(in, blocks, table, rows);
     };
-    blocks::toRows<BW, BH, std::uint32_t>(data.data(), formatInfo(format).blockBytes, width, height, rgba.data(),
-                                          std::size_t{width} * 4, lookUp);
+    blocks::toBlockRows<BW, BH>(data.data(), formatInfo(format).blockBytes, width, height, rgba.data(),
+                                std::size_t{width} * 4, run);
 }
 
 }  // namespace
@@ -66,12 +71,18 @@ void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32
         case Format::I8: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeI8);
         case Format::IA4: return decodeWith<8, 4>(data, blockBytes, width, height, rgba, runs::decodeIa4);
         case Format::IA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeIa8);
-        case Format::RGB565: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb565);
-        case Format::RGB5A3: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgb5a3);
-        case Format::RGBA8: return decodeWith<4, 4>(data, blockBytes, width, height, rgba, runs::decodeRgba8);
-        case Format::C4: return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, runs::unpackC4);
-        case Format::C8: return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, runs::unpackC8);
-        case Format::C14X2: return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, runs::unpackC14x2);
+        case Format::RGB565:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgb565);
+        case Format::RGB5A3:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgb5a3);
+        case Format::RGBA8:
+            return decodeByBlockRows(data, blockBytes, width, height, rgba, block_rows::kernels().decodeRgba8);
+        case Format::C4:
+            return decodeIndexed<8, 8>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC4);
+        case Format::C8:
+            return decodeIndexed<8, 4>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC8);
+        case Format::C14X2:
+            return decodeIndexed<4, 4>(format, data, width, height, palette, rgba, block_rows::kernels().lookUpC14x2);
         case Format::CMPR: return cmpr::decodeLevel(data, width, height, rgba);
     }
 }

@@ -1,9 +1,11 @@
 // Encoding every GX format from RGBA: the picture's texels are gathered into
 // block order a chunk at a time (edge texels repeated where a partial block
-// reaches past the picture) and converted as one run.
+// reaches past the picture) and converted as one run, or, for the formats whose
+// conversion costs most, converted straight from the rows a block row at a time.
 #include <algorithm>
 
 #include "codec/block_order.h"
+#include "codec/block_rows.h"
 #include "codec/cmpr.h"
 #include "codec/quantize.h"
 #include "codec/texel_runs.h"
@@ -19,6 +21,12 @@ template <std::uint32_t BW, std::uint32_t BH>
 void encodeWith(const Image& picture, std::size_t blockBytes, std::span<std::uint8_t> out, EncodeRun run) {
     blocks::fromRows<BW, BH, std::uint32_t>(picture.rgba.data(), picture.stride(), picture.width, picture.height,
                                             blockBytes, out.data(), run);
+}
+
+void encodeByBlockRows(const Image& picture, std::size_t blockBytes, std::span<std::uint8_t> out,
+                       block_rows::Encode run) {
+    blocks::fromBlockRows(picture.rgba.data(), picture.stride(), picture.width, picture.height, blockBytes,
+                          out.data(), run);
 }
 
 cmpr::Quality cmprQuality(Quality q) {
@@ -48,9 +56,9 @@ void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<
         case Format::I8: return encodeWith<8, 4>(picture, blockBytes, out, runs::encodeI8);
         case Format::IA4: return encodeWith<8, 4>(picture, blockBytes, out, runs::encodeIa4);
         case Format::IA8: return encodeWith<4, 4>(picture, blockBytes, out, runs::encodeIa8);
-        case Format::RGB565: return encodeWith<4, 4>(picture, blockBytes, out, runs::encodeRgb565);
-        case Format::RGB5A3: return encodeWith<4, 4>(picture, blockBytes, out, runs::encodeRgb5a3);
-        case Format::RGBA8: return encodeWith<4, 4>(picture, blockBytes, out, runs::encodeRgba8);
+        case Format::RGB565: return encodeByBlockRows(picture, blockBytes, out, block_rows::kernels().encodeRgb565);
+        case Format::RGB5A3: return encodeByBlockRows(picture, blockBytes, out, block_rows::kernels().encodeRgb5a3);
+        case Format::RGBA8: return encodeByBlockRows(picture, blockBytes, out, block_rows::kernels().encodeRgba8);
         case Format::CMPR:
             return cmpr::encodeLevel(picture.rgba, picture.width, picture.height, cmprQuality(options.quality),
                                      options.threads, out);

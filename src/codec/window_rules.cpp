@@ -1,6 +1,7 @@
 #include "codec/window_rules.h"
 
 #include "codec/block_order.h"
+#include "codec/block_rows.h"
 #include "codec/texel_runs.h"
 #include "codec/window_texel.h"
 
@@ -12,14 +13,11 @@ const std::uint8_t* bytesOf(const Raster& raster) { return reinterpret_cast<cons
 std::uint8_t* bytesOf(Raster& raster) { return reinterpret_cast<std::uint8_t*>(raster.pixels.data()); }
 std::size_t strideOf(const Raster& raster) { return static_cast<std::size_t>(raster.width) * sizeof(ColourValue); }
 
-// Alpha texels are counted over the whole data, texels outside the picture too,
-// as the window counts them; the last one is found from the end, where the
-// search is short whenever there are any.
-void countAlphaTexels(std::span<const std::uint8_t> data, DecodedTexture& out) {
-    const std::size_t words = data.size() / 2;
-    out.alphaTexels = runs::countAlphaTexels(data.data(), words);
+// The last alpha texel of the data, texels outside the picture too, as the
+// window finds it: searched from the end, which is short whenever there are any.
+void findLastAlphaTexel(std::span<const std::uint8_t> data, DecodedTexture& out) {
     if (out.alphaTexels == 0) return;
-    for (std::size_t i = words; i-- > 0;) {
+    for (std::size_t i = data.size() / 2; i-- > 0;) {
         const auto word = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
         if (isAlphaTexel(word)) {
             out.lastAlphaColour = decodeRgb5a3(word);
@@ -33,14 +31,16 @@ void countAlphaTexels(std::span<const std::uint8_t> data, DecodedTexture& out) {
 void encodeTexture(const Texture& texture, std::span<std::uint8_t> out) {
     const Raster& raster = *texture.raster;
     const auto width = static_cast<std::uint32_t>(raster.width), height = static_cast<std::uint32_t>(raster.height);
+    const block_rows::Kernels& kernels = block_rows::kernels();
     if (texture.rgb5a3) {
         const ColourValue key = texture.alphaColour;
-        blocks::fromRows<4, 4, ColourValue>(
-            bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
-            [key](const ColourValue* c, std::size_t n, std::uint8_t* o) { runs::encodeWindowRgb5a3(c, n, key, o); });
+        blocks::fromBlockRows(bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
+                              [&](const ColourValue* const rows[4], std::size_t blocks, std::uint8_t* o) {
+                                  kernels.encodeWindowRgb5a3(rows, blocks, key, o);
+                              });
     } else {
-        blocks::fromRows<4, 4, ColourValue>(bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
-                                            runs::encodeWindowRgb565);
+        blocks::fromBlockRows(bytesOf(raster), strideOf(raster), width, height, 32, out.data(),
+                              kernels.encodeWindowRgb565);
     }
 }
 
@@ -72,17 +72,28 @@ Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> f
     if (std::uint64_t{image.dataOffset} + size > file.size()) return fail(TplError::DataOutOfBounds);
 
     const auto data = file.subspan(image.dataOffset, static_cast<std::size_t>(size));
+    // Every pixel is decoded over, so the raster starts unset. Alpha texels are
+    // counted over every block, those reaching outside the picture too, as the
+    // window counts them.
     DecodedTexture out;
-    out.raster = Raster(image.width, image.height);
-    blocks::toRows<4, 4, ColourValue>(data.data(), 32, image.width, image.height, bytesOf(out.raster),
-                                      strideOf(out.raster),
-                                      rgb5a3 ? runs::decodeWindowRgb5a3 : runs::decodeWindowRgb565);
-    if (rgb5a3) countAlphaTexels(data, out);
+    out.raster = Raster::unset(static_cast<int>(image.width), static_cast<int>(image.height));
+    const block_rows::Kernels& kernels = block_rows::kernels();
+    std::uint8_t* rows = bytesOf(out.raster);
+    if (rgb5a3) {
+        const auto run = [&](const std::uint8_t* in, std::size_t blocks, ColourValue* const rowsOfBlocks[4]) {
+            out.alphaTexels += kernels.decodeWindowRgb5a3(in, blocks, rowsOfBlocks);
+        };
+        blocks::toBlockRows<4, 4>(data.data(), 32, image.width, image.height, rows, strideOf(out.raster), run);
+        findLastAlphaTexel(data, out);
+    } else {
+        blocks::toBlockRows<4, 4>(data.data(), 32, image.width, image.height, rows, strideOf(out.raster),
+                                  kernels.decodeWindowRgb565);
+    }
     return out;
 }
 
 Raster overSurface(const Image& picture) {
-    Raster raster(static_cast<int>(picture.width), static_cast<int>(picture.height));
+    Raster raster = Raster::unset(static_cast<int>(picture.width), static_cast<int>(picture.height));
     runs::overSurface(picture.rgba.data(), raster.pixels.size(), raster.pixels.data());
     return raster;
 }

@@ -51,7 +51,7 @@ TEST(Targa, ReadsEveryVariant) {
     // 5-5-5 words: red, green, blue, kOddWord, and grey 16 with the attribute bit set.
     const Bytes words = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0x3D, 0x0E, 0x10, 0xC2};
     // Name, file, pixels top row first.
-    const std::tuple<const char*, Tga, std::vector<ColourValue>> cases[] = {
+    const std::tuple<const char*, Tga, Pixels> cases[] = {
         {"24-bit", {.width = 2, .height = 2, .pixels = bgr}, {kBlue, kWhite, kRed, kGreen}},
         {"8-bit with a 24-bit map", mapped(1, 3, {1, 0, 1}), {kEntry1, kBlack, kEntry1}},
         {"ID field skipped", {.id = {'h', 'i'}, .pixels = {1, 2, 3}}, {rgb(3, 2, 1)}},
