@@ -21,6 +21,9 @@ enum class Format : std::uint32_t {
     CMPR = 14,
 };
 
+// How hard CMPR and palette encoding try, from quick to thorough.
+enum class Quality { Fast, Normal, Best };
+
 // Palette entry formats, as a palette header stores them.
 enum class PaletteFormat : std::uint32_t { IA8 = 0, RGB565 = 1, RGB5A3 = 2 };
 

@@ -29,9 +29,6 @@ Image decodeLevel(const TextureView& texture, unsigned level);
 
 // --- Encoding ------------------------------------------------------------------
 
-// How hard CMPR and palette encoding try, from quick to thorough.
-enum class Quality { Fast, Normal, Best };
-
 struct EncodeOptions {
     Format format = Format::RGB5A3;
     PaletteFormat paletteFormat = PaletteFormat::RGB5A3;  // C4, C8, C14X2

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "tplforge/format.h"
+
 namespace tplforge::cmpr {
 
 // Fast: one principal-axis fit, polished against the exact decode.
@@ -19,7 +21,7 @@ namespace tplforge::cmpr {
 // a search of all endpoint pairs that ends at the least error any sub-block can have
 // (or, on a very busy sub-block, at a work limit): 0.007 dB over the climb on the
 // photo for four times the time.
-enum class Quality { Fast, Normal, Best };
+using tplforge::Quality;
 
 // One CMPR level of width × height (data = levelBytes(Format::CMPR, w, h) bytes) into
 // RGBA8 rows (rgba.size() == w*h*4), as the console's texture unit shows it.

@@ -19,7 +19,7 @@
 
 namespace tplforge::palette {
 
-enum class Quality { Fast, Normal, Best };
+using tplforge::Quality;
 
 struct Options {
     PaletteFormat format = PaletteFormat::RGB5A3;

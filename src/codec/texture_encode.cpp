@@ -29,24 +29,6 @@ void encodeByBlockRows(const Image& picture, std::size_t blockBytes, std::span<s
                           out.data(), run);
 }
 
-cmpr::Quality cmprQuality(Quality q) {
-    switch (q) {
-        case Quality::Fast: return cmpr::Quality::Fast;
-        case Quality::Normal: return cmpr::Quality::Normal;
-        case Quality::Best: return cmpr::Quality::Best;
-    }
-    return cmpr::Quality::Normal;
-}
-
-palette::Quality paletteQuality(Quality q) {
-    switch (q) {
-        case Quality::Fast: return palette::Quality::Fast;
-        case Quality::Normal: return palette::Quality::Normal;
-        case Quality::Best: return palette::Quality::Best;
-    }
-    return palette::Quality::Normal;
-}
-
 }  // namespace
 
 void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<std::uint8_t> out) {
@@ -60,7 +42,7 @@ void encodeTexels(const Image& picture, const EncodeOptions& options, std::span<
         case Format::RGB5A3: return encodeByBlockRows(picture, blockBytes, out, block_rows::kernels().encodeRgb5a3);
         case Format::RGBA8: return encodeByBlockRows(picture, blockBytes, out, block_rows::kernels().encodeRgba8);
         case Format::CMPR:
-            return cmpr::encodeLevel(picture.rgba, picture.width, picture.height, cmprQuality(options.quality),
+            return cmpr::encodeLevel(picture.rgba, picture.width, picture.height, options.quality,
                                      options.threads, out);
         case Format::C4:
         case Format::C8:
@@ -126,7 +108,7 @@ Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const Tex
             indices.resize(std::size_t{level->width} * level->height);
             if (l == 0) {
                 const palette::Options options{t.options.paletteFormat, info.maxPaletteEntries, t.options.dither,
-                                               paletteQuality(t.options.quality)};
+                                               t.options.quality};
                 colours = palette::quantize(*level, options, indices);
             } else {
                 palette::mapToPalette(*level, colours, t.options.dither, indices);
