@@ -1,33 +1,23 @@
 // Mapped reads against plain reads, and what both refuse; whole-file writes
 // with and without the flush, new and replacing.
-#include "tplforge/file_io.h"
-
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <optional>
+
+#include "support/scratch.h"
 
 namespace tplforge {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-    fs::path path = fs::temp_directory_path() / ("tplforge-file-io-" + std::to_string(::getpid()));
-    Folder() { fs::create_directories(path); }
-    ~Folder() { fs::remove_all(path); }
-};
-
 TEST(FileIo, MappedFilesHoldWhatAPlainReadGetsAndRefuseTheSame) {
-    Folder folder;
+    const testing::ScratchDir folder;
     std::vector<std::uint8_t> big(3 * 4096 + 17);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-    ASSERT_FALSE(writeFileAtomically((folder.path / "big").string(), big));
-    ASSERT_FALSE(writeFileAtomically((folder.path / "empty").string(), {}));
-    ASSERT_EQ(::mkfifo((folder.path / "fifo").c_str(), 0600), 0);
+    testing::writeBytes(folder.path("big"), big);
+    testing::writeBytes(folder.path("empty"), {});
+    ASSERT_EQ(::mkfifo(folder.path("fifo").c_str(), 0600), 0);
 
     const struct {
         const char* name;
@@ -41,7 +31,7 @@ TEST(FileIo, MappedFilesHoldWhatAPlainReadGetsAndRefuseTheSame) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string path = (folder.path / row.name).string();
+        const std::string path = folder.path(row.name);
         const auto read = readWholeFile(path);
         auto mapped = mapWholeFile(path);
         ASSERT_EQ(bool(read), !row.error);
@@ -60,9 +50,9 @@ TEST(FileIo, MappedFilesHoldWhatAPlainReadGetsAndRefuseTheSame) {
 }
 
 TEST(FileIo, EveryFlushChoiceWritesTheWholeFileAndKeepsAReplacedFilesMode) {
-    Folder folder;
+    const testing::ScratchDir folder;
     for (const Flush flush : {Flush::Always, Flush::WhenReplacing}) {
-        const std::string path = (folder.path / (flush == Flush::Always ? "always" : "replacing")).string();
+        const std::string path = folder.path(flush == Flush::Always ? "always" : "replacing");
         const std::vector<std::uint8_t> first(5000, 1), second(70, 2);
         ASSERT_FALSE(writeFileAtomically(path, first, flush));
         EXPECT_EQ(readWholeFile(path).value(), first);
@@ -71,7 +61,7 @@ TEST(FileIo, EveryFlushChoiceWritesTheWholeFileAndKeepsAReplacedFilesMode) {
         EXPECT_EQ(readWholeFile(path).value(), second);
         EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         // No temporary file is left beside it.
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()),
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.dir), fs::directory_iterator()),
                   flush == Flush::Always ? 1 : 2);
     }
 }

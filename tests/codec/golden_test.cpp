@@ -1,12 +1,7 @@
 // One TPL per GX format against the console's decoding of it, every level: the
 // generic golden test. On a mismatch the decoded picture is written beside the
 // test's working folder and named in the failure.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-
-#include "tplforge/file_io.h"
+#include "support/scratch.h"
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
 
@@ -14,13 +9,6 @@ namespace tplforge {
 namespace {
 
 const std::filesystem::path kData = std::filesystem::path(TPLFORGE_TEST_DATA) / "formats";
-
-Image readPicture(const std::filesystem::path& path) {
-    auto bytes = readWholeFile(path.string());
-    if (!bytes) return {};
-    auto png = readPng(*bytes);
-    return png ? std::move(png).value() : Image{};
-}
 
 // I4 and I8 pictures are grey: the intensity is all they hold, and the console
 // samples it as alpha too.
@@ -48,19 +36,18 @@ TEST(Golden, EveryFormatDecodesAsTheConsoleShowsIt) {
         ++files;
         const std::string stem = entry.path().stem().string();
         SCOPED_TRACE(stem);
-        const auto bytes = readWholeFile(entry.path().string());
-        ASSERT_TRUE(bytes);
-        const auto info = parseTpl(*bytes);
+        const auto bytes = testing::fileBytes(entry.path().string());
+        const auto info = parseTpl(bytes);
         ASSERT_TRUE(info) << describe(info.error());
         ASSERT_EQ(info->images.size(), 1u);
-        const auto view = textureView(*bytes, info->images[0]);
+        const auto view = textureView(bytes, info->images[0]);
         ASSERT_TRUE(view) << describe(view.error());
         for (unsigned level = 0; level < view->levels.size(); ++level) {
             const std::string name = stem + (level > 0 ? ".mip" + std::to_string(level) : "") + ".png";
-            const Image want = readPicture(kData / name);
-            ASSERT_FALSE(want.empty()) << name;
+            const auto want = readPng(testing::fileBytes((kData / name).string()));
+            ASSERT_TRUE(want) << name;
             const Image got = decodeLevel(*view, level);
-            const std::string difference = firstDifference(got, want, greyFormat(view->format));
+            const std::string difference = firstDifference(got, *want, greyFormat(view->format));
             if (!difference.empty()) {
                 const std::string written = "got-" + name;
                 writeFileAtomically(written, writePng(got, PngChannels::Rgba));

@@ -13,6 +13,7 @@
 
 #include "quantize.h"
 #include "texel.h"
+#include "tplforge/texture.h"
 
 namespace {
 
@@ -104,9 +105,8 @@ TEST(Quantize, KeepsEveryWordThatFitsAndMergesOnePairForOneTooMany) {
         expectCanonical(r, row.maxEntries);
         EXPECT_EQ(r.palette.entries.size(), std::min<std::size_t>(row.colours, row.maxEntries));
         std::size_t moved = 0;
-        for (std::size_t i = 0; i < r.indices.size(); ++i) {
+        for (std::size_t i = 0; i < r.indices.size(); ++i)
             moved += r.word(i) != texel::encodeEntry(row.format, pixel(picture, i));
-        }
         EXPECT_LE(moved, row.colours <= row.maxEntries ? 0u : 4u) << row.colours;  // or one merged pair
     }
 }
@@ -222,22 +222,12 @@ TEST(Quantize, QualityFloors) {
         const Result r = run(row.picture, {row.format, row.maxEntries, false, row.quality});
         expectCanonical(r, row.maxEntries);
         EXPECT_GE(psnr(row.picture, r), row.floor) << row.maxEntries << " entries, quality " << int(row.quality);
-        if (&row.picture == &noise) {
-            EXPECT_GE(r.palette.entries.size(), 16350u);
-        }
+        EXPECT_TRUE(&row.picture != &noise || r.palette.entries.size() >= 16350u) << r.palette.entries.size();
     }
 }
 
 TEST(Quantize, MapsAHalfSizeLevelOntoThePalette) {
-    const Image full = waves(64, 64);
-    const Image half = make(32, 32, [&](auto x, auto y) {
-        std::array<int, 4> sum{};
-        for (const std::size_t at : {0, 1, 64, 65}) {
-            const Rgba c = pixel(full, 2 * y * 64 + 2 * x + at);
-            sum[0] += c.r, sum[1] += c.g, sum[2] += c.b, sum[3] += c.a;
-        }
-        return Rgba{std::uint8_t(sum[0] / 4), std::uint8_t(sum[1] / 4), std::uint8_t(sum[2] / 4), 255};
-    });
+    const Image full = waves(64, 64), half = halveImage(full);
     for (const std::size_t maxEntries : {16, 256}) {
         for (const bool dither : {false, true}) {
             const Result r = run(full, {RGB565, maxEntries, dither, Quality::Normal});

@@ -1,8 +1,8 @@
 // A stand-in for tplforge-picture that misbehaves on request: the file name's
 // stem says how (the file itself is never read), so a test scripts it through
 // the path it asks for, as the window and the command line pass it.
-//   ok-WxH       a whole answer, pixel i = (i, i >> 8, i >> 16, 255 - i)
-//   alpha        one pixel whose alpha tells the backdrop asked for (255 surface, 0 kept)
+//   ok-WxH       a whole answer, pixel i = (i, i >> 8, i >> 16, 255 - i), or
+//                alpha 255 when asked for the picture over the surface
 //   refuse-N     an answer with status N
 //   short        10 bytes of the header, then exit 0
 //   cut          a 4 x 4 header and 20 pixel bytes, then exit 0
@@ -30,6 +30,8 @@ namespace {
 
 using namespace tplforge::picture_protocol;
 
+bool surface = false;
+
 void put(const void* data, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
@@ -40,21 +42,19 @@ void put(const void* data, std::size_t size) {
     }
 }
 
-std::vector<std::uint8_t> pattern(std::uint32_t width, std::uint32_t height) {
-    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
-    for (std::size_t i = 0; i < std::size_t{width} * height; ++i) {
-        pixels[4 * i] = static_cast<std::uint8_t>(i);
-        pixels[4 * i + 1] = static_cast<std::uint8_t>(i >> 8);
-        pixels[4 * i + 2] = static_cast<std::uint8_t>(i >> 16);
-        pixels[4 * i + 3] = static_cast<std::uint8_t>(255 - i);
-    }
-    return pixels;
+void putHeader(ReaderStatus status, std::uint32_t width, std::uint32_t height, std::size_t bytes = SIZE_MAX) {
+    const auto head = header(status, width, height);
+    put(head.data(), std::min(bytes, head.size()));
 }
 
+// The first `pixelBytes` of a whole answer.
 void answer(std::uint32_t width, std::uint32_t height, std::size_t pixelBytes = SIZE_MAX) {
-    const auto head = header(ReaderStatus::Ok, width, height);
-    put(head.data(), head.size());
-    const auto pixels = pattern(width, height);
+    putHeader(ReaderStatus::Ok, width, height);
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height * 4);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const std::size_t n = i / 4;
+        pixels[i] = static_cast<std::uint8_t>(i % 4 < 3 ? n >> (8 * (i % 4)) : surface ? 255 : 255 - n);
+    }
     put(pixels.data(), std::min(pixelBytes, pixels.size()));
 }
 
@@ -66,7 +66,7 @@ void answer(std::uint32_t width, std::uint32_t height, std::size_t pixelBytes = 
 
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
-    const bool surface = std::strcmp(argv[1], "--over-surface") == 0;
+    surface = std::strcmp(argv[1], "--over-surface") == 0;
     std::string name = argv[3];
     name = name.substr(name.find_last_of('/') + 1);
     name = name.substr(0, name.find('.'));
@@ -74,43 +74,33 @@ int main(int argc, char** argv) {
         return static_cast<std::uint32_t>(std::strtoul(name.c_str() + at, nullptr, 10));
     };
 
-    if (name.rfind("ok-", 0) == 0) {
+    if (name.starts_with("ok-")) {
         answer(number(3), number(name.find('x') + 1));
-    } else if (name == "alpha") {
-        const auto head = header(ReaderStatus::Ok, 1, 1);
-        const std::uint8_t pixel[4] = {1, 2, 3, static_cast<std::uint8_t>(surface ? 255 : 0)};
-        put(head.data(), head.size());
-        put(pixel, 4);
-    } else if (name.rfind("refuse-", 0) == 0) {
-        const auto head = header(static_cast<ReaderStatus>(number(7)), 0, 0);
-        put(head.data(), head.size());
+    } else if (name.starts_with("refuse-")) {
+        putHeader(static_cast<ReaderStatus>(number(7)), 0, 0);
     } else if (name == "short") {
-        put(header(ReaderStatus::Ok, 1, 1).data(), 10);
+        putHeader(ReaderStatus::Ok, 1, 1, 10);
     } else if (name == "cut") {
         answer(4, 4, 20);
     } else if (name == "garbage") {
         put("no picture here!", 16);
     } else if (name == "huge") {
-        const auto head = header(ReaderStatus::Ok, 100000, 100000);
-        put(head.data(), head.size());
+        putHeader(ReaderStatus::Ok, 100000, 100000);
     } else if (name == "extra") {
         answer(1, 1);
         put("+", 1);
-    } else if (name.rfind("exit-", 0) == 0) {
+    } else if (name.starts_with("exit-")) {
         answer(1, 1);
         return static_cast<int>(number(5));
-    } else if (name == "abort") {
-        put(header(ReaderStatus::Ok, 1, 1).data(), 8);
-        std::abort();
+    } else if (name == "abort" || name == "hang") {
+        putHeader(ReaderStatus::Ok, 1, 1, 8);
+        name == "abort" ? std::abort() : sleepForever();
     } else if (name == "abort-late") {
         answer(64, 64, 64 * 64 * 2);
         std::abort();
     } else if (name == "kill") {
         answer(2, 2);
         ::kill(::getpid(), SIGKILL);
-    } else if (name == "hang") {
-        put(header(ReaderStatus::Ok, 1, 1).data(), 8);
-        sleepForever();
     } else if (name == "hang-late") {
         answer(2, 2);
         sleepForever();

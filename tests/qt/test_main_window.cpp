@@ -1,18 +1,20 @@
 // The main window against its layout table and its wiring: every control at its
 // place with its caption and start value, clicks reaching the commands (seen
-// through the scripted platform), the size blink through real timer ticks, and
-// closing the window. What the commands do is the core tests' business.
+// through the scripted platform), the size blink through real timer ticks, a
+// picture reader failing under the real platform, and closing the window. What
+// the commands do is the core tests' business.
 #include <map>
 #include <memory>
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
-#include "support/fake_platform.h"
+#include "support/scripted_qt_platform.h"
 #include "window/controls.h"
 #include "window/main_window.h"
 
@@ -97,9 +99,9 @@ private slots:
     }
 
     // Each command button, the fake platform answering "cancel": one dialog each,
-    // told by its kind, title and first filter. "Borrar imagen" asks nothing and
-    // empties the selected slot, here 1 again ("Guardar TPL" walks them all), and
-    // the preview.
+    // told by its kind, title and first filter with its patterns. "Borrar imagen"
+    // asks nothing and empties the selected slot, here 1 again ("Guardar TPL"
+    // walks them all), and the preview.
     void buttonsReachTheirHandlers() {
         for (const char* name : {"Cmd2", "Command2", "Command4", "Command5", "Command1", "Image1", "Command3"})
             click(name);
@@ -108,11 +110,12 @@ private slots:
         QStringList seen;
         for (std::size_t i = 0, j = 0; const std::string& call : p.calls) {
             const auto* r = call == "open" ? &p.openRequests[i++] : call == "save" ? &p.saveRequests[j++] : nullptr;
-            seen << QString::fromStdString(r ? call + " " + r->title + " " + r->filter : call).section('|', 0, 0);
+            seen << QString::fromStdString(r ? call + " " + r->title + " " + r->filter : call).section('|', 0, 1);
         }
-        QCOMPARE(seen, (QStringList{"open Abrir imagen. todas las imagenes soportadas",
-                                    "open Abrir imagen. Imagenes TGA", "open Abrir textura TPL. Texturas TPL",
-                                    "save Guardar imagen. Mapas de bits", "save Guardar archivo. Texturas TPL"}));
+        QCOMPARE(seen, (QStringList{
+            "open Abrir imagen. todas las imagenes soportadas|*.bmp;*.dib;*.gif;*.jpg;*.wmf;*.emf;*.ico;*.cur",
+            "open Abrir imagen. Imagenes TGA|*.tga", "open Abrir textura TPL. Texturas TPL|*.tpl",
+            "save Guardar imagen. Mapas de bits|*.bmp", "save Guardar archivo. Texturas TPL|*.tpl"}));
     }
 
     // A number label runs the whole selection, as its thumbnail does: the slot's
@@ -155,6 +158,51 @@ private slots:
         for (const char* label : {"ancho", "alto"})  // two ticks of the blink, then the last one
             QCOMPARE(seen[label].mid(0, 2) << seen[label].last(),
                      (QStringList{"hidden #ff0000", "shown #ff0000", "shown #000000"}));
+    }
+
+    // A reader that crashes, hangs or refuses the file (see fake_picture_reader.cpp)
+    // ends in the Error box, its first line saying which, with every slot, the
+    // selection and the size labels as they were.
+    void readerFailureLeavesTheSlots() {
+        testing::ScriptedQtPlatform platform;
+        SlotModel model;
+        Commands commands(model, platform);
+        MainWindow window(commands);
+        platform.setParentWidget(&window);
+        platform.setBeforeModal([&window] { window.beforeModal(); });
+        platform.setPictureReader({FAKE_PICTURE_READER, std::chrono::milliseconds(500)});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        commands.selectSlot(2);  // filled, so that a cleared slot would show
+        platform.openAnswers = {"ok-8x4.bmp"};
+        QTest::mouseClick(window.findChild<QWidget*>("Cmd2"), Qt::LeftButton);
+        QVERIFY(!model.slotIsEmpty(2));
+        const auto state = [&model] {
+            std::vector<const void*> pictures{model.preview().get(), model.surface().assignedPicture().get()};
+            for (int i = 1; i <= kSlotCount; ++i) pictures.push_back(model.slot(i).picture.get());
+            return std::tuple(pictures, model.selectedSlot(), model.widthLabel(), model.heightLabel());
+        };
+        const auto before = state();
+        QStringList boxes;
+        QTimer closer;
+        closer.callOnTimeout([&boxes] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + "|" + QString::number(box->icon()) + "|" + box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        closer.start(20);
+        // How the reader fails on each file is picture_process_tests' business.
+        for (const auto& [name, firstLine] : {std::pair{"abort.bmp", "El lector de imágenes falló con este archivo."},
+                                              {"hang.jpg", "El lector de imágenes tardó demasiado con este archivo."},
+                                              {"refuse-3.wmf", "La imagen está dañada o incompleta."}}) {
+            boxes.clear();
+            platform.openAnswers = {std::string("/nowhere/") + name};
+            QTest::mouseClick(window.findChild<QWidget*>("Cmd2"), Qt::LeftButton);
+            const QString box = QString("Error|%1|%2\n/nowhere/%3").arg(QMessageBox::Critical).arg(QString(firstLine), name);
+            QCOMPARE(boxes, QStringList(box));
+            QVERIFY2(state() == before, name);
+        }
     }
 
     // The application's own event loop must end, with status 0, once the window

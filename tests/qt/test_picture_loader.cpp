@@ -1,35 +1,24 @@
 // The picture loader against small files made here: Qt's writers where Qt has
 // one, bytes laid out by hand for GIF and both metafile kinds. It runs inside the
-// reader process now; over the surface it must give what the window always got.
+// reader process now; over the surface it must give what the window always got,
+// and the window must get it through that process.
+#include <filesystem>
 #include <variant>
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "codec/bytes.h"
 #include "codec/window_rules.h"
 #include "platform/qt/picture_loader.h"
+#include "platform/qt/qt_platform.h"
+#include "support/pictures.h"
 
 using namespace tplforge;
+using namespace tplforge::testing;
 
 using Outcome = std::variant<Raster, PictureError>;
-
-static QByteArray encoded(const QImage& image, const char* format, int quality = -1) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    image.save(&buffer, format, quality);  // no bytes fail every row that uses them
-    return bytes;
-}
-
-template <typename Word>
-static QByteArray littleEndian(std::initializer_list<Word> words) {
-    ByteWriter out;
-    for (Word w : words) sizeof(Word) == 2 ? out.u16le(std::uint16_t(w)) : out.u32le(w);
-    return QByteArray(reinterpret_cast<const char*>(out.data().data()), qsizetype(out.size()));
-}
 
 constexpr ColourValue kBrush = rgb(200, 30, 60);
 
@@ -53,12 +42,6 @@ const QByteArray kEmf = littleEndian<std::uint32_t>({
     39, 24, 1, 0, kBrush, 0, 37, 12, 1,                           // solid brush, selected
     38, 28, 2, 5, 0, 0, 0, 37, 12, 2,                             // null pen, selected
     43, 24, 10, 5, 30, 15, 14, 20, 0, 16, 20});                   // rectangle, end of file
-
-// 3 × 2 pixels of palette entries 0 1 2 / 3 0 1, a clear code before each; the
-// second file's control block makes entry 3 transparent.
-const QByteArray kGif = QByteArray::fromHex(
-    "474946383961 0300 0200 810000 c80a140ac81e141ec8fafa05 2c 00000000 0300 0200 00 02 05 0443710453 00 3b");
-const QByteArray kClearGif = QByteArray(kGif).insert(25, QByteArray::fromHex("21f9040100000300"));
 
 // Icons and cursors carry alpha; full channels survive the icon reader's premultiplying.
 const QRgb kIconPixels[] = {qRgba(255, 0, 0, 255), qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 0), qRgba(0, 255, 255, 64)};
@@ -119,7 +102,7 @@ private slots:
         const std::tuple<const char*, QByteArray, Outcome> cases[] = {
             {"a.bmp", bmp, picture}, {"header-less.dib", bmp.mid(14), picture}, {"a.png", png, picture},
             {"bitmap.gif", bmp, picture}, {"mono.bmp", monoBmp, mono}, {"a.jpg", jpeg, grey}, {"a.ico", ico, blended},
-            {"a.cur", QByteArray(ico).replace(2, 1, "\x02", 1), blended}, {"a.gif", kGif, gifPixels},
+            {"a.cur", asCursor(ico), blended}, {"a.gif", kGif, gifPixels},
             {"clear.gif", kClearGif, clearPixels}, {"missing.bmp", QByteArray(), CannotOpen},
             {"folder.bmp", QByteArray(), CannotOpen}, {"notes.bmp", "just some words\n", NotAPicture},
             {"empty.png", "", NotAPicture}, {"cut.bmp", bmp.chopped(8), Corrupt}, {"head.bmp", bmp.left(20), Corrupt},
@@ -150,7 +133,7 @@ private slots:
         using Pixels = std::vector<std::tuple<int, int, std::uint32_t>>;
         const std::tuple<const char*, QByteArray, Pixels> rows[] = {
             {"k.ico", ico(), {{0, 0, 0xFF0000FF}, {1, 0, 0xFF000080}, {0, 1, 0}, {1, 1, 0x00FFFF40}}},
-            {"k.cur", ico().replace(2, 1, "\x02", 1), {{1, 0, 0xFF000080}, {0, 1, 0}}},
+            {"k.cur", asCursor(ico()), {{1, 0, 0xFF000080}, {0, 1, 0}}},
             {"k.gif", kClearGif, {{0, 0, 0xC80A14FF}, {0, 1, 0}, {2, 1, 0x0AC81EFF}}},
             {"k.wmf", kPlaceableWmf, {{20, 10, 0xC81E3CFF}, {2, 2, 0}, {36, 17, 0}}},
             {"k.emf", kEmf, {{20, 10, 0xC81E3CFF}, {2, 2, 0}, {36, 17, 0}}},
@@ -175,7 +158,27 @@ private slots:
                 }
         }
     }
+
+    // The window reads through the reader process now: every seed picture of the
+    // fuzz corpus must reach it as the loader draws it over the surface, or be
+    // refused alike.
+    void windowGetsWhatTheLoaderDrew() {
+        QtPlatform platform;
+        platform.setPictureReader({TPLFORGE_PICTURE_READER_PATH, std::chrono::seconds(20)});
+        int compared = 0;
+        for (const char* kind : {"picture", "png"})
+            for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(CORPUS_DIR) / kind)) {
+                if (!entry.path().filename().string().starts_with("seed-")) continue;
+                const auto before = loadPictureFile(entry.path().string(), Backdrop::Surface);
+                const auto now = platform.loadPicture(entry.path().string());
+                QVERIFY2(now.ok() ? before.ok() && window_rules::overSurface(*before) == *now
+                                  : !before.ok() && before.error() == now.error(),
+                         entry.path().c_str());
+                ++compared;
+            }
+        QVERIFY(compared > 30);
+    }
 };
 
-QTEST_GUILESS_MAIN(PictureLoaderTest)
+QTEST_MAIN(PictureLoaderTest)
 #include "test_picture_loader.moc"

@@ -40,10 +40,8 @@ private slots:
     // A smaller picture over a larger one's file: exactly its bytes remain.
     void savesBitmapOverExistingFile() {
         const std::string path = QFile::encodeName(dir_.filePath("saved.bmp")).toStdString();
-        const Raster picture(5, 3, rgb(10, 20, 30));
-        for (const Raster& r : {Raster(40, 40), picture}) QVERIFY(!platform_.savePicture(r, path));
-        const auto saved = readWholeFile(path);
-        QVERIFY(saved.ok() && *saved == window_rules::encodeBmp24(picture));
+        for (const Raster& r : {Raster(40, 40), Raster(5, 3, rgb(10, 20, 30))}) QVERIFY(!platform_.savePicture(r, path));
+        QVERIFY(readWholeFile(path).value() == window_rules::encodeBmp24(Raster(5, 3, rgb(10, 20, 30))));
     }
 
     // Typed key by key, then Enter, into every open dialog and the save dialog:
@@ -57,33 +55,25 @@ private slots:
         const QString before = QDir::currentPath();
         const auto restore = qScopeGuard([&] { QDir::setCurrent(before); });
         const QString here = start.path(), there = elsewhere.path(), root = QDir::rootPath();
-        const struct {
-            const char* what;
-            QString startIn, fileIn;
-            bool bare, exists;
-        } rows[] = {
-            {"full path in the starting folder", here, here, false, true},
-            {"bare name", here, here, true, true},
-            {"full path elsewhere", here, there, false, true},
-            {"missing file's full path", here, here, false, false},
+        const std::tuple<const char*, QString, QString, bool, bool> rows[] = {  // starting in, file in, bare, exists
+            {"full path in the starting folder", here, here, false, true}, {"bare name", here, here, true, true},
+            {"full path elsewhere", here, there, false, true}, {"missing file's full path", here, here, false, false},
             {"missing file elsewhere", here, there, false, false},
             // Typed without the focus, the path passes through the starting folder.
-            {"full path below the starting folder", root, there, false, true},
-        };
+            {"full path below the starting folder", root, there, false, true}};
         QStringList failed;
         int n = 0;
         for (const bool save : {false, true})
             for (const bool focused : {true, false})
-                for (const auto& row : rows) {
+                for (const auto& [what, startIn, fileIn, bare, exists] : rows) {
                     const QString name = QStringLiteral("t%1.tpl").arg(n++);  // its own file, unseen by other rows
-                    const QString target = QDir(row.fileIn).filePath(name);
-                    if (row.exists && !QFile(target).open(QIODevice::WriteOnly)) QFAIL(qPrintable(target));
-                    const QString typed = row.bare ? name : target;
+                    const QString target = QDir(fileIn).filePath(name), typed = bare ? name : target;
+                    if (exists && !QFile(target).open(QIODevice::WriteOnly)) QFAIL(qPrintable(target));
                     QString seen;
-                    const std::string answer = typeIntoDialog(save, focused, row.startIn, typed, seen);
+                    const std::string answer = typeIntoDialog(save, focused, startIn, typed, seen);
                     if (answer != target.toStdString() || !seen.isEmpty())
                         failed << QStringLiteral("%1, %2 (%3): %4 -> \"%5\"%6")
-                                      .arg(save ? "save" : "open", row.what, focused ? "field focused" : "focus elsewhere",
+                                      .arg(save ? "save" : "open", what, focused ? "field focused" : "focus elsewhere",
                                            typed, QString::fromStdString(answer), seen);
                 }
         for (const QString& f : failed) qWarning("%s", qPrintable(f));

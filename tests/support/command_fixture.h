@@ -1,44 +1,41 @@
 // A started model, its commands and the scripted platform, plus a scratch folder.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
+#include <random>
 
 #include "commands/commands.h"
 #include "support/fake_platform.h"
+#include "support/scratch.h"
 
 namespace tplforge::testing {
 
 // A picture whose every pixel differs, so misplaced pixels show.
-Raster patternRaster(int width, int height, unsigned seed = 1);
-Raster solidRaster(int width, int height, ColourValue colour);
+inline Raster patternRaster(int width, int height, unsigned seed = 1) {
+    Raster r(width, height);
+    std::mt19937 rng(seed);
+    for (ColourValue& c : r.pixels) c = rng() & 0xFFFFFF;
+    return r;
+}
 
-class CommandTest : public ::testing::Test {
+class CommandTest : public ::testing::Test, protected ScratchDir {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    CommandTest() { model.startUp(std::make_shared<const Raster>(patternRaster(400, 260, 99))); }
 
     // Loads `picture` into the selected slot through "Leer imagen".
-    void loadIntoSelected(const Raster& picture);
-    void loadIntoSlot(int slot, const Raster& picture);
-    std::string path(const std::string& name) const { return (dir / name).string(); }
+    void loadIntoSelected(const Raster& picture) {
+        const std::string name = "picture" + std::to_string(fake.pictures.size()) + ".bmp";  // each new
+        fake.pictures.insert_or_assign(name, picture);
+        fake.openAnswers.push_back(name);
+        h.readPicture();
+    }
+    void loadIntoSlot(int slot, const Raster& picture) {
+        h.selectSlot(slot);
+        loadIntoSelected(picture);
+    }
 
     SlotModel model;
     FakePlatform fake;
     Commands h{model, fake};
-    std::filesystem::path dir;
-    int loads = 0;
 };
-
-}  // namespace tplforge::testing
-
-namespace tplforge::testing {
-
-void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> fileBytes(const std::string& path);  // empty when unreadable
 
 }  // namespace tplforge::testing

@@ -3,41 +3,70 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "codec/window_rules.h"
 #include "platform/platform.h"
+#include "tplforge/file_io.h"
 
 namespace tplforge::testing {
 
+// The next scripted answer, or `otherwise` once they have run out.
+template <typename T>
+T takeFront(std::deque<T>& answers, T otherwise = {}) {
+    if (answers.empty()) return otherwise;
+    T answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
 class FakePlatform : public Platform {
 public:
-    // Answers, consumed front first. An empty queue answers "" (cancel) for
-    // dialogs and the default button for message boxes.
-    std::deque<std::string> openAnswers;
-    std::deque<std::string> saveAnswers;
+    // An empty queue answers "" (cancel) for dialogs and the default button for
+    // message boxes.
+    std::deque<std::string> openAnswers, saveAnswers;
     std::deque<MessageAnswer> messageAnswers;
 
     // What was asked, in order.
-    std::vector<FileDialogRequest> openRequests;
-    std::vector<FileDialogRequest> saveRequests;
+    std::vector<FileDialogRequest> openRequests, saveRequests;
     std::vector<MessageBoxRequest> messages;
     std::vector<std::string> calls;  // "open", "save", "message", "load:<path>", "savePicture:<path>", "pointer"
 
     // Pictures by path; a path not listed fails with CannotOpen.
     std::map<std::string, Expected<Raster, PictureError>> pictures;
-
     ColourValue pointerColour = kWhite;
 
-    std::string showOpenDialog(const FileDialogRequest& request) override;
-    std::string showSaveDialog(const FileDialogRequest& request) override;
-    MessageAnswer showMessage(const MessageBoxRequest& request) override;
-    Expected<Raster, PictureError> loadPicture(const std::string& path) override;
+    std::string showOpenDialog(const FileDialogRequest& request) override {
+        calls.push_back("open");
+        openRequests.push_back(request);
+        return takeFront(openAnswers);
+    }
+    std::string showSaveDialog(const FileDialogRequest& request) override {
+        calls.push_back("save");
+        saveRequests.push_back(request);
+        return takeFront(saveAnswers);
+    }
+    MessageAnswer showMessage(const MessageBoxRequest& request) override {
+        calls.push_back("message");
+        messages.push_back(request);
+        return takeFront(messageAnswers, request.defaultButton);
+    }
+    Expected<Raster, PictureError> loadPicture(const std::string& path) override {
+        calls.push_back("load:" + path);
+        const auto it = pictures.find(path);
+        return it == pictures.end() ? fail(PictureError::CannotOpen) : it->second;
+    }
     // Really writes the bitmap (atomically), so save rules can be checked on disk.
-    std::error_code savePicture(const Raster& picture, const std::string& path) override;
-    ColourValue colourUnderPointer() override;
+    std::error_code savePicture(const Raster& picture, const std::string& path) override {
+        calls.push_back("savePicture:" + path);
+        return writeFileAtomically(path, window_rules::encodeBmp24(picture));
+    }
+    ColourValue colourUnderPointer() override {
+        calls.push_back("pointer");
+        return pointerColour;
+    }
 };
 
 }  // namespace tplforge::testing
