@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 #include "parallel.h"
@@ -621,6 +622,21 @@ struct PairList {
     std::uint8_t palette[64 * 64][4];  // of each key, worked out once
 };
 
+// The exact search's tables, made only by the threads that search: as static
+// thread-local storage their 320 KiB were zeroed at the start of every program.
+struct SearchScratch {
+    Distances dist;
+    int score[3][64 * 64];
+    PairList lists[3];
+};
+
+SearchScratch& searchScratch() {
+    static thread_local std::unique_ptr<SearchScratch> scratch;
+    if (!scratch) scratch = std::make_unique<SearchScratch>();
+    return *scratch;
+}
+
+
 inline void channelPalette(Mode mode, int ch, int a, int b, int q[4]) {
     q[0] = kWiden[ch][a];
     q[1] = kWiden[ch][b];
@@ -633,7 +649,8 @@ inline void channelPalette(Mode mode, int ch, int a, int b, int q[4]) {
 // channelPalette gives it entry 2's colour, so taking the least of four entries
 // serves both modes. The mode is a template argument so that the blends inline.
 template <Mode mode>
-void exactFit(const SubBlock& sb, const Distances& dist, const FieldMask& allowed, Fit& fit) {
+void exactFit(const SubBlock& sb, SearchScratch& scratch, const FieldMask& allowed, Fit& fit) {
+    const Distances& dist = scratch.dist;
     if (fit.error == 0 || fit.error > kCap) return;
     int bound = fit.error;
     // Widest channel first: its pairs part the texels most, so the later channels'
@@ -650,7 +667,7 @@ void exactFit(const SubBlock& sb, const Distances& dist, const FieldMask& allowe
 
     // Each channel's own score for every pair; the palette is the same set of
     // colours either way round, so a <= b is enough.
-    static thread_local int score[3][64 * 64];
+    auto& score = scratch.score;
     int least[3], settled = 0;
     for (const int ch : order) {
         // Room left by the least scores of the channels already done.
@@ -684,7 +701,7 @@ void exactFit(const SubBlock& sb, const Distances& dist, const FieldMask& allowe
         settled += least[ch];
     }
 
-    static thread_local PairList lists[3];
+    auto& lists = scratch.lists;
     for (int ch = 0; ch < 3; ++ch) {
         const int limit = bound - (least[0] + least[1] + least[2] - least[ch]);
         PairList& list = lists[ch];
@@ -769,16 +786,16 @@ void exactFit(const SubBlock& sb, const Distances& dist, const FieldMask& allowe
 // starting from `fit` in `mode`.
 inline void exactSearch(const SubBlock& sb, const FieldMask& allowed, Fit& fit, Mode& mode) {
     if (fit.error == 0) return;
-    static thread_local Distances dist;
-    fillDistances(sb, dist);
+    SearchScratch& scratch = searchScratch();
+    fillDistances(sb, scratch.dist);
     // The fit's own mode first: what it gains tightens the other's bound.
     const bool four = mode == Mode::Four;
-    if (four) exactFit<Mode::Four>(sb, dist, allowed, fit);
-    else exactFit<Mode::Three>(sb, dist, allowed, fit);
+    if (four) exactFit<Mode::Four>(sb, scratch, allowed, fit);
+    else exactFit<Mode::Three>(sb, scratch, allowed, fit);
     if (sb.transparent) return;
     Fit other = fit;
-    if (four) exactFit<Mode::Three>(sb, dist, allowed, other);
-    else exactFit<Mode::Four>(sb, dist, allowed, other);
+    if (four) exactFit<Mode::Three>(sb, scratch, allowed, other);
+    else exactFit<Mode::Four>(sb, scratch, allowed, other);
     if (other.error < fit.error) fit = other, mode = four ? Mode::Three : Mode::Four;
 }
 
