@@ -1,10 +1,14 @@
+#include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "cli.h"
-#include "tplforge/file_io.h"
+#include "codec/cmpr.h"
 #include "codec/window_rules.h"
+#include "tplforge/file_io.h"
 #include "jobs.h"
 #include "picture_input.h"
 
@@ -118,9 +122,118 @@ int encodeAsWindow(const EncodeRequest& request) {
     return out.failed ? kInputFailed : kSuccess;
 }
 
+
+// CMPR of a lone PNG: the picture's block rows are encoded on the other cores
+// while libspng still decodes the rows below them, so the run costs little more
+// than the decoding. The bytes are those encodeTpl writes: every 8-row block row
+// of a CMPR level depends on its own rows alone.
+class CmprWhileReading {
+public:
+    CmprWhileReading(const PictureSettings& settings, unsigned threads) : settings_(settings), threads_(threads) {}
+
+    int run(const std::string& output) {
+        auto read = readInputPicture(settings_.path, Backdrop::KeepAlpha,
+                                     [this](const Image& picture, std::uint32_t rows) { rowsArrived(picture, rows); });
+        if (read && !planned_) rowsArrived(*read, read->height);  // not a PNG: it came whole
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        arrived_.notify_all();
+        if (read && writer_) encodeBlockRows();  // this thread helps with what is left
+        helpers_.clear();                        // joins them
+        std::fputs(out_.err.c_str(), stderr);
+        if (!read) {
+            std::fprintf(stderr, "%s: %s\n%s: not written\n", settings_.path.c_str(), read.error().c_str(),
+                         output.c_str());
+            return kInputFailed;
+        }
+        if (!writer_) {
+            std::fprintf(stderr, "%s: %s; not written\n", output.c_str(), std::string(describe(planError_)).c_str());
+            return kInputFailed;
+        }
+        const Image picture = std::move(read).value();
+        texture_.picture = &picture;
+        encodeTexture(*writer_, 0, texture_, 1);
+        const auto file = std::move(*writer_).finish();
+        JobOutput out;
+        if (!save(output, file, out)) std::fputs(out.err.c_str(), stderr);
+        return out.failed ? kInputFailed : kSuccess;
+    }
+
+private:
+    void rowsArrived(const Image& picture, std::uint32_t rows) {
+        if (rows == 0) {  // the picture broke off and is about to go: no helper may read it after this
+            {
+                std::lock_guard lock(mutex_);
+                ready_ = 0;
+                finished_ = true;
+            }
+            arrived_.notify_all();
+            helpers_.clear();
+            return;
+        }
+        if (!writer_ && !planned_) {
+            planned_ = true;
+            texture_ = textureFor(settings_, picture, threads_, out_);
+            auto writer = planTpl(std::span(&texture_, 1));
+            if (!writer) {
+                planError_ = writer.error();
+                return;
+            }
+            writer_.emplace(std::move(writer).value());
+            rgba_ = picture.rgba;
+            width_ = picture.width;
+            height_ = picture.height;
+            for (unsigned t = 1; t < threads_; ++t) helpers_.emplace_back([this] { encodeBlockRows(); });
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ready_ = rows;
+        }
+        arrived_.notify_all();
+    }
+
+    void encodeBlockRows() {
+        const std::uint32_t blockRows = (height_ + 7) / 8;
+        const std::size_t blockRowBytes = levelBytes(Format::CMPR, width_, 8);
+        const auto level = writer_->level(0, 0);
+        for (std::uint32_t r; (r = next_.fetch_add(1)) < blockRows;) {
+            const std::uint32_t y0 = 8 * r, rows = std::min<std::uint32_t>(8, height_ - y0);
+            {
+                std::unique_lock lock(mutex_);
+                arrived_.wait(lock, [&] { return ready_ >= y0 + rows || finished_; });
+                if (ready_ < y0 + rows) return;  // the picture ended early: reported by run()
+            }
+            const std::size_t stride = std::size_t{width_} * 4;
+            cmpr::encodeLevel(rgba_.subspan(y0 * stride, rows * stride), width_, rows, texture_.options.quality, 1,
+                              level.subspan(r * blockRowBytes, levelBytes(Format::CMPR, width_, rows)));
+        }
+    }
+
+    const PictureSettings& settings_;
+    unsigned threads_;
+    JobOutput out_;
+    TextureInput texture_;
+    bool planned_ = false;
+    TplWriteError planError_ = TplWriteError::EmptyPicture;
+    std::optional<TplWriter> writer_;
+    std::span<const std::uint8_t> rgba_;
+    std::uint32_t width_ = 0, height_ = 0;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::uint32_t ready_ = 0;
+    bool finished_ = false;
+    std::atomic<std::uint32_t> next_{0};
+    std::vector<std::jthread> helpers_;
+};
+
 int encodeOneFile(const EncodeRequest& request) {
     const std::size_t n = request.pictures.size();
     const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    const PictureSettings& first = request.pictures.front();
+    if (n == 1 && threads > 1 && first.encode.format == Format::CMPR && !first.keyColour)
+        return CmprWhileReading(first, threads).run(request.output);
     std::vector<Image> pictures(n);
     std::vector<TextureInput> textures(n);
     const bool failed = runJobs(n, threads, !request.run.quiet, [&](std::size_t i, JobOutput& out) {

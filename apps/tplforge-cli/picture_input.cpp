@@ -17,7 +17,7 @@ bool isTargaPath(const std::string& path) {
     return ext == ".tga";
 }
 
-Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop) {
+Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop, const RowsDecoded& onRows) {
     auto bytes = readWholeFile(path);
     if (!bytes) return fail("cannot read: " + bytes.error().message());
     if (isTargaPath(path)) {
@@ -26,7 +26,7 @@ Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop 
         return std::move(tga).value();
     }
     if (isPng(*bytes)) {
-        auto png = readPng(*bytes);
+        auto png = readPng(*bytes, onRows);
         if (!png) return fail(std::string(describe(png.error())));
         return std::move(png).value();
     }

@@ -7,13 +7,17 @@
 #include "platform/picture_process.h"
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
+#include "tplforge/png.h"
 
 namespace tplforge::cli {
 
 // The reason is English and names no file. The backdrop applies to what the
 // reader process decodes (our own readers always keep alpha): over the surface
 // it draws exactly what the window gets.
-Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop);
+// A PNG reports its rows as they arrive through onRows; other pictures arrive
+// whole and report nothing.
+Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop,
+                                              const RowsDecoded& onRows = nullptr);
 
 bool isTargaPath(const std::string& path);
 

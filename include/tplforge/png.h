@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,7 +21,13 @@ enum class PngError { NotPng, TooLarge, Corrupt };
 std::string_view describe(PngError error);
 
 bool isPng(std::span<const std::uint8_t> bytes);
-Expected<Image, PngError> readPng(std::span<const std::uint8_t> file);
+// Told how many rows from the top are complete as they arrive (every row of an
+// interlaced file at the end), so an encoder can start on them while the rest
+// is still being read. Should reading fail after that, it is told 0 rows before
+// the picture goes.
+using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)>;
+
+Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows = nullptr);
 
 // What the written file keeps of each pixel: grey is the red channel.
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };

@@ -57,6 +57,12 @@ struct TextureInput {
 // encoded straight into the file.
 Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const TextureInput> textures);
 
+// The same in steps, for a caller that writes some texels itself (say, level 0
+// while its picture is still being read): the file laid out for the textures,
+// then texture k's levels from `firstLevel` on (palette formats: always all).
+Expected<TplWriter, TplWriteError> planTpl(std::span<const TextureInput> textures);
+void encodeTexture(TplWriter& writer, std::size_t k, const TextureInput& texture, unsigned firstLevel = 0);
+
 // --- Mipmaps -------------------------------------------------------------------
 
 // Levels a picture can have in a format, the first included: each halves the one

@@ -50,7 +50,7 @@ bool isPng(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= sizeof kSignature && std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin());
 }
 
-Expected<Image, PngError> readPng(std::span<const std::uint8_t> file) {
+Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows) {
     if (!isPng(file)) return fail(PngError::NotPng);
     Context ctx(spng_ctx_new(0));
     if (!ctx) return fail(PngError::TooLarge);
@@ -64,9 +64,27 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file) {
     if (!canHold(file.size(), ihdr)) return fail(PngError::Corrupt);
 
     Image image(ihdr.width, ihdr.height);
-    if (ihdr.bit_depth != 16) {
+    const bool interlaced = ihdr.interlace_method != 0;
+    if (ihdr.bit_depth != 16 && (!onRows || interlaced)) {
         if (spng_decode_image(ctx.get(), image.rgba.data(), image.rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
             return fail(PngError::Corrupt);
+        if (onRows) onRows(image, image.height);
+        return image;
+    }
+    if (ihdr.bit_depth != 16) {
+        // Straight into the picture a row at a time, told on every eighth row
+        // (a block row of the tallest blocks).
+        if (spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
+            return fail(PngError::Corrupt);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            const auto out = image.row(y);
+            const int status = spng_decode_row(ctx.get(), out.data(), out.size());
+            if (status != 0 && !(status == SPNG_EOI && y + 1 == image.height)) {
+                if (y >= 8) onRows(image, 0);  // the rows told of are about to go
+                return fail(PngError::Corrupt);
+            }
+            if ((y + 1) % 8 == 0 || y + 1 == image.height) onRows(image, y + 1);
+        }
         return image;
     }
     // 16-bit channels, decoded a row at a time and rounded into the picture.
@@ -80,7 +98,10 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file) {
         if (status != 0 && status != SPNG_EOI) return fail(PngError::Corrupt);
         const auto out = image.row(info.row_num);
         std::transform(row.begin(), row.end(), out.begin(), to8);
-        if (status == SPNG_EOI) return image;
+        if (status == SPNG_EOI) {
+            if (onRows) onRows(image, image.height);
+            return image;
+        }
     }
     return fail(PngError::Corrupt);
 }

@@ -75,7 +75,7 @@ unsigned fullLevelCount(Format format, std::uint32_t width, std::uint32_t height
     return levels;
 }
 
-Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const TextureInput> textures) {
+Expected<TplWriter, TplWriteError> planTpl(std::span<const TextureInput> textures) {
     std::vector<TextureLayout> layouts;
     layouts.reserve(textures.size());
     for (const TextureInput& t : textures) {
@@ -83,40 +83,46 @@ Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const Tex
         layouts.push_back({t.options.format, t.picture->width, t.picture->height, t.levels, t.options.paletteFormat,
                            t.sampler});
     }
-    auto writer = TplWriter::plan(layouts);
-    if (!writer) return fail(writer.error());
+    return TplWriter::plan(layouts);
+}
 
-    for (std::size_t k = 0; k < textures.size(); ++k) {
-        const TextureInput& t = textures[k];
-        const FormatInfo info = formatInfo(t.options.format);
-        // One palette serves every level: chosen for the picture, the smaller
-        // levels are mapped onto it.
-        palette::Palette colours;
-        std::vector<std::uint16_t> indices;
-        Image halved;
-        const Image* level = t.picture;
-        for (unsigned l = 0; l < t.levels; ++l) {
-            if (l > 0) {
-                halved = halveImage(*level);
-                level = &halved;
-            }
-            const auto out = writer->level(k, l);
-            if (info.maxPaletteEntries == 0) {
-                encodeTexels(*level, t.options, out);
-                continue;
-            }
-            indices.resize(std::size_t{level->width} * level->height);
-            if (l == 0) {
-                const palette::Options options{t.options.paletteFormat, info.maxPaletteEntries, t.options.dither,
-                                               t.options.quality};
-                colours = palette::quantize(*level, options, indices);
-            } else {
-                palette::mapToPalette(*level, colours, t.options.dither, indices);
-            }
-            packIndices(t.options.format, indices, level->width, level->height, out);
+void encodeTexture(TplWriter& writer, std::size_t k, const TextureInput& t, unsigned firstLevel) {
+    const FormatInfo info = formatInfo(t.options.format);
+    if (info.maxPaletteEntries > 0) firstLevel = 0;
+    // One palette serves every level: chosen for the picture, the smaller levels
+    // are mapped onto it.
+    palette::Palette colours;
+    std::vector<std::uint16_t> indices;
+    Image halved;
+    const Image* level = t.picture;
+    for (unsigned l = 0; l < t.levels; ++l) {
+        if (l > 0) {
+            halved = halveImage(*level);
+            level = &halved;
         }
-        if (info.maxPaletteEntries > 0) writer->setPalette(k, colours.entries);
+        if (l < firstLevel) continue;
+        const auto out = writer.level(k, l);
+        if (info.maxPaletteEntries == 0) {
+            encodeTexels(*level, t.options, out);
+            continue;
+        }
+        indices.resize(std::size_t{level->width} * level->height);
+        if (l == 0) {
+            const palette::Options options{t.options.paletteFormat, info.maxPaletteEntries, t.options.dither,
+                                           t.options.quality};
+            colours = palette::quantize(*level, options, indices);
+        } else {
+            palette::mapToPalette(*level, colours, t.options.dither, indices);
+        }
+        packIndices(t.options.format, indices, level->width, level->height, out);
     }
+    if (info.maxPaletteEntries > 0) writer.setPalette(k, colours.entries);
+}
+
+Expected<std::vector<std::uint8_t>, TplWriteError> encodeTpl(std::span<const TextureInput> textures) {
+    auto writer = planTpl(textures);
+    if (!writer) return fail(writer.error());
+    for (std::size_t k = 0; k < textures.size(); ++k) encodeTexture(*writer, k, textures[k]);
     return std::move(*writer).finish();
 }
 

@@ -225,6 +225,26 @@ TEST_F(Cli, WindowRulesOnBothSides) {
     }
 }
 
+// A lone CMPR picture is encoded on other threads while it is still being read:
+// the same bytes as one thread writes, partial block rows and mipmaps included,
+// and a picture that breaks off halfway writes nothing.
+TEST_F(Cli, CmprWhileReadingWritesWhatOneThreadWrites) {
+    writePicture("c.png", pattern(100, 45, 5, true));
+    for (const char* mipmaps : {"", " --mipmaps auto"}) {
+        SCOPED_TRACE(mipmaps);
+        for (const char* jobs : {"1", "2"})
+            ASSERT_EQ(run(std::string("encode -f cmpr") + mipmaps + " -j " + jobs + " c.png -o j" + jobs + ".tpl").status, 0);
+        EXPECT_EQ(fileBytes(path("j1.tpl")), fileBytes(path("j2.tpl")));
+    }
+    Bytes cut = writePng(pattern(256, 256, 6), PngChannels::Rgba);
+    cut.resize(cut.size() / 2);
+    write("cut.png", cut);
+    const Outcome r = run("encode -f cmpr -j 2 cut.png -o cut.tpl");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cut.png: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("cut.tpl")));
+}
+
 // Many files at once: each is on its own, the messages come in input order, and
 // one bad input does not stop the others.
 TEST_F(Cli, EachFileOnItsOwnInInputOrder) {
