@@ -311,12 +311,18 @@ struct Channels {
     }
 };
 
-template <int N>
-TPLFORGE_INLINE typename V<N>::U32 rgb565Words(typename V<N>::U32 texels) {
+// The console's rounding and the window's truncation pack alike.
+template <int N, class To5, class To6>
+TPLFORGE_INLINE typename V<N>::U32 words565(typename V<N>::U32 texels) {
     using U32 = typename V<N>::U32;
     const Channels<N> c(texels);
-    const auto rb = reinterpret_cast<U32>(Round5::of<N>(c.rb)), g = reinterpret_cast<U32>(Round6::of<N>(c.ga));
+    const auto rb = reinterpret_cast<U32>(To5::template of<N>(c.rb)), g = reinterpret_cast<U32>(To6::template of<N>(c.ga));
     return (rb & 0x1F) << 11 | (g & 0x3F) << 5 | rb >> 16;
+}
+
+template <int N>
+TPLFORGE_INLINE typename V<N>::U32 rgb565Words(typename V<N>::U32 texels) {
+    return words565<N, Round5, Round6>(texels);
 }
 
 template <int N>
@@ -333,10 +339,7 @@ TPLFORGE_INLINE typename V<N>::U32 rgb5a3Words(typename V<N>::U32 texels) {
 
 template <int N>
 TPLFORGE_INLINE typename V<N>::U32 windowWords565(typename V<N>::U32 colours) {
-    using U32 = typename V<N>::U32;
-    const Channels<N> c(colours);
-    const auto rb = reinterpret_cast<U32>(Trunc5::of<N>(c.rb)), g = reinterpret_cast<U32>(Trunc6::of<N>(c.ga));
-    return (rb & 0x1F) << 11 | (g & 0x3F) << 5 | rb >> 16;
+    return words565<N, Trunc5, Trunc6>(colours);
 }
 
 // Bit 15 set but for a colour that is exactly the key, compared before reduction.
