@@ -128,7 +128,15 @@ struct TextureLayout {
     Sampler sampler;
 };
 
-enum class TplWriteError { NoTextures, EmptyPicture, SideNotMultipleOf4, SideTooLarge, FileTooLarge, TooManyLevels };
+enum class TplWriteError {
+    NoTextures,
+    EmptyPicture,
+    SideNotMultipleOf4,
+    SideTooLarge,
+    FileTooLarge,
+    TooManyLevels,
+    TooManyTextures,
+};
 std::string_view describe(TplWriteError error);
 
 // Lays out a file: file header, image table, image headers, palette headers,

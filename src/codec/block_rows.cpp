@@ -178,10 +178,8 @@ TPLFORGE_INLINE u32 texelAt(const u32* row, std::size_t x) {
 }
 TPLFORGE_INLINE void putTexel(u32* row, std::size_t x, u32 t) { std::memcpy(row + x, &t, 4); }
 
-constexpr u32 packed(texel::Rgba c) { return u32{c.r} | u32{c.g} << 8 | u32{c.b} << 16 | u32{c.a} << 24; }
-constexpr texel::Rgba unpacked(u32 p) {
-    return {static_cast<u8>(p), static_cast<u8>(p >> 8), static_cast<u8>(p >> 16), static_cast<u8>(p >> 24)};
-}
+using texel::packed;
+using texel::unpacked;
 
 // --- 16-bit formats --------------------------------------------------------------
 //

@@ -27,9 +27,12 @@ constexpr std::uint32_t redOf(ColourValue c) { return c & 0xFF; }
 constexpr std::uint32_t greenOf(ColourValue c) { return (c >> 8) & 0xFF; }
 constexpr std::uint32_t blueOf(ColourValue c) { return (c >> 16) & 0xFF; }
 
+// x / 255 for any x below 65536, as a multiply that vectorises.
+constexpr std::uint32_t div255(std::uint32_t x) { return (x * 0x8081) >> 23; }
+
 // Composites one channel of coverage `alpha` (0..255) over the background, rounded.
 constexpr std::uint32_t blendChannel(std::uint32_t fg, std::uint32_t bg, std::uint32_t alpha) {
-    return (fg * alpha + bg * (255 - alpha) + 127) / 255;
+    return div255(fg * alpha + bg * (255 - alpha) + 127);
 }
 constexpr ColourValue blendOver(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t alpha,
                                 ColourValue background = kSurfaceColour) {

@@ -25,6 +25,15 @@ struct Rgba {
     bool operator==(const Rgba&) const = default;
 };
 
+// A texel as one little-endian word of a picture's RGBA bytes.
+constexpr std::uint32_t packed(Rgba c) {
+    return std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 | std::uint32_t{c.a} << 24;
+}
+constexpr Rgba unpacked(std::uint32_t p) {
+    return {static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(p >> 8), static_cast<std::uint8_t>(p >> 16),
+            static_cast<std::uint8_t>(p >> 24)};
+}
+
 constexpr std::uint8_t widen3(std::uint32_t f) { return static_cast<std::uint8_t>((f << 5) | (f << 2) | (f >> 1)); }
 constexpr std::uint8_t widen4(std::uint32_t f) { return static_cast<std::uint8_t>(f * 17); }
 constexpr std::uint8_t widen5(std::uint32_t f) { return static_cast<std::uint8_t>((f << 3) | (f >> 2)); }

@@ -47,17 +47,12 @@ constexpr bool agree(u32 count, Fast fast, Exact exact) {
 }
 static_assert(agree(256, round4, texel::reduce<4>));
 
-// x / 255 for any x below 65536.
-constexpr u32 div255(u32 x) { return (x * 0x8081) >> 23; }
 static_assert(agree(65536, div255, [](u32 x) { return x / 255; }));
 
-constexpr u32 red(u32 p) { return p & 0xFF; }
-constexpr u32 green(u32 p) { return (p >> 8) & 0xFF; }
-constexpr u32 blue(u32 p) { return (p >> 16) & 0xFF; }
 constexpr u32 alpha(u32 p) { return p >> 24; }
-constexpr u32 grey(u32 p) { return texel::intensity(red(p), green(p), blue(p)); }
+constexpr u32 grey(u32 p) { return texel::intensity(redOf(p), greenOf(p), blueOf(p)); }
 
-constexpr u32 widen4(u32 f) { return f * 17; }
+using texel::widen4;
 constexpr u32 greyTexel(u32 i, u32 a) { return i * 0x010101u | a << 24; }
 
 // 16-bit texels are big-endian in the file.
@@ -121,13 +116,10 @@ TPLFORGE_RUN void packC14x2(const u16* indices, std::size_t n, u8* out) {
 
 // An opaque pixel blends to its own colour, so every pixel takes the same path.
 TPLFORGE_RUN void overSurface(const u8* rgba, std::size_t n, ColourValue* colours) {
-    constexpr u32 bgRed = redOf(kSurfaceColour), bgGreen = greenOf(kSurfaceColour), bgBlue = blueOf(kSurfaceColour);
     for (std::size_t i = 0; i < n; ++i) {
         u32 p;
         std::memcpy(&p, rgba + 4 * i, 4);
-        const u32 a = alpha(p), rest = 255 - a;
-        colours[i] = div255(red(p) * a + bgRed * rest + 127) | div255(green(p) * a + bgGreen * rest + 127) << 8 |
-                     div255(blue(p) * a + bgBlue * rest + 127) << 16;
+        colours[i] = blendOver(redOf(p), greenOf(p), blueOf(p), alpha(p));
     }
 }
 

@@ -16,19 +16,17 @@ namespace tplforge {
 
 namespace {
 
-using texel::Rgba;
-
 std::uint16_t word(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
-// The palette as RGBA, as large as the format can index; entries the file does
-// not hold stay transparent black.
-std::vector<Rgba> paletteColours(Format format, const PaletteView* palette) {
-    std::vector<Rgba> colours(formatInfo(format).maxPaletteEntries, Rgba{0, 0, 0, 0});
-    if (!palette) return colours;
-    const std::size_t n = std::min<std::size_t>(palette->entryCount, colours.size());
+// The palette as RGBA words, as many as the format can index; entries the file
+// does not hold stay transparent black.
+std::vector<std::uint32_t> paletteTable(Format format, const PaletteView* palette) {
+    std::vector<std::uint32_t> table(formatInfo(format).maxPaletteEntries, 0);
+    if (!palette) return table;
+    const std::size_t n = std::min<std::size_t>(palette->entryCount, table.size());
     for (std::size_t i = 0; i < n; ++i)
-        colours[i] = texel::decodeEntry(palette->format, word(&palette->words[2 * i]));
-    return colours;
+        table[i] = texel::packed(texel::decodeEntry(palette->format, word(&palette->words[2 * i])));
+    return table;
 }
 
 using DecodeRun = void (*)(const std::uint8_t*, std::size_t, std::uint32_t*);
@@ -45,14 +43,11 @@ void decodeByBlockRows(std::span<const std::uint8_t> data, std::size_t blockByte
     blocks::toBlockRows<4, 4>(data.data(), blockBytes, width, height, rgba.data(), std::size_t{width} * 4, run);
 }
 
-// A look-up a texel, straight into the rows: the palette as RGBA words.
+// A look-up a texel, straight into the rows.
 template <std::uint32_t BW, std::uint32_t BH>
 void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
                    const PaletteView* palette, std::span<std::uint8_t> rgba, block_rows::LookUp lookUp) {
-    std::vector<std::uint32_t> colours;
-    for (const Rgba c : paletteColours(format, palette))
-        colours.push_back(std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 |
-                          std::uint32_t{c.a} << 24);
+    const std::vector<std::uint32_t> colours = paletteTable(format, palette);
     const std::uint32_t* table = colours.data();
     const auto run = [table, lookUp](const std::uint8_t* in, std::size_t blocks, std::uint32_t* const* rows) {
         lookUp(in, blocks, table, rows);

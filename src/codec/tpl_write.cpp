@@ -13,6 +13,7 @@ std::string_view describe(TplWriteError error) {
         case TplWriteError::SideTooLarge: return "a side is larger than 32767 pixels";
         case TplWriteError::FileTooLarge: return "the textures do not fit in a TPL file (2 GiB)";
         case TplWriteError::TooManyLevels: return "more mipmap levels than the picture or the console allows";
+        case TplWriteError::TooManyTextures: return "more than 32767 textures";
     }
     return "unknown error";
 }
@@ -28,13 +29,16 @@ bool isPaletteFormat(Format f) { return formatInfo(f).maxPaletteEntries > 0; }
 Expected<TplWriter, TplWriteError> TplWriter::plan(std::span<const TextureLayout> textures, Padding padding) {
     const std::size_t n = textures.size();
     if (n == 0) return fail(TplWriteError::NoTextures);
+    if (n > 0x7FFF) return fail(TplWriteError::TooManyTextures);  // readers take no more
     std::size_t palettes = 0;
+    std::uint64_t paletteRoom = 0;  // entries go after the texels; the largest each format holds
     for (const TextureLayout& t : textures) {
         if (t.width == 0 || t.height == 0) return fail(TplWriteError::EmptyPicture);
         if (t.width > kMaxSide || t.height > kMaxSide) return fail(TplWriteError::SideTooLarge);
         const unsigned toOne = static_cast<unsigned>(std::bit_width(std::max(t.width, t.height)));
         if (t.levels == 0 || t.levels > kMaxLevels || t.levels > toOne) return fail(TplWriteError::TooManyLevels);
         palettes += isPaletteFormat(t.format) ? 1 : 0;
+        paletteRoom += alignUp(2 * std::uint64_t{formatInfo(t.format).maxPaletteEntries});
     }
 
     const std::uint64_t headers = 12 + (8 + kImageHeaderSize) * std::uint64_t{n} + kPaletteHeaderSize * palettes;
@@ -58,10 +62,11 @@ Expected<TplWriter, TplWriteError> TplWriter::plan(std::span<const TextureLayout
             p.paletteHeader = paletteHeader;
             paletteHeader += kPaletteHeaderSize;
         }
-        if (offset > kMaxFileSize) return fail(TplWriteError::FileTooLarge);
+        if (offset + paletteRoom > kMaxFileSize) return fail(TplWriteError::FileTooLarge);
     }
 
-    ByteWriter out(static_cast<std::size_t>(offset));
+    // Room for the palettes too, so that adding them does not copy the file.
+    ByteWriter out(static_cast<std::size_t>(offset + paletteRoom));
     out.append(kTplMagic);
     out.u32be(static_cast<std::uint32_t>(n));
     out.u32be(12);

@@ -72,8 +72,6 @@ void Commands::readTpl() {
     for (int k = 1; k <= static_cast<int>(info.images.size()); ++k) {
         const TplImage& image = info.images[static_cast<std::size_t>(k - 1)];
         surface.assign(nullptr);
-        surface.setSize(image.width, image.height);
-
         auto decoded = window_rules::decodeTexture(file, image);
         if (decoded) {
             if (image.format == static_cast<std::uint32_t>(Format::RGB565)) {
@@ -86,6 +84,7 @@ void Commands::readTpl() {
             }
             surface.draw(std::move(decoded->raster));
         } else {
+            surface.setSize(image.width, image.height);
             platform_.showMessage({"La textura numero: " + std::to_string(k) + " tiene una paleta no soportada." +
                                        kCrLf + "Se seguira cargando la demás texturas.",
                                    "Atención", MessageIcon::Exclamation, MessageButtons::Ok, MessageAnswer::Ok});

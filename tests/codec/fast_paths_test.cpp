@@ -21,13 +21,8 @@ namespace {
 
 using block_rows::Kernels;
 
-std::uint32_t packed(texel::Rgba c) {
-    return std::uint32_t{c.r} | std::uint32_t{c.g} << 8 | std::uint32_t{c.b} << 16 | std::uint32_t{c.a} << 24;
-}
-texel::Rgba unpacked(std::uint32_t p) {
-    return {static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(p >> 8), static_cast<std::uint8_t>(p >> 16),
-            static_cast<std::uint8_t>(p >> 24)};
-}
+using texel::packed;
+using texel::unpacked;
 
 // The console's reading of a format, or the window's rules on RGB565 or RGB5A3 blocks.
 struct Codec {
