@@ -77,6 +77,19 @@ Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path) {
     return file;
 }
 
+namespace {
+// The umask can only be read by setting it; done once, so that threads writing
+// files at the same time cannot catch it at 0 and leave it there.
+mode_t processUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+}  // namespace
+
 std::error_code writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, Flush flush) {
     if (path.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
     // A short name of our own in the target's folder, so that any name the target
@@ -107,9 +120,7 @@ std::error_code writeFileAtomically(const std::string& path, std::span<const std
             replacing = true;
             mode = old.st_mode & 07777;
         } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
+            mode = 0666 & ~processUmask();
         }
         if (::fchmod(fd, mode) != 0) result = lastError();
     }

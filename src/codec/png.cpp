@@ -97,7 +97,16 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const Rows
         const int status = spng_decode_row(ctx.get(), row.data(), row.size() * 2);
         if (status != 0 && status != SPNG_EOI) return fail(PngError::Corrupt);
         const auto out = image.row(info.row_num);
-        std::transform(row.begin(), row.end(), out.begin(), to8);
+        if (!interlaced) {
+            std::transform(row.begin(), row.end(), out.begin(), to8);
+        } else {
+            // A pass fills only its own columns of the row (Adam7): the others hold
+            // what earlier passes of other rows left there.
+            static constexpr std::uint32_t kFirst[] = {0, 4, 0, 2, 0, 1, 0}, kStep[] = {8, 8, 4, 4, 2, 2, 1};
+            const unsigned pass = static_cast<unsigned>(info.pass);
+            for (std::size_t x = kFirst[pass]; x < ihdr.width; x += kStep[pass])
+                for (std::size_t c = 4 * x; c < 4 * x + 4; ++c) out[c] = to8(row[c]);
+        }
         if (status == SPNG_EOI) {
             if (onRows) onRows(image, image.height);
             return image;

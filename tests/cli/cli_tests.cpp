@@ -255,12 +255,14 @@ TEST_F(Cli, EachFileOnItsOwnInInputOrder) {
         names += " " + name;
     }
     writePicture("big.png", pattern(1028, 4, 9));
-    const Outcome r = run("encode --each -j 2 -f rgb5a3" + names + " big.png -d out");
+    const Outcome r = run("encode --each -j 2 -f rgb5a3" + names + " big.png -d out", "umask 027 &&");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("p4.bad.png: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("big.png: warning: 1028 x 4 is larger than the console's texture limit"), std::string::npos);
     EXPECT_LT(r.err.find("p4.bad.png"), r.err.find("big.png"));
     for (int i = 0; i < 12; ++i) EXPECT_EQ(fs::exists(path("out/p" + std::to_string(i) + ".tpl")), i != 4) << i;
+    for (const auto& written : fs::directory_iterator(path("out")))  // new files as the umask has them
+        EXPECT_EQ(written.status().permissions(), fs::perms(0640)) << written.path();
 
     const Outcome decoded = run("decode -j 2 out/p0.tpl nothing.tpl out/p1.tpl -o back");
     EXPECT_EQ(decoded.status, 1);
