@@ -27,7 +27,7 @@ struct PictureSettings {
 };
 
 struct RunOptions {
-    unsigned jobs = 0;  // 0: every core
+    unsigned jobs = 0;  // 0: every core, which main resolves before any command runs
     bool quiet = false;
 };
 
@@ -59,7 +59,5 @@ struct InfoRequest {
 int runEncode(const EncodeRequest& request);
 int runDecode(const DecodeRequest& request);
 int runInfo(const InfoRequest& request);
-
-unsigned coreCount();
 
 }  // namespace tplforge::cli

@@ -114,8 +114,9 @@ int runDecode(const DecodeRequest& request) {
         std::fprintf(stderr, "%s: cannot create folder: %s\n", request.folder.c_str(), ec.message().c_str());
         return kInputFailed;
     }
-    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
-    const bool failed = runJobs(request.files.size(), threads, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+    const auto earlier = sameNameAsEarlier(request.files);
+    const bool failed = runJobs(request.files.size(), request.run.jobs, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+        if (earlier[i] != kNoEarlier) return sameNameRefused(request.files[i], request.files[earlier[i]], out);
         FileDecoder{request, request.files[i], out}.run();
     });
     return failed ? kInputFailed : kSuccess;

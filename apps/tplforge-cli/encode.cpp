@@ -14,8 +14,6 @@
 
 namespace tplforge::cli {
 
-unsigned coreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
-
 namespace {
 
 std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
@@ -230,7 +228,7 @@ private:
 
 int encodeOneFile(const EncodeRequest& request) {
     const std::size_t n = request.pictures.size();
-    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    const unsigned threads = request.run.jobs;
     const PictureSettings& first = request.pictures.front();
     if (n == 1 && threads > 1 && first.encode.format == Format::CMPR && !first.keyColour)
         return CmprWhileReading(first, threads).run(request.output);
@@ -264,25 +262,29 @@ int encodeEach(const EncodeRequest& request) {
         return kInputFailed;
     }
     const std::size_t n = request.pictures.size();
-    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    const unsigned threads = request.run.jobs;
     const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(threads, n));
     const unsigned perPicture = std::max(1u, threads / std::max(1u, workers));
+    std::vector<std::string> paths;
+    for (const PictureSettings& s : request.pictures) paths.push_back(s.path);
+    const auto earlier = sameNameAsEarlier(paths);
     const bool failed = runJobs(n, workers, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
         const PictureSettings& s = request.pictures[i];
+        if (earlier[i] != kNoEarlier) return sameNameRefused(s.path, paths[earlier[i]], out);
         const std::string target =
             (std::filesystem::path(request.eachFolder) / std::filesystem::path(s.path).stem()).string() + ".tpl";
         Image picture;
         if (!load(s, picture, out, request.window)) return;
+        Expected<std::vector<std::uint8_t>, TplWriteError> file = fail(TplWriteError::NoTextures);
         if (request.window) {
             const Raster raster = window_rules::overSurface(picture);
             if (!fitsWindow(s.path, raster, out)) return;
             const window_rules::Texture texture{&raster, s.encode.format == Format::RGB5A3, s.keyColour.value_or(kWhite)};
-            auto file = window_rules::buildTpl(std::span(&texture, 1));
-            if (file) save(target, *file, out);
-            return;
+            file = window_rules::buildTpl(std::span(&texture, 1));
+        } else {
+            const TextureInput texture = textureFor(s, picture, perPicture, out);
+            file = encodeTpl(std::span(&texture, 1));
         }
-        const TextureInput texture = textureFor(s, picture, perPicture, out);
-        auto file = encodeTpl(std::span(&texture, 1));
         if (!file) {
             out.err += s.path + ": " + std::string(describe(file.error())) + '\n';
             out.failed = true;

@@ -141,7 +141,7 @@ int runInfo(const InfoRequest& request) {
     const std::size_t n = request.files.size();
     const bool array = request.json && n > 1;
     if (array) std::fputs("[", stdout);
-    const unsigned threads = request.run.jobs == 0 ? coreCount() : request.run.jobs;
+    const unsigned threads = request.run.jobs;
     const bool failed = runJobs(n, threads, false, [&](std::size_t i, JobOutput& out) {
         const std::string& file = request.files[i];
         const std::string separator = array && i > 0 ? ",\n" : "";

@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <filesystem>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace tplforge::cli {
@@ -19,6 +21,21 @@ void write(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
+std::vector<std::size_t> sameNameAsEarlier(const std::vector<std::string>& paths) {
+    std::vector<std::size_t> earlier(paths.size(), kNoEarlier);
+    std::unordered_map<std::string, std::size_t> first;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const auto [at, isNew] = first.try_emplace(std::filesystem::path(paths[i]).stem().string(), i);
+        if (!isNew) earlier[i] = at->second;
+    }
+    return earlier;
+}
+
+void sameNameRefused(const std::string& path, const std::string& earlier, JobOutput& out) {
+    out.err += path + ": its output would replace that of " + earlier + "; not written\n";
+    out.failed = true;
+}
+
 bool runJobs(std::size_t count, unsigned threads, bool progress,
              const std::function<void(std::size_t, JobOutput&)>& job) {
     std::vector<JobOutput> outputs(count);
@@ -26,6 +43,7 @@ bool runJobs(std::size_t count, unsigned threads, bool progress,
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
+    std::size_t completed = 0;
     progress = progress && count > 1 && ::isatty(STDERR_FILENO) == 1;
 
     auto work = [&] {
@@ -35,6 +53,7 @@ bool runJobs(std::size_t count, unsigned threads, bool progress,
             std::lock_guard lock(mutex);
             outputs[i] = std::move(out);
             done[i] = 1;
+            ++completed;
             finished.notify_one();
         }
     };
@@ -49,12 +68,10 @@ bool runJobs(std::size_t count, unsigned threads, bool progress,
 
     bool anyFailed = false;
     std::size_t printed = 0;
-    std::size_t completed = 0;
     while (printed < count) {
         std::unique_lock lock(mutex);
         finished.wait(lock, [&] { return done[printed] != 0; });
-        completed = 0;
-        for (char d : done) completed += d != 0;
+        const std::size_t completedNow = completed;
         JobOutput out = std::move(outputs[printed]);
         lock.unlock();
         if (progress) std::fputs("\r\033[K", stderr);
@@ -63,7 +80,7 @@ bool runJobs(std::size_t count, unsigned threads, bool progress,
         write(stderr, out.err);
         anyFailed = anyFailed || out.failed;
         ++printed;
-        if (progress && printed < count) std::fprintf(stderr, "%zu/%zu files", completed, count);
+        if (progress && printed < count) std::fprintf(stderr, "%zu/%zu files", completedNow, count);
         std::fflush(stderr);
     }
     return anyFailed;

@@ -4,8 +4,10 @@
 // terminal.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tplforge::cli {
 
@@ -19,5 +21,12 @@ struct JobOutput {
 // whether any job failed.
 bool runJobs(std::size_t count, unsigned threads, bool progress,
              const std::function<void(std::size_t, JobOutput&)>& job);
+
+// Outputs are named after their input's stem: for each input, the earlier input
+// of the same stem (whose files it would replace, in whichever order the threads
+// finish), or kNoEarlier.
+constexpr std::size_t kNoEarlier = static_cast<std::size_t>(-1);
+std::vector<std::size_t> sameNameAsEarlier(const std::vector<std::string>& paths);
+void sameNameRefused(const std::string& path, const std::string& earlier, JobOutput& out);
 
 }  // namespace tplforge::cli

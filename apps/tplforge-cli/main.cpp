@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli.h"
+#include "codec/parallel.h"
 
 namespace {
 
@@ -266,6 +267,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run}) run->jobs = resolveThreads(run->jobs);
     if (encode && *encode) return runEncode(encodeRequest);
     if (decode && *decode) return runDecode(decodeRequest);
     return runInfo(infoRequest);

@@ -245,8 +245,9 @@ TEST_F(Cli, CmprWhileReadingWritesWhatOneThreadWrites) {
     EXPECT_FALSE(fs::exists(path("cut.tpl")));
 }
 
-// Many files at once: each is on its own, the messages come in input order, and
-// one bad input does not stop the others.
+// Many files at once: each is on its own, the messages come in input order, one
+// bad input does not stop the others, and one named as an earlier is refused
+// rather than racing it for the same output.
 TEST_F(Cli, EachFileOnItsOwnInInputOrder) {
     std::string names;
     for (int i = 0; i < 12; ++i) {
@@ -255,19 +256,21 @@ TEST_F(Cli, EachFileOnItsOwnInInputOrder) {
         names += " " + name;
     }
     writePicture("big.png", pattern(1028, 4, 9));
-    const Outcome r = run("encode --each -j 2 -f rgb5a3" + names + " big.png -d out", "umask 027 &&");
+    const Outcome r = run("encode --each -j 2 -f rgb5a3" + names + " big.png ./p2.png -d out", "umask 027 &&");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("p4.bad.png: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("./p2.png: its output would replace that of p2.png; not written"), std::string::npos);
     EXPECT_NE(r.err.find("big.png: warning: 1028 x 4 is larger than the console's texture limit"), std::string::npos);
     EXPECT_LT(r.err.find("p4.bad.png"), r.err.find("big.png"));
     for (int i = 0; i < 12; ++i) EXPECT_EQ(fs::exists(path("out/p" + std::to_string(i) + ".tpl")), i != 4) << i;
     for (const auto& written : fs::directory_iterator(path("out")))  // new files as the umask has them
         EXPECT_EQ(written.status().permissions(), fs::perms(0640)) << written.path();
 
-    const Outcome decoded = run("decode -j 2 out/p0.tpl nothing.tpl out/p1.tpl -o back");
+    const Outcome decoded = run("decode -j 2 out/p0.tpl nothing.tpl out/p1.tpl out/./p1.tpl -o back");
     EXPECT_EQ(decoded.status, 1);
     EXPECT_TRUE(fs::exists(path("back/p0.png")) && fs::exists(path("back/p1.png")));
     EXPECT_NE(decoded.err.find("nothing.tpl: cannot read"), std::string::npos) << decoded.err;
+    EXPECT_NE(decoded.err.find("out/./p1.tpl: its output would replace"), std::string::npos) << decoded.err;
 }
 
 // Usage errors end with 2, unreadable or refused inputs with 1 and the file named
