@@ -44,6 +44,23 @@ void checkSizes(std::size_t rgbaBytes, std::size_t dataBytes, std::uint32_t widt
         throw std::invalid_argument("CMPR: level buffer does not match the picture size");
 }
 
+// A sub-block's palette in one of two modes. Four: c0 > c1, palette c0, c1 and
+// the 5:3 and 3:5 blends. Three: c0 <= c1, palette c0, c1, their average, and
+// index 3 transparent.
+enum class Mode { Four, Three };
+
+inline int blendA(Mode mode, int a, int b) { return mode == Mode::Four ? (5 * a + 3 * b) >> 3 : (a + b) >> 1; }
+inline int blendB(Mode mode, int a, int b) { return mode == Mode::Four ? (3 * a + 5 * b) >> 3 : (a + b) >> 1; }
+
+// One channel of the palette from endpoint fields a and b, as the console
+// computes it (entry 3 of Three repeats entry 2: ties keep index 2).
+inline void channelPalette(Mode mode, int ch, int a, int b, int q[4]) {
+    q[0] = kWiden[ch][a];
+    q[1] = kWiden[ch][b];
+    q[2] = blendA(mode, q[0], q[1]);
+    q[3] = blendB(mode, q[0], q[1]);
+}
+
 // ---------------------------------------------------------------------------
 // Decoding
 
@@ -54,35 +71,26 @@ struct Palette {
 inline Palette palette(const std::uint8_t* sub) {
     const std::uint32_t w0 = (sub[0] << 8) | sub[1];
     const std::uint32_t w1 = (sub[2] << 8) | sub[3];
-    const auto c0 = texel::decodeRgb565(static_cast<std::uint16_t>(w0));
-    const auto c1 = texel::decodeRgb565(static_cast<std::uint16_t>(w1));
-    const int a[3] = {c0.r, c0.g, c0.b};
-    const int b[3] = {c1.r, c1.g, c1.b};
+    const Mode mode = w0 > w1 ? Mode::Four : Mode::Three;
+    const int a[3] = {int(w0 >> 11), int(w0 >> 5 & 63), int(w0 & 31)};
+    const int b[3] = {int(w1 >> 11), int(w1 >> 5 & 63), int(w1 & 31)};
     Palette p{};
     for (int ch = 0; ch < 3; ++ch) {
-        p.rgba[0][ch] = static_cast<std::uint8_t>(a[ch]);
-        p.rgba[1][ch] = static_cast<std::uint8_t>(b[ch]);
-        if (w0 > w1) {
-            p.rgba[2][ch] = static_cast<std::uint8_t>((5 * a[ch] + 3 * b[ch]) >> 3);
-            p.rgba[3][ch] = static_cast<std::uint8_t>((3 * a[ch] + 5 * b[ch]) >> 3);
-        } else {
-            p.rgba[2][ch] = p.rgba[3][ch] = static_cast<std::uint8_t>((a[ch] + b[ch]) >> 1);
-        }
+        int q[4];
+        channelPalette(mode, ch, a[ch], b[ch], q);
+        for (int i = 0; i < 4; ++i) p.rgba[i][ch] = static_cast<std::uint8_t>(q[i]);
     }
     p.rgba[0][3] = p.rgba[1][3] = p.rgba[2][3] = 255;
-    p.rgba[3][3] = w0 > w1 ? 255 : 0;
+    p.rgba[3][3] = mode == Mode::Four ? 255 : 0;
     return p;
 }
 
 // ---------------------------------------------------------------------------
 // Encoding
 //
-// A sub-block is fitted in one of two modes. Four: c0 > c1, palette c0, c1 and the
-// 5:3 and 3:5 blends. Three: c0 <= c1, palette c0, c1, their average, and index 3
-// transparent. Both palettes are symmetric in the endpoints, so fits ignore the
-// order and packing swaps endpoints and indices to get the words' order right.
-
-enum class Mode { Four, Three };
+// A sub-block is fitted in either mode. Both palettes are symmetric in the
+// endpoints, so fits ignore the order and packing swaps endpoints and indices to
+// get the words' order right.
 
 // Texels as float lanes, one array a channel, so the per-texel loops vectorise.
 // A weight of 0 marks padding and transparent texels, whose colour must not pull
@@ -126,19 +134,9 @@ struct Fit {
 constexpr int kAlpha[2][4] = {{8, 0, 5, 3}, {8, 0, 4, 0}};
 constexpr int kBeta[2][4] = {{0, 8, 3, 5}, {0, 8, 4, 0}};
 
-inline int blendA(Mode mode, int a, int b) { return mode == Mode::Four ? (5 * a + 3 * b) >> 3 : (a + b) >> 1; }
-inline int blendB(Mode mode, int a, int b) { return mode == Mode::Four ? (3 * a + 5 * b) >> 3 : (a + b) >> 1; }
-
-// Exact palette of a fit, per channel, as the console computes it.
+// Exact palette of a fit, per channel.
 inline void paletteOf(Mode mode, const Fit& fit, int p[3][4]) {
-    for (int ch = 0; ch < 3; ++ch) {
-        const int a = kWiden[ch][fit.e0[ch]];
-        const int b = kWiden[ch][fit.e1[ch]];
-        p[ch][0] = a;
-        p[ch][1] = b;
-        p[ch][2] = blendA(mode, a, b);
-        p[ch][3] = blendB(mode, a, b);  // equal to p[ch][2] in Three: ties keep index 2
-    }
+    for (int ch = 0; ch < 3; ++ch) channelPalette(mode, ch, fit.e0[ch], fit.e1[ch], p[ch]);
 }
 
 // Nearest palette entry for every texel and the exact error that gives. Sixteen
@@ -637,13 +635,6 @@ SearchScratch& searchScratch() {
 }
 
 
-inline void channelPalette(Mode mode, int ch, int a, int b, int q[4]) {
-    q[0] = kWiden[ch][a];
-    q[1] = kWiden[ch][b];
-    q[2] = blendA(mode, q[0], q[1]);
-    q[3] = blendB(mode, q[0], q[1]);
-}
-
 // Replaces `fit` when some palette of `mode` with allowed fields beats its error;
 // otherwise leaves it alone. Three-colour palettes leave entry 3 transparent, but
 // channelPalette gives it entry 2's colour, so taking the least of four entries
@@ -804,12 +795,25 @@ inline void exactSearch(const SubBlock& sb, const FieldMask& allowed, Fit& fit, 
 // flat or two-colour picture's.
 constexpr int kNormalRetryError = 192;
 
-inline Fit fitMode(const SubBlock& sb, Mode mode, Quality quality) {
+// What the fits of both modes share: the first counted texel, whether all are
+// one colour, and if not their principal axis.
+struct Shape {
     int first = 0;
-    while (sb.w[first] == 0) ++first;
-    if (uniform(sb, first)) return singleColourFit(sb, mode, first);
+    bool uniform = false;
+    Axis axis{};
+};
 
-    const Axis axis = principalAxis(sb);
+inline Shape shapeOf(const SubBlock& sb) {
+    Shape s;
+    while (sb.w[s.first] == 0) ++s.first;
+    s.uniform = uniform(sb, s.first);
+    if (!s.uniform) s.axis = principalAxis(sb);
+    return s;
+}
+
+inline Fit fitMode(const SubBlock& sb, const Shape& shape, Mode mode, Quality quality) {
+    if (shape.uniform) return singleColourFit(sb, mode, shape.first);
+    const Axis& axis = shape.axis;
     switch (quality) {
         case Quality::Fast: return rangeFit(sb, mode, axis, 0, 2);
         case Quality::Normal: {
@@ -907,20 +911,22 @@ inline void encodeSubBlock(const std::uint8_t* rgba, std::uint32_t width, std::u
         return;
     }
 
+    const Shape shape = shapeOf(sb);
     if (sb.transparent) {
-        Fit fit = fitMode(sb, Mode::Three, quality);
+        Fit fit = fitMode(sb, shape, Mode::Three, quality);
         Mode mode = Mode::Three;
         if (quality == Quality::Best) exactSearch(sb, kAllFields, fit, mode);  // stays Three
         pack(fit, Mode::Three, out);
         return;
     }
-    Fit fit = fitMode(sb, Mode::Four, quality);
+    Fit fit = fitMode(sb, shape, Mode::Four, quality);
     Mode mode = Mode::Four;
     // Three colours beat four on few photo blocks (a hundredth of a dB), but on
     // drawn pictures with a midtone between two colours they can.
     if (quality != Quality::Fast && fit.error > 0) {
-        const Fit three = quality == Quality::Best ? fitMode(sb, Mode::Three, quality)
-                                                   : rangeFit(sb, Mode::Three, principalAxis(sb), 0, 4);
+        const Fit three = quality == Quality::Best
+                              ? fitMode(sb, shape, Mode::Three, quality)
+                              : rangeFit(sb, Mode::Three, shape.uniform ? principalAxis(sb) : shape.axis, 0, 4);
         if (three.error < fit.error) fit = three, mode = Mode::Three;
     }
     // The fits above leave the search a tight bound to prune with.
