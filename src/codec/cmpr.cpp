@@ -1007,7 +1007,7 @@ int searchSubBlock(std::span<const std::uint8_t> rgba, const std::array<std::uin
 }
 
 double rgbPsnr(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-    if (a.size() != b.size()) throw std::invalid_argument("PSNR: pictures differ in size");
+    if (a.size() != b.size() || a.size() % 4 != 0) throw std::invalid_argument("PSNR: pictures differ in size");
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < a.size(); i += 4)
         for (std::size_t ch = 0; ch < 3; ++ch) {

@@ -43,11 +43,12 @@ Image halveImage(const Image& picture) {
     const std::uint32_t h = std::max<std::uint32_t>(1, picture.height / 2);
     Image out(w, h);
     for (std::uint32_t y = 0; y < h; ++y) {
-        const std::uint32_t y0 = std::min(2 * y, picture.height - 1), y1 = std::min(2 * y + 1, picture.height - 1);
+        const auto top = picture.row(std::min(2 * y, picture.height - 1));
+        const auto bottom = picture.row(std::min(2 * y + 1, picture.height - 1));
+        const auto row = out.row(y);
         for (std::uint32_t x = 0; x < w; ++x) {
-            const std::uint32_t x0 = std::min(2 * x, picture.width - 1), x1 = std::min(2 * x + 1, picture.width - 1);
-            const std::uint8_t* p[4] = {&picture.row(y0)[4 * x0], &picture.row(y0)[4 * x1], &picture.row(y1)[4 * x0],
-                                        &picture.row(y1)[4 * x1]};
+            const std::size_t x0 = 4 * std::min(2 * x, picture.width - 1), x1 = 4 * std::min(2 * x + 1, picture.width - 1);
+            const std::uint8_t* p[4] = {&top[x0], &top[x1], &bottom[x0], &bottom[x1]};
             float sum[3] = {}, plain[3] = {};
             unsigned alpha = 0;
             for (const std::uint8_t* q : p) {
@@ -57,7 +58,7 @@ Image halveImage(const Image& picture) {
                 }
                 alpha += q[3];
             }
-            std::uint8_t* o = &out.row(y)[4 * x];
+            std::uint8_t* o = &row[4 * x];
             for (int c = 0; c < 3; ++c) o[c] = lt.toSrgb(alpha > 0 ? sum[c] / alpha : plain[c] / 4);
             o[3] = static_cast<std::uint8_t>((alpha + 2) / 4);
         }

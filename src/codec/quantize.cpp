@@ -380,7 +380,6 @@ void mapByWord(std::span<const Point> points, const Entries& entries, std::span<
 // Serpentine Floyd–Steinberg in sRGB values and alpha. A pixel whose own word is an
 // entry takes it and drops the error it is handed, so areas that fit stay clean.
 // The colour error of a pixel is scaled by its alpha: what does not show is not owed.
-// indices hold the pixels' own words on the way in.
 template <PaletteFormat F>
 void mapDithered(const Image& picture, const Entries& entries, std::span<std::uint16_t> indices) {
     const std::size_t width = picture.width;
@@ -397,7 +396,7 @@ void mapDithered(const Image& picture, const Entries& entries, std::span<std::ui
             const std::uint8_t* p = &picture.rgba[4 * i];
             const Rgba c = asShown<F>({p[0], p[1], p[2], p[3]});
             std::array<float, 4> v{float(c.r), float(c.g), float(c.b), float(c.a)};
-            std::int32_t e = entries.slot[indices[i]];
+            std::int32_t e = entries.slot[texel::encodeEntry(F, c)];
             if (e < 0) {
                 for (std::size_t ch = 0; ch < 4; ++ch) {
                     v[ch] = std::clamp(v[ch] + here[x + 1][ch] + carry[ch], 0.0f, 255.0f);
@@ -488,12 +487,11 @@ void mapToPalette(const Image& picture, const Palette& palette, bool dither, std
         throw std::invalid_argument("no palette to map onto");
     withFormat(palette.format, [&](auto tag) {
         constexpr PaletteFormat F = decltype(tag)::value;
-        const std::vector<Point> points = collect<F>(picture, indices);
         const Entries entries(F, palette.entries);
         if (dither) {
             mapDithered<F>(picture, entries, indices);
         } else {
-            mapByWord(points, entries, indices);
+            mapByWord(collect<F>(picture, indices), entries, indices);
         }
     });
 }
