@@ -18,15 +18,17 @@ bool isTargaPath(const std::string& path) {
 }
 
 Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop, const RowsDecoded& onRows) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) return fail("cannot read: " + bytes.error().message());
+    // Mapped: a picture for the reader process is then read once, by that process.
+    const auto file = mapWholeFile(path);
+    if (!file) return fail("cannot read: " + file.error().message());
+    const std::span<const std::uint8_t> bytes = file->bytes();
     if (isTargaPath(path)) {
-        auto tga = readTarga(std::span<const std::uint8_t>(*bytes));
+        auto tga = readTarga(bytes);
         if (!tga) return fail(std::string(describe(tga.error())));
         return std::move(tga).value();
     }
-    if (isPng(*bytes)) {
-        auto png = readPng(*bytes, onRows);
+    if (isPng(bytes)) {
+        auto png = readPng(bytes, onRows);
         if (!png) return fail(std::string(describe(png.error())));
         return std::move(png).value();
     }

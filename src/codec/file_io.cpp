@@ -8,31 +8,51 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 namespace tplforge {
 
 namespace {
 std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// Only regular files: a folder cannot be read, and a pipe or device would block
+// (O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused).
+// Checked on the opened file, so that what is checked is what is read.
+struct OpenFile {
+    int fd = -1;
+    std::size_t size = 0;
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::error_code openRegular(const std::string& path, OpenFile& file) {
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file.fd < 0) return lastError();
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) return lastError();
+    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    file.size = static_cast<std::size_t>(st.st_size);
+    return {};
+}
 }  // namespace
 
 Expected<std::vector<std::uint8_t>, std::error_code> readWholeFile(const std::string& path) {
-    // Only regular files: a folder cannot be read, and a pipe or device would block.
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec) return fail(ec);
-    if (std::filesystem::is_directory(status)) return fail(std::make_error_code(std::errc::is_a_directory));
-    if (!std::filesystem::is_regular_file(status)) return fail(std::make_error_code(std::errc::invalid_argument));
-
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail(errno != 0 ? lastError() : std::make_error_code(std::errc::permission_denied));
-    in.seekg(0, std::ios::end);
-    const std::streamoff length = in.tellg();
-    if (length < 0) return fail(std::make_error_code(std::errc::io_error));
-    in.seekg(0, std::ios::beg);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (length > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), length))
-        return fail(std::make_error_code(std::errc::io_error));
+    OpenFile file;
+    if (const auto error = openRegular(path, file)) return fail(error);
+    std::vector<std::uint8_t> bytes(file.size);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(lastError());
+        if (n == 0) break;  // shrunk since: what is there
+        done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
     return bytes;
 }
 
@@ -50,30 +70,15 @@ MappedFile::~MappedFile() {
 }
 
 Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return fail(lastError());
-    struct stat st {};
-    std::error_code error;
-    if (::fstat(fd, &st) != 0) {
-        error = lastError();
-    } else if (S_ISDIR(st.st_mode)) {
-        error = std::make_error_code(std::errc::is_a_directory);
-    } else if (!S_ISREG(st.st_mode)) {
-        error = std::make_error_code(std::errc::invalid_argument);
-    }
+    OpenFile opened;
+    if (const auto error = openRegular(path, opened)) return fail(error);
     MappedFile file;
-    if (!error && st.st_size > 0) {
-        void* map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map == MAP_FAILED) {
-            error = lastError();
-        } else {
-            file.data_ = static_cast<const std::uint8_t*>(map);
-            file.size_ = static_cast<std::size_t>(st.st_size);
-        }
+    if (opened.size > 0) {
+        void* map = ::mmap(nullptr, opened.size, PROT_READ, MAP_PRIVATE, opened.fd, 0);
+        if (map == MAP_FAILED) return fail(lastError());
+        file.data_ = static_cast<const std::uint8_t*>(map);
+        file.size_ = opened.size;
     }
-    ::close(fd);
-    if (error) return fail(error);
     return file;
 }
 
