@@ -24,18 +24,6 @@ PngChannels channelsOf(Format format) {
     }
 }
 
-Image imageOf(const Raster& raster) {
-    Image image(static_cast<std::uint32_t>(raster.width), static_cast<std::uint32_t>(raster.height));
-    for (std::size_t i = 0; i < raster.pixels.size(); ++i) {
-        const ColourValue c = raster.pixels[i];
-        image.rgba[4 * i] = static_cast<std::uint8_t>(redOf(c));
-        image.rgba[4 * i + 1] = static_cast<std::uint8_t>(greenOf(c));
-        image.rgba[4 * i + 2] = static_cast<std::uint8_t>(blueOf(c));
-        image.rgba[4 * i + 3] = 255;
-    }
-    return image;
-}
-
 struct FileDecoder {
     const DecodeRequest& request;
     const std::string& file;
@@ -90,7 +78,7 @@ struct FileDecoder {
                 }
                 const std::string path = outputPath(k, count, 0);
                 write(path, request.bmp ? window_rules::encodeBmp24(decoded->raster)
-                                        : writePng(imageOf(decoded->raster), PngChannels::Rgb, request.pngLevel));
+                                        : writePng(window_rules::opaqueImage(decoded->raster), PngChannels::Rgb, request.pngLevel));
                 continue;
             }
             auto view = textureView(data, image);

@@ -10,6 +10,10 @@
 
 namespace tplforge {
 
+// The most pixels a picture read from a file may have (256 MiB decoded); every
+// reader refuses more as too large.
+inline constexpr std::uint64_t kMaxPicturePixels = std::uint64_t{1} << 26;
+
 struct Image {
     std::uint32_t width = 0;
     std::uint32_t height = 0;

@@ -14,8 +14,7 @@
 
 namespace tplforge {
 
-// The most pixels a PNG picture may have (256 MiB decoded).
-inline constexpr std::uint64_t kMaxPngPixels = std::uint64_t{1} << 26;
+inline constexpr std::uint64_t kMaxPngPixels = kMaxPicturePixels;
 
 enum class PngError { NotPng, TooLarge, Corrupt };
 std::string_view describe(PngError error);

@@ -31,9 +31,7 @@ enum class TargaError {
 
 std::string_view describe(TargaError error);
 
-// The most pixels a Targa picture may have (256 MiB decoded); beyond it a file is
-// refused as too large.
-inline constexpr std::uint64_t kMaxTargaPixels = std::uint64_t{1} << 26;
+inline constexpr std::uint64_t kMaxTargaPixels = kMaxPicturePixels;
 
 // Decodes a whole Targa file held in memory (top row first).
 Expected<Image, TargaError> readTarga(std::span<const std::uint8_t> file);

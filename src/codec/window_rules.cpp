@@ -98,4 +98,17 @@ Raster overSurface(const Image& picture) {
     return raster;
 }
 
+Image opaqueImage(const Raster& raster) {
+    Image image(static_cast<std::uint32_t>(raster.width), static_cast<std::uint32_t>(raster.height));
+    for (std::size_t i = 0; i < raster.pixels.size(); ++i) {
+        const ColourValue c = raster.pixels[i];
+        std::uint8_t* p = &image.rgba[4 * i];
+        p[0] = static_cast<std::uint8_t>(redOf(c));
+        p[1] = static_cast<std::uint8_t>(greenOf(c));
+        p[2] = static_cast<std::uint8_t>(blueOf(c));
+        p[3] = 255;
+    }
+    return image;
+}
+
 }  // namespace tplforge::window_rules

@@ -42,6 +42,8 @@ Expected<DecodedTexture, TplError> decodeTexture(std::span<const std::uint8_t> f
 
 // The picture drawn over the surface grey by its alpha.
 Raster overSurface(const Image& picture);
+// And back, opaque.
+Image opaqueImage(const Raster& raster);
 
 // A 24-bit bitmap of the raster.
 std::vector<std::uint8_t> encodeBmp24(const Raster& picture);

@@ -33,8 +33,8 @@ namespace picture_protocol {
 
 inline constexpr std::array<std::uint8_t, 4> kMagic{'T', 'F', 'P', 'R'};
 inline constexpr std::size_t kHeaderSize = 16;
-// Our own readers' ceiling (256 MiB decoded): no header can ask for more.
-inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 26;
+// Our own readers' ceiling: no header can ask for more.
+inline constexpr std::uint64_t kMaxPixels = kMaxPicturePixels;
 
 enum class ReaderStatus : std::uint32_t { Ok = 0, CannotOpen = 1, NotAPicture = 2, Corrupt = 3, TooLarge = 4 };
 

@@ -21,6 +21,7 @@
 #include <libwmf/ipa.h>
 
 #include "codec/bytes.h"
+#include "codec/window_rules.h"
 #include "tplforge/file_io.h"
 
 namespace tplforge {
@@ -255,19 +256,6 @@ int pickIconImage(Bytes bytes) {
     return best;
 }
 
-Image opaqueImage(const Raster& raster) {
-    Image out(static_cast<std::uint32_t>(raster.width), static_cast<std::uint32_t>(raster.height));
-    for (std::size_t i = 0; i < raster.pixels.size(); ++i) {
-        const ColourValue c = raster.pixels[i];
-        std::uint8_t* p = &out.rgba[4 * i];
-        p[0] = static_cast<std::uint8_t>(redOf(c));
-        p[1] = static_cast<std::uint8_t>(greenOf(c));
-        p[2] = static_cast<std::uint8_t>(blueOf(c));
-        p[3] = 255;
-    }
-    return out;
-}
-
 // Qt's RGBA8888 is byte for byte the codec's layout, straight alpha.
 Image straightImage(const QImage& source) {
     const QImage image = source.convertToFormat(QImage::Format_RGBA8888);
@@ -283,7 +271,7 @@ Image straightImage(const QImage& source) {
 // Over the surface goes through rasterFromImage, so that the window keeps every
 // pixel it has always had (premultiplied icons included).
 Expected<Image, PictureError> finish(const QImage& image, Backdrop backdrop) {
-    Image out = backdrop == Backdrop::Surface ? opaqueImage(rasterFromImage(image)) : straightImage(image);
+    Image out = backdrop == Backdrop::Surface ? window_rules::opaqueImage(rasterFromImage(image)) : straightImage(image);
     if (out.empty()) return fail(PictureError::TooLarge);
     return out;
 }
