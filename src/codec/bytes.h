@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace tplforge {
@@ -69,6 +71,8 @@ class ByteWriter {
 public:
     ByteWriter() = default;
     explicit ByteWriter(std::size_t reserve) { out_.reserve(reserve); }
+    // Goes on writing after what `bytes` holds.
+    explicit ByteWriter(std::vector<std::uint8_t>&& bytes) : out_(std::move(bytes)) {}
 
     void u8(std::uint8_t v) { out_.push_back(v); }
     void u16be(std::uint16_t v) { put<2, true>(v); }
@@ -77,6 +81,11 @@ public:
     void u32le(std::uint32_t v) { put<4, false>(v); }
     void zeros(std::size_t count) { out_.insert(out_.end(), count, 0); }
     void append(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+
+    // Fields of a header written earlier, filled in once known; an offset past
+    // what has been written is a fault of ours, so it throws.
+    void u16beAt(std::size_t offset, std::uint16_t v) { putAt<2>(offset, v); }
+    void u32beAt(std::size_t offset, std::uint32_t v) { putAt<4>(offset, v); }
 
     std::size_t size() const { return out_.size(); }
     std::vector<std::uint8_t>& data() { return out_; }
@@ -89,6 +98,12 @@ private:
             const std::size_t shift = BigEndian ? 8 * (N - 1 - i) : 8 * i;
             out_.push_back(static_cast<std::uint8_t>(v >> shift));
         }
+    }
+
+    template <std::size_t N>
+    void putAt(std::size_t offset, std::uint32_t v) {
+        if (offset > out_.size() || N > out_.size() - offset) throw std::out_of_range("ByteWriter: field past the end");
+        for (std::size_t i = 0; i < N; ++i) out_[offset + i] = static_cast<std::uint8_t>(v >> 8 * (N - 1 - i));
     }
 
     std::vector<std::uint8_t> out_;

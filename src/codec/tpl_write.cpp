@@ -112,16 +112,13 @@ std::span<std::uint8_t> TplWriter::level(std::size_t texture, unsigned level) {
 void TplWriter::setPalette(std::size_t texture, std::span<const std::uint16_t> entries) {
     const Placed& p = placed_.at(texture);
     if (p.paletteHeader == 0) return;
-    const std::size_t at = file_.size();
-    file_.resize(static_cast<std::size_t>(alignUp(at + 2 * entries.size())), 0);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        file_[at + 2 * i] = static_cast<std::uint8_t>(entries[i] >> 8);
-        file_[at + 2 * i + 1] = static_cast<std::uint8_t>(entries[i]);
-    }
-    const auto count = static_cast<std::uint16_t>(entries.size());
-    file_[p.paletteHeader] = static_cast<std::uint8_t>(count >> 8);
-    file_[p.paletteHeader + 1] = static_cast<std::uint8_t>(count);
-    for (int i = 0; i < 4; ++i) file_[p.paletteHeader + 8 + i] = static_cast<std::uint8_t>(at >> (24 - 8 * i));
+    ByteWriter out(std::move(file_));
+    const std::size_t at = out.size();
+    for (const std::uint16_t entry : entries) out.u16be(entry);
+    out.zeros(static_cast<std::size_t>(alignUp(out.size())) - out.size());
+    out.u16beAt(p.paletteHeader, static_cast<std::uint16_t>(entries.size()));
+    out.u32beAt(p.paletteHeader + 8, static_cast<std::uint32_t>(at));
+    file_ = out.take();
 }
 
 }  // namespace tplforge
