@@ -134,6 +134,16 @@ std::uint8_t colourType(PngChannels channels) {
     return SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
 }
 
+// An RGBA row down to grey (red), grey and alpha, or RGB.
+template <std::size_t N>
+void packRow(const std::uint8_t* in, std::size_t width, std::uint8_t* out) {
+    for (std::size_t x = 0; x < width; ++x, in += 4, out += N) {
+        out[0] = in[0];
+        if constexpr (N == 2) out[1] = in[3];
+        if constexpr (N == 3) out[1] = in[1], out[2] = in[2];
+    }
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level) {
@@ -161,22 +171,9 @@ std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, i
         // Rows are packed down to the channels kept as they are handed over.
         ok = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE) == 0;
         std::vector<std::uint8_t> row(std::size_t{picture.width} * n);
+        const auto pack = n == 1 ? packRow<1> : n == 2 ? packRow<2> : packRow<3>;
         for (std::uint32_t y = 0; ok && y < picture.height; ++y) {
-            const auto in = picture.row(y);
-            for (std::size_t x = 0; x < picture.width; ++x) {
-                const std::uint8_t* p = &in[4 * x];
-                std::uint8_t* q = &row[n * x];
-                if (n == 1) {
-                    q[0] = p[0];
-                } else if (n == 2) {
-                    q[0] = p[0];
-                    q[1] = p[3];
-                } else {
-                    q[0] = p[0];
-                    q[1] = p[1];
-                    q[2] = p[2];
-                }
-            }
+            pack(picture.row(y).data(), picture.width, row.data());
             const int status = spng_encode_row(ctx.get(), row.data(), row.size());
             ok = status == 0 || (status == SPNG_EOI && y + 1 == picture.height);
         }
