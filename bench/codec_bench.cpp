@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "codec/raster.h"
-#include "codec/window_rules.h"
+#include "tplforge/window_raster.h"
+#include "tplforge/window_rules.h"
 #include "tplforge/texture.h"
 #include "tplforge/tpl.h"
 
@@ -42,9 +42,9 @@ const Image& picture() {
 
 // The window's pictures: random colours with a sprinkling of the alpha colour,
 // so the RGB5A3 key goes both ways.
-const Raster& raster() {
-    static const Raster r = [] {
-        Raster out(static_cast<int>(kSide), static_cast<int>(kSide));
+const WindowRaster& raster() {
+    static const WindowRaster r = [] {
+        WindowRaster out(static_cast<int>(kSide), static_cast<int>(kSide));
         std::mt19937 rng(99);
         for (ColourValue& c : out.pixels) c = (rng() % 8 == 0) ? kWhite : (rng() & 0xFFFFFF);
         return out;
@@ -148,7 +148,7 @@ void BM_WindowEncode(benchmark::State& state, bool rgb5a3) {
 void BM_WindowDecode(benchmark::State& state, bool rgb5a3) {
     const window_rules::Texture texture{&raster(), rgb5a3, kWhite};
     const std::vector<std::uint8_t> file = window_rules::buildTpl(std::span(&texture, 1)).value();
-    const TplImage image = parseTpl(file)->images.at(0);
+    const TplImageHeader image = parseTpl(file)->images.at(0);
     for (auto _ : state) {
         auto decoded = window_rules::decodeTexture(file, image);
         benchmark::DoNotOptimize(decoded->raster.pixels.data());

@@ -8,7 +8,7 @@
 
 #include "tplforge/file_io.h"
 #include "commands/commands.h"
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -24,16 +24,16 @@ public:
     MessageAnswer showMessage(const MessageBoxRequest& r) override {
         return r.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
     }
-    Expected<Raster, PictureError> loadPicture(const std::string&) override { return fail(PictureError::CannotOpen); }
-    std::error_code savePicture(const Raster&, const std::string&) override { return {}; }
+    Expected<WindowRaster, PictureError> loadPicture(const std::string&) override { return fail(PictureError::CannotOpen); }
+    std::error_code savePicture(const WindowRaster&, const std::string&) override { return {}; }
     ColourValue colourUnderPointer() override { return kWhite; }
 
 private:
     std::string path_;
 };
 
-Raster noise(unsigned seed) {
-    Raster r(kSide, kSide);
+WindowRaster noise(unsigned seed) {
+    WindowRaster r(kSide, kSide);
     std::mt19937 rng(seed);
     for (ColourValue& c : r.pixels) c = rng() & 0xFFFFFF;
     return r;
@@ -44,15 +44,15 @@ std::string scratch(const char* name) { return (std::filesystem::temp_directory_
 // Five RGB5A3 textures in which every texel is an alpha-colour texel.
 void BM_ReadTpl_FiveAlphaTextures(benchmark::State& state) {
     const std::string path = scratch("tplforge-bench-read.tpl");
-    std::vector<Raster> rasters;
+    std::vector<WindowRaster> rasters;
     std::vector<window_rules::Texture> in;
     rasters.reserve(5);
     for (unsigned k = 0; k < 5; ++k) rasters.emplace_back(kSide, kSide, 0x00FF00 + k);
-    for (const Raster& r : rasters) in.push_back({&r, true, r.pixels[0]});
-    writeFileAtomically(path, *window_rules::buildTpl(in));
+    for (const WindowRaster& r : rasters) in.push_back({&r, true, r.pixels[0]});
+    if (!writeFileAtomically(path, *window_rules::buildTpl(in))) state.SkipWithError("cannot write the file");
 
     SlotModel model;
-    model.startUp(std::make_shared<const Raster>(400, 260));
+    model.startUp(std::make_shared<const WindowRaster>(400, 260));
     BenchPlatform platform(path);
     Commands commands(model, platform);
     for (auto _ : state) commands.readTpl();
@@ -64,9 +64,9 @@ BENCHMARK(BM_ReadTpl_FiveAlphaTextures)->Unit(benchmark::kMillisecond);
 void BM_SaveTpl_FiveSlots(benchmark::State& state) {
     const std::string path = scratch("tplforge-bench-save.tpl");
     SlotModel model;
-    model.startUp(std::make_shared<const Raster>(noise(1)));
-    for (int s = 2; s <= 5; ++s) model.setSlotPicture(s, std::make_shared<const Raster>(noise(static_cast<unsigned>(s))));
-    model.setSlotPicture(1, std::make_shared<const Raster>(noise(9)));
+    model.startUp(std::make_shared<const WindowRaster>(noise(1)));
+    for (int s = 2; s <= 5; ++s) model.setSlotPicture(s, std::make_shared<const WindowRaster>(noise(static_cast<unsigned>(s))));
+    model.setSlotPicture(1, std::make_shared<const WindowRaster>(noise(9)));
     model.selectSlot(2);
     BenchPlatform platform(path);
     Commands commands(model, platform);

@@ -11,7 +11,7 @@
 #include <QGuiApplication>
 
 #include "fuzz_entry.h"
-#include "platform/qt/picture_loader.h"
+#include "picture_loader.h"
 
 void pictureFuzzSetUp(int* argc, char*** argv) {
     // Enhanced metafiles draw text, and Qt's fonts need a GUI application; Qt's
@@ -26,13 +26,13 @@ void pictureFuzzSetUp(int* argc, char*** argv) {
 int pictureFuzzOne(const std::uint8_t* data, std::size_t size) {
     using namespace tplforge;
     // The input's length picks the backdrop, so both ways out are fuzzed.
-    const Backdrop backdrop = size % 2 ? Backdrop::Surface : Backdrop::KeepAlpha;
+    const Backdrop backdrop = size % 2 ? Backdrop::over(0xF0F0F0) : Backdrop::keepAlpha();
     const auto picture = loadPictureBytes(std::span(data, size), backdrop);
     if (!picture) return 0;
     const std::uint64_t pixels = std::uint64_t{picture->width} * picture->height;
     if (picture->empty() || pixels > picture_protocol::kMaxPixels) std::abort();
     if (picture->rgba.size() != std::size_t{picture->width} * picture->height * 4) std::abort();
-    if (backdrop == Backdrop::Surface)
+    if (backdrop == Backdrop::over(0xF0F0F0))
         for (std::size_t i = 3; i < picture->rgba.size(); i += 4)
             if (picture->rgba[i] != 255) std::abort();
     return 0;

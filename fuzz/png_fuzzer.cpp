@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "codec/bytes.h"
+#include "tplforge/bytes.h"
 #include "fuzz_entry.h"
 #include "tplforge/png.h"
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "fuzz_entry.h"
 #include "tplforge/texture.h"
 
@@ -35,7 +35,7 @@ void checkReencodes(const TextureView& view, const Image& level0) {
     std::vector<std::uint8_t> encoded(view.levels[0].size());
     EncodeOptions options;
     options.format = view.format;
-    encodeTexels(level0, options, encoded);
+    require(encodeTexels(level0, options, encoded).ok());
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         std::uint8_t original = view.levels[0][i];
         // A 3-bit alpha of 7 reads as opaque, which the encoder writes in the opaque form.
@@ -52,7 +52,7 @@ int tplFuzzOne(const std::uint8_t* data, std::size_t size) {
     const auto info = parseTpl(file);
     if (!info) return 0;
     require(info->images.size() == tplImageCount(file));
-    for (const TplImage& image : info->images) {
+    for (const TplImageHeader& image : info->images) {
         const auto format = static_cast<Format>(image.format);
         if (format == Format::RGB565 || format == Format::RGB5A3) {
             const auto texture = window_rules::decodeTexture(file, image);
@@ -61,9 +61,11 @@ int tplFuzzOne(const std::uint8_t* data, std::size_t size) {
         }
         const auto view = textureView(file, image);
         if (!view) continue;
-        require(view->levels.size() == levelCount(image));
+        require(view->levels.size() == levelsHeld(image));
         for (unsigned level = 0; level < view->levels.size(); ++level) {
-            const Image picture = decodeLevel(*view, level);
+            const auto decoded = decodeLevel(*view, level);
+            require(decoded.ok());
+            const Image& picture = *decoded;
             require(picture.width == levelSide(image.width, level) && picture.height == levelSide(image.height, level));
             if (level == 0) checkReencodes(*view, picture);
         }

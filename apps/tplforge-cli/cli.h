@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/raster.h"
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge::cli {
 
@@ -21,8 +21,8 @@ struct PictureSettings {
     EncodeOptions encode;
     unsigned mipmaps = 0;          // levels below the picture asked for
     bool mipmapsAuto = false;      // as many as the format allows
-    std::uint32_t wrapS = 0, wrapT = 0;
-    std::optional<std::uint32_t> minFilter, magFilter;  // unset: linear (with mipmaps, between levels too)
+    WrapMode wrapS = WrapMode::Clamp, wrapT = WrapMode::Clamp;
+    std::optional<TextureFilter> minFilter, magFilter;  // unset: linear (with mipmaps, between levels too)
     std::optional<ColourValue> keyColour;  // -a: pixels of this colour become transparent
 };
 

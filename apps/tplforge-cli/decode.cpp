@@ -1,11 +1,11 @@
 #include <filesystem>
 
 #include "cli.h"
-#include "tplforge/file_io.h"
-#include "codec/window_rules.h"
 #include "jobs.h"
 #include "tplforge/bmp.h"
+#include "tplforge/file_io.h"
 #include "tplforge/png.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge::cli {
 
@@ -44,19 +44,26 @@ struct FileDecoder {
         return (std::filesystem::path(request.folder) / name).string();
     }
 
-    void write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    template <class E>
+    void write(const std::string& path, const Expected<std::vector<std::uint8_t>, E>& bytes) {
+        if (!bytes) {
+            out.err += path + ": cannot write: " + std::string(describe(bytes.error())) + '\n';
+            out.failed = true;
+            return;
+        }
         // Pictures written are made again by running the command again; only a
         // file they replace is worth a flush to the disk.
-        const std::error_code ec = bytes.empty() ? std::make_error_code(std::errc::io_error)
-                                                 : writeFileAtomically(path, bytes, Flush::WhenReplacing);
-        if (ec) {
-            out.err += path + ": cannot write: " + ec.message() + '\n';
+        if (const auto written = writeFileAtomically(path, *bytes, Flush::WhenReplacing); !written) {
+            out.err += path + ": cannot write: " + written.error().message() + '\n';
             out.failed = true;
         }
     }
 
     void writePicture(const std::string& path, const Image& picture, PngChannels channels) {
-        write(path, request.bmp ? encodeBmp(picture) : writePng(picture, channels, request.pngLevel));
+        if (request.bmp)
+            write(path, encodeBmp(picture));
+        else
+            write(path, writePng(picture, channels, request.pngLevel));
     }
 
     void run() {
@@ -67,7 +74,7 @@ struct FileDecoder {
         if (!info) return fail(std::string(describe(info.error())));
         const std::size_t count = info->images.size();
         for (std::size_t k = 0; k < count; ++k) {
-            const TplImage& image = info->images[k];
+            const TplImageHeader& image = info->images[k];
             const std::string texture = "texture " + std::to_string(k + 1) + ": ";
             if (request.window) {
                 auto decoded = window_rules::decodeTexture(data, image);
@@ -77,8 +84,10 @@ struct FileDecoder {
                     continue;
                 }
                 const std::string path = outputPath(k, count, 0);
-                write(path, request.bmp ? window_rules::encodeBmp24(decoded->raster)
-                                        : writePng(window_rules::opaqueImage(decoded->raster), PngChannels::Rgb, request.pngLevel));
+                if (request.bmp)
+                    write(path, window_rules::encodeBmp24(decoded->raster));
+                else
+                    write(path, writePng(window_rules::opaqueImage(decoded->raster), PngChannels::Rgb, request.pngLevel));
                 continue;
             }
             auto view = textureView(data, image);
@@ -87,8 +96,14 @@ struct FileDecoder {
                 continue;
             }
             const unsigned levels = request.mipmaps ? static_cast<unsigned>(view->levels.size()) : 1;
-            for (unsigned level = 0; level < levels; ++level)
-                writePicture(outputPath(k, count, level), decodeLevel(*view, level), channelsOf(view->format));
+            for (unsigned level = 0; level < levels; ++level) {
+                auto picture = decodeLevel(*view, level);
+                if (!picture) {
+                    fail(texture + std::string(describe(picture.error())) + "; skipped");
+                    break;
+                }
+                writePicture(outputPath(k, count, level), *picture, channelsOf(view->format));
+            }
         }
     }
 };

@@ -1,20 +1,23 @@
-#include <atomic>
 #include <bit>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
-#include <thread>
+#include <optional>
 
 #include "cli.h"
-#include "codec/cmpr.h"
-#include "codec/window_rules.h"
-#include "tplforge/file_io.h"
 #include "jobs.h"
 #include "picture_input.h"
+#include "tplforge/file_io.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge::cli {
 
 namespace {
+
+// Errors of either set of rules, as the one line the user reads.
+template <class E>
+Expected<std::vector<std::uint8_t>, std::string> described(Expected<std::vector<std::uint8_t>, E> result) {
+    if (!result) return fail(std::string(describe(result.error())));
+    return std::move(result).value();
+}
 
 std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
 
@@ -28,9 +31,10 @@ void applyKey(Image& picture, ColourValue key) {
 
 // Sampler filters: plain "near" and "linear" also pick between levels when the
 // texture has them.
-std::uint32_t minFilterFor(const PictureSettings& s, unsigned levels) {
-    const std::uint32_t f = s.minFilter.value_or(1);
-    if (levels > 1 && f <= 1) return f == 0 ? 2 : 5;
+TextureFilter minFilterFor(const PictureSettings& s, unsigned levels) {
+    const TextureFilter f = s.minFilter.value_or(TextureFilter::Linear);
+    if (levels > 1 && f == TextureFilter::Near) return TextureFilter::NearMipNear;
+    if (levels > 1 && f == TextureFilter::Linear) return TextureFilter::LinMipLin;
     return f;
 }
 
@@ -39,12 +43,12 @@ TextureInput textureFor(const PictureSettings& s, const Image& picture, unsigned
     t.picture = &picture;
     t.options = s.encode;
     t.options.threads = threads;
-    const unsigned most = fullLevelCount(s.encode.format, picture.width, picture.height);
+    const unsigned most = levelsPossible(s.encode.format, picture.width, picture.height);
     t.levels = s.mipmapsAuto ? most : std::min(1 + s.mipmaps, most);
     t.sampler.wrapS = s.wrapS;
     t.sampler.wrapT = s.wrapT;
     t.sampler.minFilter = minFilterFor(s, t.levels);
-    t.sampler.magFilter = s.magFilter.value_or(1);
+    t.sampler.magFilter = s.magFilter.value_or(TextureFilter::Linear);
     if (picture.width > kConsoleMaxSide || picture.height > kConsoleMaxSide)
         out.err += s.path + ": warning: " + sizeText(picture.width, picture.height) +
                    " is larger than the console's texture limit of 1024 x 1024\n";
@@ -57,7 +61,7 @@ TextureInput textureFor(const PictureSettings& s, const Image& picture, unsigned
 // under --window; pictures that need the reader process come drawn over the
 // surface by it, exactly as the window gets them.
 bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool window = false) {
-    auto read = readInputPicture(s.path, window ? Backdrop::Surface : Backdrop::KeepAlpha);
+    auto read = readInputPicture(s.path, window ? Backdrop::over(rrggbbOf(kSurfaceColour)) : Backdrop::keepAlpha());
     if (!read) {
         out.err += s.path + ": " + read.error() + '\n';
         out.failed = true;
@@ -70,15 +74,15 @@ bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool window 
 
 // As in decode: a new file is not flushed to the disk, a replaced one is.
 bool save(const std::string& path, std::span<const std::uint8_t> bytes, JobOutput& out) {
-    if (const std::error_code ec = writeFileAtomically(path, bytes, Flush::WhenReplacing)) {
-        out.err += path + ": cannot write: " + ec.message() + '\n';
+    if (const auto written = writeFileAtomically(path, bytes, Flush::WhenReplacing); !written) {
+        out.err += path + ": cannot write: " + written.error().message() + '\n';
         out.failed = true;
         return false;
     }
     return true;
 }
 
-bool fitsWindow(const std::string& path, const Raster& raster, JobOutput& out) {
+bool fitsWindow(const std::string& path, const WindowRaster& raster, JobOutput& out) {
     const auto w = static_cast<std::uint32_t>(raster.width), h = static_cast<std::uint32_t>(raster.height);
     if (w % 4 != 0 || h % 4 != 0) {
         out.err += path + ": size " + sizeText(w, h) + " is not a multiple of 4 in both directions\n";
@@ -94,7 +98,7 @@ bool fitsWindow(const std::string& path, const Raster& raster, JobOutput& out) {
 // The window's own encoding of every picture into one file.
 int encodeAsWindow(const EncodeRequest& request) {
     const std::size_t n = request.pictures.size();
-    std::vector<Raster> rasters(n);
+    std::vector<WindowRaster> rasters(n);
     const bool failed = runJobs(n, request.run.jobs, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
         Image picture;
         if (!load(request.pictures[i], picture, out, true)) return;
@@ -121,117 +125,75 @@ int encodeAsWindow(const EncodeRequest& request) {
 }
 
 
-// CMPR of a lone PNG: the picture's block rows are encoded on the other cores
-// while libspng still decodes the rows below them, so the run costs little more
-// than the decoding. The bytes are those encodeTpl writes: every 8-row block row
-// of a CMPR level depends on its own rows alone.
-class CmprWhileReading {
-public:
-    CmprWhileReading(const PictureSettings& settings, unsigned threads) : settings_(settings), threads_(threads) {}
-
-    int run(const std::string& output) {
-        auto read = readInputPicture(settings_.path, Backdrop::KeepAlpha,
-                                     [this](const Image& picture, std::uint32_t rows) { rowsArrived(picture, rows); });
-        if (read && !planned_) rowsArrived(*read, read->height);  // not a PNG: it came whole
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        arrived_.notify_all();
-        if (read && writer_) encodeBlockRows();  // this thread helps with what is left
-        helpers_.clear();                        // joins them
-        std::fputs(out_.err.c_str(), stderr);
-        if (!read) {
-            std::fprintf(stderr, "%s: %s\n%s: not written\n", settings_.path.c_str(), read.error().c_str(),
-                         output.c_str());
-            return kInputFailed;
-        }
-        if (!writer_) {
-            std::fprintf(stderr, "%s: %s; not written\n", output.c_str(), std::string(describe(planError_)).c_str());
-            return kInputFailed;
-        }
-        const Image picture = std::move(read).value();
-        texture_.picture = &picture;
-        encodeTexture(*writer_, 0, texture_, 1);
-        const auto file = std::move(*writer_).finish();
-        JobOutput out;
-        if (!save(output, file, out)) std::fputs(out.err.c_str(), stderr);
-        return out.failed ? kInputFailed : kSuccess;
-    }
-
-private:
-    void rowsArrived(const Image& picture, std::uint32_t rows) {
-        if (rows == 0) {  // the picture broke off and is about to go: no helper may read it after this
-            {
-                std::lock_guard lock(mutex_);
-                ready_ = 0;
-                finished_ = true;
-            }
-            arrived_.notify_all();
-            helpers_.clear();
+// A lone picture of a format without a palette is encoded a row of blocks at a
+// time on the other cores while it is still being read (a PNG reports its rows
+// as they arrive); for CMPR, whose encoding costs most, the run then costs
+// little more than the reading. The bytes are those encodeTpl writes.
+int encodeWhileReading(const PictureSettings& settings, unsigned threads, const std::string& output) {
+    JobOutput out;
+    TextureInput texture;
+    std::optional<TplWriter> writer;
+    std::optional<BlockRowEncoder> encoder;
+    std::optional<TplWriteError> planError;
+    auto read = readInputPicture(settings.path, Backdrop::keepAlpha(), [&](const Image& picture, std::uint32_t rows) {
+        if (rows == 0) {  // the picture broke off and is about to go
+            if (encoder) encoder->abandon();
             return;
         }
-        if (!writer_ && !planned_) {
-            planned_ = true;
-            texture_ = textureFor(settings_, picture, threads_, out_);
-            auto writer = planTpl(std::span(&texture_, 1));
-            if (!writer) {
-                planError_ = writer.error();
+        if (!writer && !planError) {
+            texture = textureFor(settings, picture, threads, out);
+            auto planned = planTpl(std::span(&texture, 1));
+            if (!planned) {
+                planError = planned.error();
                 return;
             }
-            writer_.emplace(std::move(writer).value());
-            rgba_ = picture.rgba;
-            width_ = picture.width;
-            height_ = picture.height;
-            for (unsigned t = 1; t < threads_; ++t) helpers_.emplace_back([this] { encodeBlockRows(); });
+            writer.emplace(std::move(planned).value());
+            auto started = BlockRowEncoder::start(texture.options, picture.width, picture.height, *writer->level(0, 0));
+            if (started) encoder.emplace(std::move(started).value());
         }
-        {
-            std::lock_guard lock(mutex_);
-            ready_ = rows;
-        }
-        arrived_.notify_all();
+        if (encoder) encoder->rowsArrived(picture, rows);
+    });
+    std::fputs(out.err.c_str(), stderr);
+    if (!read) {
+        encoder.reset();
+        std::fprintf(stderr, "%s: %s\n%s: not written\n", settings.path.c_str(), read.error().c_str(), output.c_str());
+        return kInputFailed;
     }
-
-    void encodeBlockRows() {
-        const std::uint32_t blockRows = (height_ + 7) / 8;
-        const std::size_t blockRowBytes = levelBytes(Format::CMPR, width_, 8);
-        const auto level = writer_->level(0, 0);
-        for (std::uint32_t r; (r = next_.fetch_add(1)) < blockRows;) {
-            const std::uint32_t y0 = 8 * r, rows = std::min<std::uint32_t>(8, height_ - y0);
-            {
-                std::unique_lock lock(mutex_);
-                arrived_.wait(lock, [&] { return ready_ >= y0 + rows || finished_; });
-                if (ready_ < y0 + rows) return;  // the picture ended early: reported by run()
-            }
-            const std::size_t stride = std::size_t{width_} * 4;
-            cmpr::encodeLevel(rgba_.subspan(y0 * stride, rows * stride), width_, rows, texture_.options.quality, 1,
-                              level.subspan(r * blockRowBytes, levelBytes(Format::CMPR, width_, rows)));
-        }
+    const Image picture = std::move(read).value();
+    if (!writer && !planError) {  // not a PNG: it came whole
+        texture = textureFor(settings, picture, threads, out);
+        std::fputs(out.err.c_str(), stderr);
+        auto planned = planTpl(std::span(&texture, 1));
+        if (planned) writer.emplace(std::move(planned).value());
+        else planError = planned.error();
     }
-
-    const PictureSettings& settings_;
-    unsigned threads_;
-    JobOutput out_;
-    TextureInput texture_;
-    bool planned_ = false;
-    TplWriteError planError_ = TplWriteError::EmptyPicture;
-    std::optional<TplWriter> writer_;
-    std::span<const std::uint8_t> rgba_;
-    std::uint32_t width_ = 0, height_ = 0;
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::uint32_t ready_ = 0;
-    bool finished_ = false;
-    std::atomic<std::uint32_t> next_{0};
-    std::vector<std::jthread> helpers_;
-};
+    if (planError) {
+        std::fprintf(stderr, "%s: %s; not written\n", output.c_str(), std::string(describe(*planError)).c_str());
+        return kInputFailed;
+    }
+    texture.picture = &picture;
+    // Level 0 was encoded as the rows came, when they came; the rest from the picture.
+    unsigned firstLevel = 0;
+    if (encoder) {
+        encoder->rowsArrived(picture, picture.height);
+        firstLevel = encoder->finish() ? 1 : 0;
+    }
+    if (const auto encoded = encodeTexture(*writer, 0, texture, firstLevel); !encoded) {
+        std::fprintf(stderr, "%s: %s; not written\n", output.c_str(), std::string(describe(encoded.error())).c_str());
+        return kInputFailed;
+    }
+    const auto file = std::move(*writer).finish();
+    JobOutput saved;
+    if (!save(output, file, saved)) std::fputs(saved.err.c_str(), stderr);
+    return saved.failed ? kInputFailed : kSuccess;
+}
 
 int encodeOneFile(const EncodeRequest& request) {
     const std::size_t n = request.pictures.size();
     const unsigned threads = request.run.jobs;
     const PictureSettings& first = request.pictures.front();
     if (n == 1 && threads > 1 && first.encode.format == Format::CMPR && !first.keyColour)
-        return CmprWhileReading(first, threads).run(request.output);
+        return encodeWhileReading(first, threads, request.output);
     std::vector<Image> pictures(n);
     std::vector<TextureInput> textures(n);
     const bool failed = runJobs(n, threads, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
@@ -275,18 +237,18 @@ int encodeEach(const EncodeRequest& request) {
             (std::filesystem::path(request.eachFolder) / std::filesystem::path(s.path).stem()).string() + ".tpl";
         Image picture;
         if (!load(s, picture, out, request.window)) return;
-        Expected<std::vector<std::uint8_t>, TplWriteError> file = fail(TplWriteError::NoTextures);
+        Expected<std::vector<std::uint8_t>, std::string> file = fail(std::string());
         if (request.window) {
-            const Raster raster = window_rules::overSurface(picture);
+            const WindowRaster raster = window_rules::overSurface(picture);
             if (!fitsWindow(s.path, raster, out)) return;
             const window_rules::Texture texture{&raster, s.encode.format == Format::RGB5A3, s.keyColour.value_or(kWhite)};
-            file = window_rules::buildTpl(std::span(&texture, 1));
+            file = described(window_rules::buildTpl(std::span(&texture, 1)));
         } else {
             const TextureInput texture = textureFor(s, picture, perPicture, out);
-            file = encodeTpl(std::span(&texture, 1));
+            file = described(encodeTpl(std::span(&texture, 1)));
         }
         if (!file) {
-            out.err += s.path + ": " + std::string(describe(file.error())) + '\n';
+            out.err += s.path + ": " + file.error() + '\n';
             out.failed = true;
             return;
         }

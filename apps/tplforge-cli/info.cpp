@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
-#include "tplforge/file_io.h"
 #include "jobs.h"
+#include "tplforge/file_io.h"
 
 namespace tplforge::cli {
 
@@ -15,30 +15,14 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // GX sampler values, named for people; the JSON keeps the numbers.
-std::string wrapName(std::uint32_t mode) {
-    switch (mode) {
-        case 0: return "clamp";
-        case 1: return "repeat";
-        case 2: return "mirror";
-    }
-    return "unknown";
-}
-
-std::string filterName(std::uint32_t filter) {
-    switch (filter) {
-        case 0: return "near";
-        case 1: return "linear";
-        case 2: return "near_mip_near";
-        case 3: return "lin_mip_near";
-        case 4: return "near_mip_lin";
-        case 5: return "lin_mip_lin";
-    }
-    return "unknown";
-}
+std::string wrapNameOf(WrapMode mode) { return std::string(wrapModeName(mode)); }
+std::string filterNameOf(TextureFilter filter) { return std::string(filterName(filter)); }
+std::uint32_t code(WrapMode mode) { return static_cast<std::uint32_t>(mode); }
+std::uint32_t code(TextureFilter filter) { return static_cast<std::uint32_t>(filter); }
 
 std::string named(const std::string& name, std::uint32_t value) { return name + " (" + std::to_string(value) + ")"; }
 
-float lodBias(const TplImage& image) { return std::bit_cast<float>(image.lodBias); }
+float lodBias(const TplImageHeader& image) { return image.sampler.lodBias; }
 
 // The shortest text that reads back as the same float.
 std::string floatText(float value) {
@@ -53,25 +37,25 @@ struct Extra {
     std::string problem;
 };
 
-Extra extraOf(std::span<const std::uint8_t> file, const TplImage& image) {
+Extra extraOf(std::span<const std::uint8_t> file, const TplImageHeader& image) {
     auto view = textureView(file, image);
     if (!view) return {std::nullopt, std::string(describe(view.error()))};
     return {std::move(view).value(), {}};
 }
 
-std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplInfo& info) {
+std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
     std::string out = "file: " + file + "\nsize: " + std::to_string(info.fileSize) +
                       " bytes\ntextures: " + std::to_string(info.images.size()) + '\n';
     for (std::size_t k = 0; k < info.images.size(); ++k) {
-        const TplImage& t = info.images[k];
+        const TplImageHeader& t = info.images[k];
         const Extra extra = extraOf(bytes, t);
         out += "\ntexture " + std::to_string(k + 1) + '\n';
         out += "  size:           " + std::to_string(t.width) + " x " + std::to_string(t.height) + '\n';
         out += "  format:         " + named(std::string(formatName(t.format)), t.format) + '\n';
         out += "  data offset:    " + std::to_string(t.dataOffset) + '\n';
-        out += "  levels:         " + std::to_string(levelCount(t)) + '\n';
-        if (t.paletteOffset != 0 || (extra.view && extra.view->palette)) {
-            out += "  palette header: " + std::to_string(t.paletteOffset) + '\n';
+        out += "  levels:         " + std::to_string(levelsHeld(t)) + '\n';
+        if (t.paletteHeaderOffset != 0 || (extra.view && extra.view->palette)) {
+            out += "  palette header: " + std::to_string(t.paletteHeaderOffset) + '\n';
             if (extra.view && extra.view->palette) {
                 const PaletteView& p = *extra.view->palette;
                 out += "  palette:        " +
@@ -80,21 +64,23 @@ std::string text(const std::string& file, std::span<const std::uint8_t> bytes, c
                        ", " + std::to_string(p.entryCount) + " entries\n";
             }
         }
-        out += "  wrap s / t:     " + named(wrapName(t.wrapS), t.wrapS) + " / " + named(wrapName(t.wrapT), t.wrapT) + '\n';
-        out += "  min / mag:      " + named(filterName(t.minFilter), t.minFilter) + " / " +
-               named(filterName(t.magFilter), t.magFilter) + '\n';
+        const Sampler& s = t.sampler;
+        out += "  wrap s / t:     " + named(wrapNameOf(s.wrapS), code(s.wrapS)) + " / " +
+               named(wrapNameOf(s.wrapT), code(s.wrapT)) + '\n';
+        out += "  min / mag:      " + named(filterNameOf(s.minFilter), code(s.minFilter)) + " / " +
+               named(filterNameOf(s.magFilter), code(s.magFilter)) + '\n';
         out += "  lod bias:       " + floatText(lodBias(t)) + '\n';
-        out += "  edge lod:       " + std::to_string(t.edgeLod) + '\n';
-        out += "  min / max lod:  " + std::to_string(t.minLod) + " / " + std::to_string(t.maxLod) + '\n';
+        out += "  edge lod:       " + std::to_string(s.edgeLod) + '\n';
+        out += "  min / max lod:  " + std::to_string(s.minLod) + " / " + std::to_string(t.maxLod) + '\n';
         if (!extra.problem.empty()) out += "  problem:        " + extra.problem + '\n';
     }
     return out;
 }
 
-Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplInfo& info) {
+Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
     Json textures = Json::array();
     for (std::size_t k = 0; k < info.images.size(); ++k) {
-        const TplImage& t = info.images[k];
+        const TplImageHeader& t = info.images[k];
         const Extra extra = extraOf(bytes, t);
         Json j;
         j["index"] = k + 1;
@@ -103,22 +89,22 @@ Json json(const std::string& file, std::span<const std::uint8_t> bytes, const Tp
         j["format"] = formatName(t.format);
         j["code"] = t.format;
         j["offset"] = t.dataOffset;
-        j["levels"] = levelCount(t);
-        j["palette"] = t.paletteOffset;
+        j["levels"] = levelsHeld(t);
+        j["palette"] = t.paletteHeaderOffset;
         if (extra.view && extra.view->palette) {
             const PaletteView& p = *extra.view->palette;
             j["palette_format"] = paletteFormatName(static_cast<std::uint32_t>(p.format));
             j["palette_code"] = static_cast<std::uint32_t>(p.format);
             j["palette_entries"] = p.entryCount;
         }
-        j["wrap_s"] = t.wrapS;
-        j["wrap_t"] = t.wrapT;
-        j["min_filter"] = t.minFilter;
-        j["mag_filter"] = t.magFilter;
+        j["wrap_s"] = code(t.sampler.wrapS);
+        j["wrap_t"] = code(t.sampler.wrapT);
+        j["min_filter"] = code(t.sampler.minFilter);
+        j["mag_filter"] = code(t.sampler.magFilter);
         const float bias = lodBias(t);
         j["lod_bias"] = std::isfinite(bias) ? Json(bias) : Json(nullptr);
-        j["edge_lod"] = t.edgeLod;
-        j["min_lod"] = t.minLod;
+        j["edge_lod"] = t.sampler.edgeLod;
+        j["min_lod"] = t.sampler.minLod;
         j["max_lod"] = t.maxLod;
         if (!extra.problem.empty()) j["problem"] = extra.problem;
         textures.push_back(std::move(j));

@@ -7,15 +7,17 @@
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
 #include <cctype>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "cli.h"
-#include "codec/parallel.h"
+#include "tplforge/version.h"
 
 namespace {
 
@@ -111,14 +113,14 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
             current.mipmaps = current.mipmapsAuto ? 0 : static_cast<unsigned>(std::stoul(value));
         } else if (option == o.wrap) {
             const auto comma = value.find(',');
-            current.wrapS = indexIn(kWraps, value.substr(0, comma));
-            current.wrapT = comma == std::string::npos ? current.wrapS : indexIn(kWraps, value.substr(comma + 1));
+            current.wrapS = *wrapModeFromName(value.substr(0, comma));
+            current.wrapT = comma == std::string::npos ? current.wrapS : *wrapModeFromName(value.substr(comma + 1));
         } else if (option == o.filter) {
             const auto comma = value.find(',');
-            const std::uint32_t min = indexIn(kFilters, value.substr(0, comma));
+            const TextureFilter min = *filterFromName(value.substr(0, comma));
             current.minFilter = min;
-            current.magFilter = comma == std::string::npos ? std::min<std::uint32_t>(min, 1)
-                                                           : indexIn(kFilters, value.substr(comma + 1));
+            const TextureFilter mag = min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear;
+            current.magFilter = comma == std::string::npos ? mag : *filterFromName(value.substr(comma + 1));
         } else if (option == o.quality) {
             const std::string q = lowerCase(value);
             current.encode.quality = q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
@@ -158,7 +160,7 @@ void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
 int main(int argc, char** argv) {
     CLI::App app{"Converts pictures to GameCube/Wii TPL texture files and back."};
     app.name("tplforge-cli");
-    app.set_version_flag("--version", "tplforge-cli 0.3");
+    app.set_version_flag("--version", "tplforge-cli " + std::string(version()));
     app.require_subcommand(1);
 
     // Setting up every command's options costs more than a short `info` run
@@ -267,7 +269,8 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run}) run->jobs = resolveThreads(run->jobs);
+    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run})
+        if (run->jobs == 0) run->jobs = std::max(1u, std::thread::hardware_concurrency());
     if (encode && *encode) return runEncode(encodeRequest);
     if (decode && *decode) return runDecode(decodeRequest);
     return runInfo(infoRequest);

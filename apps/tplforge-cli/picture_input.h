@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
 #include "tplforge/png.h"

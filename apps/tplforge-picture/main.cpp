@@ -20,9 +20,10 @@
 
 #include <QGuiApplication>
 
+#include "picture_loader.h"
 #include "tplforge/file_io.h"
-#include "platform/picture_process.h"
-#include "platform/qt/picture_loader.h"
+#include "tplforge/picture_reader.h"
+#include "tplforge/version.h"
 
 namespace {
 
@@ -57,17 +58,21 @@ int answer(int fd, Expected<Image, PictureError> picture) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tplforge-picture %s\n", std::string(tplforge::version()).c_str());
+        return 0;
+    }
     int first = 1;
-    Backdrop backdrop = Backdrop::KeepAlpha;
-    if (argc > first && std::strcmp(argv[first], "--over-surface") == 0) {
-        backdrop = Backdrop::Surface;
-        ++first;
-    } else if (argc > first && std::strcmp(argv[first], "--keep-alpha") == 0) {
-        ++first;
+    Backdrop backdrop = Backdrop::keepAlpha();
+    if (argc > first) {
+        if (const auto chosen = backdropFromArgument(argv[first])) {
+            backdrop = *chosen;
+            ++first;
+        }
     }
     if (argc > first && std::strcmp(argv[first], "--") == 0) ++first;
     if (argc != first + 1) {
-        std::fputs("usage: tplforge-picture --keep-alpha|--over-surface [--] FILE\n", stderr);
+        std::fputs("usage: tplforge-picture [--keep-alpha|--over=RRGGBB] [--] FILE\n", stderr);
         return 2;
     }
 

@@ -5,12 +5,21 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
+#include "tplforge/expected.h"
+#include "tplforge/export.h"
 #include "tplforge/image.h"
 
 namespace tplforge {
 
-std::vector<std::uint8_t> encodeBmp(const Image& picture);
+enum class BmpError {
+    EmptyPicture,  // no pixels, or fewer bytes than its sides say
+    TooLarge,      // the file would pass the 4 GiB its size fields hold
+};
+[[nodiscard]] TPLFORGE_API std::string_view describe(BmpError error);
+
+[[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, BmpError> encodeBmp(const Image& picture);
 
 }  // namespace tplforge

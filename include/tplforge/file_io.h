@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "tplforge/expected.h"
+#include "tplforge/export.h"
 
 namespace tplforge {
 
 // Reads the whole file; fails for a missing file, a folder or a read error.
-Expected<std::vector<std::uint8_t>, std::error_code> readWholeFile(const std::string& path);
+[[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, std::error_code> readWholeFile(const std::string& path);
 
 // A whole file mapped into memory, read-only: pages are read only when touched,
 // so a reader that looks at the headers alone reads little more than those. The
 // file must not shrink while it is mapped (a read past its new end faults).
-class MappedFile {
+class TPLFORGE_API MappedFile {
 public:
     MappedFile() = default;
     MappedFile(MappedFile&& other) noexcept { *this = std::move(other); }
@@ -27,16 +28,16 @@ public:
     MappedFile& operator=(const MappedFile&) = delete;
     ~MappedFile();
 
-    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
 
 private:
-    friend Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path);
+    friend TPLFORGE_API Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path);
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
 
 // Fails as readWholeFile does.
-Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path);
+[[nodiscard]] TPLFORGE_API Expected<MappedFile, std::error_code> mapWholeFile(const std::string& path);
 
 // When the data is flushed to the disk before the rename: always, or only when
 // the rename replaces a file. Without a flush a power cut shortly after can
@@ -47,7 +48,8 @@ enum class Flush { Always, WhenReplacing };
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path` once
 // complete, so a failed write never leaves a half-written or lost file behind.
-std::error_code writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
-                                    Flush flush = Flush::Always);
+[[nodiscard]] TPLFORGE_API Expected<void, std::error_code> writeFileAtomically(const std::string& path,
+                                                                             std::span<const std::uint8_t> bytes,
+                                                                             Flush flush = Flush::Always);
 
 }  // namespace tplforge

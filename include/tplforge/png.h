@@ -10,23 +10,29 @@
 #include <vector>
 
 #include "tplforge/expected.h"
+#include "tplforge/export.h"
 #include "tplforge/image.h"
 
 namespace tplforge {
 
 inline constexpr std::uint64_t kMaxPngPixels = kMaxPicturePixels;
 
-enum class PngError { NotPng, TooLarge, Corrupt };
-std::string_view describe(PngError error);
+enum class PngError {
+    NotPng,        // no PNG signature
+    TooLarge,      // more pixels than a picture may hold, or a file too large to write
+    Corrupt,       // damaged or cut short
+    WriteFailed,   // the encoder refused the picture
+};
+[[nodiscard]] TPLFORGE_API std::string_view describe(PngError error);
 
-bool isPng(std::span<const std::uint8_t> bytes);
+[[nodiscard]] TPLFORGE_API bool isPng(std::span<const std::uint8_t> bytes);
 // Told how many rows from the top are complete as they arrive (every row of an
 // interlaced file at the end), so an encoder can start on them while the rest
 // is still being read. Should reading fail after that, it is told 0 rows before
 // the picture goes.
 using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)>;
 
-Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows = nullptr);
+[[nodiscard]] TPLFORGE_API Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows = nullptr);
 
 // What the written file keeps of each pixel: grey is the red channel.
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
@@ -39,6 +45,8 @@ inline constexpr int kDefaultPngLevel = 4;
 // mask: all five. One fixed filter is faster still, but which one wins depends
 // on the picture, and the wrong one cost over a quarter more bytes on a smooth photo.
 inline constexpr int kDefaultPngFilters = 248;
-std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level = kDefaultPngLevel);
+[[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture,
+                                                                               PngChannels channels,
+                                                                               int level = kDefaultPngLevel);
 
 }  // namespace tplforge

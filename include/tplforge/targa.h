@@ -10,16 +10,15 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "tplforge/expected.h"
+#include "tplforge/export.h"
 #include "tplforge/image.h"
 
 namespace tplforge {
 
 enum class TargaError {
-    CannotOpen,        // the file cannot be opened or read
     TooShort,          // fewer than 18 header bytes
     UnsupportedType,   // an image type other than 1, 2, 3, 9, 10, 11
     UnsupportedDepth,  // a pixel depth the type does not allow
@@ -29,14 +28,11 @@ enum class TargaError {
     TooLarge,          // more pixels than a picture may hold
 };
 
-std::string_view describe(TargaError error);
+[[nodiscard]] TPLFORGE_API std::string_view describe(TargaError error);
 
 inline constexpr std::uint64_t kMaxTargaPixels = kMaxPicturePixels;
 
 // Decodes a whole Targa file held in memory (top row first).
-Expected<Image, TargaError> readTarga(std::span<const std::uint8_t> file);
-
-// Reads the file at `path` and decodes it.
-Expected<Image, TargaError> readTarga(const std::string& path);
+[[nodiscard]] TPLFORGE_API Expected<Image, TargaError> readTarga(std::span<const std::uint8_t> file);
 
 }  // namespace tplforge

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "codec/texel.h"
-#include "codec/window_texel.h"
 
 #if defined(__x86_64__) && !defined(TPLFORGE_BASELINE_ONLY)
 #include <immintrin.h>
@@ -134,7 +133,7 @@ struct Isa<64> {
 };
 #endif
 
-// The divisions by 255 of texel.h and window_texel.h as floor((v + Add) · Mul / 65536),
+// The divisions by 255 of texel.h as floor((v + Add) · Mul / 65536),
 // exact for every 8-bit v (checked below).
 template <u16 Add, u16 Mul>
 struct Reduce {
@@ -148,8 +147,6 @@ using Round3 = Reduce<18, 1801>;
 using Round4 = Reduce<8, 3856>;
 using Round5 = Reduce<4, 7971>;
 using Round6 = Reduce<2, 16192>;
-using Trunc5 = Reduce<0, 7968>;
-using Trunc6 = Reduce<0, 16192>;
 
 template <class R, class Exact>
 constexpr bool agree(Exact exact) {
@@ -161,8 +158,6 @@ static_assert(agree<Round3>(texel::reduce<3>));
 static_assert(agree<Round4>(texel::reduce<4>));
 static_assert(agree<Round5>(texel::reduce<5>));
 static_assert(agree<Round6>(texel::reduce<6>));
-static_assert(agree<Trunc5>(window_rules::to5));
-static_assert(agree<Trunc6>(window_rules::to6));
 
 template <class U16>
 TPLFORGE_INLINE U16 swapBytes(U16 w) {
@@ -284,19 +279,6 @@ TPLFORGE_INLINE Halves<U16> rgb5a3Texels(U16 w) {
     return {(opaque & opaqueLow) | (~opaque & clearLow), (opaque & opaqueHigh) | (~opaque & clearHigh)};
 }
 
-template <class U16>
-TPLFORGE_INLINE Halves<U16> windowTexels565(U16 w) {
-    // Fields read back as the smallest value that truncates to them: ceil(f · 255 / 31).
-    const U16 r = w >> 11, g = (w >> 5) & 0x3F, b = w & 0x1F;
-    return {((r * 1053 + 123) >> 7) | (((g * 259 + 63) >> 6) << 8), (b * 1053 + 123) >> 7};
-}
-
-template <class U16>
-TPLFORGE_INLINE Halves<U16> windowTexels5a3(U16 w) {
-    const U16 r = (w >> 10) & 0x1F, g = (w >> 5) & 0x1F, b = w & 0x1F;
-    return {((r * 1053 + 123) >> 7) | (((g * 1053 + 123) >> 7) << 8), (b * 1053 + 123) >> 7};
-}
-
 // The texels seen as 16-bit halves: red and blue in the low bytes (`rb`), green
 // and alpha in the high ones (`ga`), each widened to 16 bits for the arithmetic.
 template <int N>
@@ -309,18 +291,12 @@ struct Channels {
     }
 };
 
-// The console's rounding and the window's truncation pack alike.
-template <int N, class To5, class To6>
-TPLFORGE_INLINE typename V<N>::U32 words565(typename V<N>::U32 texels) {
-    using U32 = typename V<N>::U32;
-    const Channels<N> c(texels);
-    const auto rb = reinterpret_cast<U32>(To5::template of<N>(c.rb)), g = reinterpret_cast<U32>(To6::template of<N>(c.ga));
-    return (rb & 0x1F) << 11 | (g & 0x3F) << 5 | rb >> 16;
-}
-
 template <int N>
 TPLFORGE_INLINE typename V<N>::U32 rgb565Words(typename V<N>::U32 texels) {
-    return words565<N, Round5, Round6>(texels);
+    using U32 = typename V<N>::U32;
+    const Channels<N> c(texels);
+    const auto rb = reinterpret_cast<U32>(Round5::of<N>(c.rb)), g = reinterpret_cast<U32>(Round6::of<N>(c.ga));
+    return (rb & 0x1F) << 11 | (g & 0x3F) << 5 | rb >> 16;
 }
 
 template <int N>
@@ -333,21 +309,6 @@ TPLFORGE_INLINE typename V<N>::U32 rgb5a3Words(typename V<N>::U32 texels) {
     const U32 opaque = 0x8000 | (rb5 & 0x1F) << 10 | (ga5 & 0x1F) << 5 | rb5 >> 16;
     const U32 clear = a << 12 | (rb4 & 0xF) << 8 | (ga4 & 0xF) << 4 | rb4 >> 16;
     return a == 7 ? opaque : clear;
-}
-
-template <int N>
-TPLFORGE_INLINE typename V<N>::U32 windowWords565(typename V<N>::U32 colours) {
-    return words565<N, Trunc5, Trunc6>(colours);
-}
-
-// Bit 15 set but for a colour that is exactly the key, compared before reduction.
-template <int N>
-TPLFORGE_INLINE typename V<N>::U32 windowWords5a3(typename V<N>::U32 colours, ColourValue key) {
-    using U32 = typename V<N>::U32;
-    const Channels<N> c(colours);
-    const auto rb = reinterpret_cast<U32>(Trunc5::of<N>(c.rb)), g = reinterpret_cast<U32>(Trunc5::of<N>(c.ga));
-    const U32 fields = (rb & 0x1F) << 10 | (g & 0x1F) << 5 | rb >> 16;
-    return colours == key ? fields : fields | 0x8000;
 }
 
 // --- RGBA8 -------------------------------------------------------------------------
@@ -563,39 +524,6 @@ struct Width {
             in, blocks, rows, [](U16 w) TPLFORGE_INLINE_LAMBDA { return rgb5a3Texels(w); },
             [](u16 w) TPLFORGE_INLINE_LAMBDA { return packed(texel::decodeRgb5a3(w)); });
     }
-    static TPLFORGE_INLINE void encodeWindowRgb565(const u32* const* rows, std::size_t blocks, u8* out) {
-        encodeWords<N>(
-            rows, blocks, out, [](U32 c) TPLFORGE_INLINE_LAMBDA { return windowWords565<N>(c); },
-            [](u32 c) TPLFORGE_INLINE_LAMBDA { return window_rules::encodeRgb565(c); });
-    }
-    static TPLFORGE_INLINE void encodeWindowRgb5a3(const u32* const* rows, std::size_t blocks, ColourValue key,
-                                                   u8* out) {
-        encodeWords<N>(
-            rows, blocks, out, [key](U32 c) TPLFORGE_INLINE_LAMBDA { return windowWords5a3<N>(c, key); },
-            [key](u32 c) TPLFORGE_INLINE_LAMBDA { return window_rules::encodeRgb5a3(c, key); });
-    }
-    static TPLFORGE_INLINE void decodeWindowRgb565(const u8* in, std::size_t blocks, u32* const* rows) {
-        decodeWords<N>(
-            in, blocks, rows, [](U16 w) TPLFORGE_INLINE_LAMBDA { return windowTexels565(w); },
-            [](u16 w) TPLFORGE_INLINE_LAMBDA { return window_rules::decodeRgb565(w); });
-    }
-    static TPLFORGE_INLINE std::size_t decodeWindowRgb5a3(const u8* in, std::size_t blocks, u32* const* rows) {
-        // A lane counts two words a step: far within 16 bits for the widest row.
-        U16 clear{};
-        std::size_t count = 0;
-        decodeWords<N>(
-            in, blocks, rows,
-            [&clear](U16 w) TPLFORGE_INLINE_LAMBDA {
-                clear += (w >> 15) ^ 1;
-                return windowTexels5a3(w);
-            },
-            [&count](u16 w) TPLFORGE_INLINE_LAMBDA {
-                count += window_rules::isAlphaTexel(w);
-                return window_rules::decodeRgb5a3(w);
-            });
-        for (std::size_t i = 0; i < N / 2; ++i) count += clear[i];
-        return count;
-    }
     static TPLFORGE_INLINE void encodeRgba8(const u32* const* rows, std::size_t blocks, u8* out) {
         encodeRgba8Blocks<(N < 32 ? N : 32)>(rows, blocks, out);
     }
@@ -627,18 +555,6 @@ struct Width {
     TARGET void decodeRgb565##N(const u8* i, std::size_t n, u32* const* r) { Width<N>::decodeRgb565(i, n, r); }      \
     TARGET void decodeRgb5a3##N(const u8* i, std::size_t n, u32* const* r) { Width<N>::decodeRgb5a3(i, n, r); }      \
     TARGET void decodeRgba8##N(const u8* i, std::size_t n, u32* const* r) { Width<N>::decodeRgba8(i, n, r); }        \
-    TARGET void encodeWindowRgb565##N(const u32* const* r, std::size_t n, u8* o) {                                  \
-        Width<N>::encodeWindowRgb565(r, n, o);                                                                       \
-    }                                                                                                                \
-    TARGET void encodeWindowRgb5a3##N(const u32* const* r, std::size_t n, ColourValue k, u8* o) {                   \
-        Width<N>::encodeWindowRgb5a3(r, n, k, o);                                                                    \
-    }                                                                                                                \
-    TARGET void decodeWindowRgb565##N(const u8* i, std::size_t n, u32* const* r) {                                  \
-        Width<N>::decodeWindowRgb565(i, n, r);                                                                       \
-    }                                                                                                                \
-    TARGET std::size_t decodeWindowRgb5a3##N(const u8* i, std::size_t n, u32* const* r) {                           \
-        return Width<N>::decodeWindowRgb5a3(i, n, r);                                                                \
-    }                                                                                                                \
     TARGET void lookUpC4##N(const u8* i, std::size_t n, const u32* t, u32* const* r) {                             \
         Width<N>::lookUpC4(i, n, t, r);                                                                              \
     }                                                                                                                \
@@ -648,10 +564,8 @@ struct Width {
     TARGET void lookUpC14x2##N(const u8* i, std::size_t n, const u32* t, u32* const* r) {                          \
         Width<N>::lookUpC14x2(i, n, t, r);                                                                           \
     }                                                                                                                \
-    constexpr Kernels kKernels##N = {encodeRgb565##N,       encodeRgb5a3##N,       encodeRgba8##N,                  \
-                                     decodeRgb565##N,       decodeRgb5a3##N,       decodeRgba8##N,                  \
-                                     encodeWindowRgb565##N, encodeWindowRgb5a3##N, decodeWindowRgb565##N,           \
-                                     decodeWindowRgb5a3##N, lookUpC4##N,           lookUpC8##N,                     \
+    constexpr Kernels kKernels##N = {encodeRgb565##N, encodeRgb5a3##N, encodeRgba8##N, decodeRgb565##N,             \
+                                     decodeRgb5a3##N, decodeRgba8##N,  lookUpC4##N,    lookUpC8##N,                 \
                                      lookUpC14x2##N};
 
 // Flattened, so that Isa's instructions, refused inside the helpers built for the

@@ -6,13 +6,12 @@
 // memory in between.
 //
 // Every set of kernels gives, texel for texel, what the per-texel functions of
-// texel.h and window_texel.h give; tests hold each set to them.
+// texel.h give; tests hold each set to them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/raster.h"
 
 namespace tplforge::block_rows {
 
@@ -20,23 +19,15 @@ namespace tplforge::block_rows {
 // side by side, their texel data one after another at `data`.
 using Encode = void (*)(const std::uint32_t* const rows[4], std::size_t blocks, std::uint8_t* data);
 using Decode = void (*)(const std::uint8_t* data, std::size_t blocks, std::uint32_t* const rows[4]);
-using EncodeKeyed = void (*)(const ColourValue* const rows[4], std::size_t blocks, ColourValue key, std::uint8_t* data);
 // Palette look-ups: `table` holds an RGBA texel for every index the format can
 // hold; C4 blocks are 8 × 8, C8 8 × 4, C14X2 4 × 4, and rows as many.
 using LookUp = void (*)(const std::uint8_t* data, std::size_t blocks, const std::uint32_t* table,
                         std::uint32_t* const* rows);
-// Also counts the RGB5A3 words with bit 15 clear.
-using DecodeCounting = std::size_t (*)(const std::uint8_t* data, std::size_t blocks, ColourValue* const rows[4]);
 
 struct Kernels {
     // The console's formats: RGBA texels as texel_runs.h has them.
     Encode encodeRgb565, encodeRgb5a3, encodeRgba8;
     Decode decodeRgb565, decodeRgb5a3, decodeRgba8;
-    // The window's rules on colour values.
-    Encode encodeWindowRgb565;
-    EncodeKeyed encodeWindowRgb5a3;
-    Decode decodeWindowRgb565;
-    DecodeCounting decodeWindowRgb5a3;
     LookUp lookUpC4, lookUpC8, lookUpC14x2;
 };
 

@@ -1,7 +1,6 @@
 #include "tplforge/bmp.h"
 
-#include "codec/bytes.h"
-#include "codec/window_rules.h"
+#include "tplforge/bytes.h"
 
 namespace tplforge {
 
@@ -60,9 +59,23 @@ std::vector<std::uint8_t> writeBmp(std::size_t width, std::size_t height, bool a
 
 }  // namespace
 
-std::vector<std::uint8_t> encodeBmp(const Image& picture) {
+std::string_view describe(BmpError error) {
+    switch (error) {
+        case BmpError::EmptyPicture: return "the picture has no pixels";
+        case BmpError::TooLarge: return "the picture is too large for a Windows bitmap (4 GiB)";
+    }
+    return "unknown error";
+}
+
+Expected<std::vector<std::uint8_t>, BmpError> encodeBmp(const Image& picture) {
+    if (picture.empty() || picture.rgba.size() != std::size_t{picture.width} * picture.height * 4)
+        return fail(BmpError::EmptyPicture);
     bool hasAlpha = false;
     for (std::size_t i = 3; i < picture.rgba.size() && !hasAlpha; i += 4) hasAlpha = picture.rgba[i] != 255;
+    // Rows of the larger 32-bit form, and the headers, must stay within the
+    // 32-bit size fields.
+    const std::uint64_t stride = (std::uint64_t{picture.width} * 4 + 3) & ~std::uint64_t{3};
+    if (stride * picture.height + kFileHeaderSize + kV4HeaderSize > 0xFFFFFFFFu) return fail(BmpError::TooLarge);
     return writeBmp(picture.width, picture.height, hasAlpha, [&](std::size_t y, std::span<std::uint8_t> out) {
         const auto row = picture.row(static_cast<std::uint32_t>(y));
         const std::size_t step = hasAlpha ? 4 : 3;
@@ -75,21 +88,5 @@ std::vector<std::uint8_t> encodeBmp(const Image& picture) {
     });
 }
 
-namespace window_rules {
-
-std::vector<std::uint8_t> encodeBmp24(const Raster& picture) {
-    const std::size_t width = picture.width > 0 ? static_cast<std::size_t>(picture.width) : 0;
-    const std::size_t height = picture.height > 0 ? static_cast<std::size_t>(picture.height) : 0;
-    return writeBmp(width, height, false, [&](std::size_t y, std::span<std::uint8_t> out) {
-        const ColourValue* row = picture.row(static_cast<int>(y));
-        for (std::size_t x = 0; x < width; ++x) {
-            out[3 * x] = static_cast<std::uint8_t>(blueOf(row[x]));
-            out[3 * x + 1] = static_cast<std::uint8_t>(greenOf(row[x]));
-            out[3 * x + 2] = static_cast<std::uint8_t>(redOf(row[x]));
-        }
-    });
-}
-
-}  // namespace window_rules
 
 }  // namespace tplforge

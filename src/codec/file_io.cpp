@@ -95,15 +95,16 @@ mode_t processUmask() {
 }
 }  // namespace
 
-std::error_code writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, Flush flush) {
-    if (path.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
+Expected<void, std::error_code> writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                                                    Flush flush) {
+    if (path.empty()) return fail(std::make_error_code(std::errc::no_such_file_or_directory));
     // A short name of our own in the target's folder, so that any name the target
     // can have still leaves room for it.
     const std::filesystem::path target(path);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     std::string tmp = (folder / ".tplforge-XXXXXX").string();
     const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return lastError();
+    if (fd < 0) return fail(lastError());
 
     std::error_code result;
     std::size_t done = 0;
@@ -132,8 +133,9 @@ std::error_code writeFileAtomically(const std::string& path, std::span<const std
     if (!result && (flush == Flush::Always || replacing) && ::fsync(fd) != 0) result = lastError();
     if (::close(fd) != 0 && !result) result = lastError();
     if (!result && ::rename(tmp.c_str(), path.c_str()) != 0) result = lastError();
-    if (result) ::unlink(tmp.c_str());
-    return result;
+    if (!result) return {};
+    ::unlink(tmp.c_str());
+    return fail(result);
 }
 
 }  // namespace tplforge

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <string>
+
+#include "tplforge/version.h"
 
 namespace tplforge {
 
@@ -24,6 +27,9 @@ constexpr std::array<FormatInfo, 11> kFormats{{
 }};
 
 constexpr std::array<std::string_view, 3> kPaletteNames{"IA8", "RGB565", "RGB5A3"};
+constexpr std::array<std::string_view, 3> kWrapNames{"clamp", "repeat", "mirror"};
+constexpr std::array<std::string_view, 6> kFilterNames{"near",         "linear",       "near_mip_near",
+                                                       "lin_mip_near", "near_mip_lin", "lin_mip_lin"};
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -31,7 +37,23 @@ bool sameName(std::string_view a, std::string_view b) {
            });
 }
 
+template <std::size_t N>
+std::string_view nameIn(const std::array<std::string_view, N>& names, std::uint32_t code) {
+    return code < N ? names[code] : "unknown";
+}
+
+template <class Enum, std::size_t N>
+std::optional<Enum> findName(const std::array<std::string_view, N>& names, std::string_view name) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (sameName(names[i], name)) return static_cast<Enum>(i);
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::string_view version() { return TPLFORGE_VERSION_STRING; }
+
+FormatInfo formatInfo(Format format) { return formatInfo(static_cast<std::uint32_t>(format)).value_or(kFormats[0]); }
 
 std::optional<FormatInfo> formatInfo(std::uint32_t code) {
     for (const FormatInfo& info : kFormats)
@@ -44,9 +66,9 @@ std::string_view formatName(std::uint32_t code) {
     return info ? info->name : "unknown";
 }
 
-std::string_view paletteFormatName(std::uint32_t code) {
-    return code < kPaletteNames.size() ? kPaletteNames[code] : "unknown";
-}
+std::string_view paletteFormatName(std::uint32_t code) { return nameIn(kPaletteNames, code); }
+std::string_view wrapModeName(WrapMode mode) { return nameIn(kWrapNames, static_cast<std::uint32_t>(mode)); }
+std::string_view filterName(TextureFilter filter) { return nameIn(kFilterNames, static_cast<std::uint32_t>(filter)); }
 
 std::optional<Format> formatFromName(std::string_view name) {
     for (const FormatInfo& info : kFormats)
@@ -55,9 +77,11 @@ std::optional<Format> formatFromName(std::string_view name) {
 }
 
 std::optional<PaletteFormat> paletteFormatFromName(std::string_view name) {
-    for (std::size_t i = 0; i < kPaletteNames.size(); ++i)
-        if (sameName(kPaletteNames[i], name)) return static_cast<PaletteFormat>(i);
-    return std::nullopt;
+    return findName<PaletteFormat>(kPaletteNames, name);
+}
+std::optional<WrapMode> wrapModeFromName(std::string_view name) { return findName<WrapMode>(kWrapNames, name); }
+std::optional<TextureFilter> filterFromName(std::string_view name) {
+    return findName<TextureFilter>(kFilterNames, name);
 }
 
 std::uint64_t levelBytes(std::uint32_t code, std::uint32_t width, std::uint32_t height) {
@@ -65,6 +89,24 @@ std::uint64_t levelBytes(std::uint32_t code, std::uint32_t width, std::uint32_t 
     const std::uint64_t across = (std::uint64_t{width} + info.blockWidth - 1) / info.blockWidth;
     const std::uint64_t down = (std::uint64_t{height} + info.blockHeight - 1) / info.blockHeight;
     return across * down * info.blockBytes;
+}
+
+unsigned levelsToOne(std::uint32_t width, std::uint32_t height) {
+    return static_cast<unsigned>(std::bit_width(std::max(width, height)));
+}
+
+unsigned levelsPossible(Format format, std::uint32_t width, std::uint32_t height) {
+    const FormatInfo info = formatInfo(format);
+    unsigned levels = 1;
+    while (levels < kMaxLevels && (width >> levels) >= info.blockWidth && (height >> levels) >= info.blockHeight)
+        ++levels;
+    return levels;
+}
+
+std::uint64_t chainBytes(Format format, std::uint32_t width, std::uint32_t height, unsigned levels) {
+    std::uint64_t total = 0;
+    for (unsigned k = 0; k < levels; ++k) total += levelBytes(format, levelSide(width, k), levelSide(height, k));
+    return total;
 }
 
 }  // namespace tplforge

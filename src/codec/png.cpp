@@ -42,6 +42,7 @@ std::string_view describe(PngError error) {
         case PngError::NotPng: return "not a PNG file";
         case PngError::TooLarge: return "the PNG picture is too large";
         case PngError::Corrupt: return "the PNG file is damaged or cut short";
+        case PngError::WriteFailed: return "the picture cannot be written as PNG";
     }
     return "cannot read the PNG file";
 }
@@ -146,10 +147,12 @@ void packRow(const std::uint8_t* in, std::size_t width, std::uint8_t* out) {
 
 }  // namespace
 
-std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level) {
+Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, PngChannels channels, int level) {
+    if (picture.empty() || picture.rgba.size() != std::size_t{picture.width} * picture.height * 4)
+        return fail(PngError::WriteFailed);
     std::vector<std::uint8_t> out;
     Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-    if (!ctx) return out;
+    if (!ctx) return fail(PngError::WriteFailed);
     out.reserve(picture.rgba.size() / 4 + 1024);
     spng_set_png_stream(ctx.get(), appendToVector, &out);
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, std::clamp(level, 0, 9));
@@ -160,7 +163,7 @@ std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, i
     ihdr.height = picture.height;
     ihdr.bit_depth = 8;
     ihdr.color_type = colourType(channels);
-    if (spng_set_ihdr(ctx.get(), &ihdr) != 0) return {};
+    if (spng_set_ihdr(ctx.get(), &ihdr) != 0) return fail(PngError::TooLarge);
 
     const auto n = static_cast<std::size_t>(channels);
     bool ok = true;
@@ -178,7 +181,7 @@ std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, i
             ok = status == 0 || (status == SPNG_EOI && y + 1 == picture.height);
         }
     }
-    if (!ok) return {};
+    if (!ok) return fail(PngError::WriteFailed);
     return out;
 }
 

@@ -16,7 +16,7 @@
 #include <bitset>
 #include <optional>
 
-#include "codec/bytes.h"
+#include "tplforge/bytes.h"
 #include "tplforge/file_io.h"
 
 namespace tplforge {
@@ -278,7 +278,6 @@ Expected<Image, TargaError> decode(ByteReader& in, const Plan& p) {
 
 std::string_view describe(TargaError error) {
     switch (error) {
-        case TargaError::CannotOpen: return "cannot open the file";
         case TargaError::TooShort: return "file is too short to be a Targa file";
         case TargaError::UnsupportedType:
             return "unsupported Targa image type (colour-mapped, true-colour and grey images, plain or "
@@ -298,12 +297,6 @@ Expected<Image, TargaError> readTarga(std::span<const std::uint8_t> file) {
     auto p = plan(in);
     if (!p) return fail(p.error());
     return decode(in, *p);
-}
-
-Expected<Image, TargaError> readTarga(const std::string& path) {
-    const auto bytes = readWholeFile(path);
-    if (!bytes) return fail(TargaError::CannotOpen);
-    return readTarga(std::span<const std::uint8_t>(*bytes));
 }
 
 }  // namespace tplforge

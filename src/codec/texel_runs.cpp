@@ -47,10 +47,8 @@ constexpr bool agree(u32 count, Fast fast, Exact exact) {
 }
 static_assert(agree(256, round4, texel::reduce<4>));
 
-static_assert(agree(65536, div255, [](u32 x) { return x / 255; }));
-
 constexpr u32 alpha(u32 p) { return p >> 24; }
-constexpr u32 grey(u32 p) { return texel::intensity(redOf(p), greenOf(p), blueOf(p)); }
+constexpr u32 grey(u32 p) { return texel::intensity(p & 0xFF, (p >> 8) & 0xFF, (p >> 16) & 0xFF); }
 
 using texel::widen4;
 constexpr u32 greyTexel(u32 i, u32 a) { return i * 0x010101u | a << 24; }
@@ -112,15 +110,6 @@ TPLFORGE_RUN void packC8(const u16* indices, std::size_t n, u8* out) {
 
 TPLFORGE_RUN void packC14x2(const u16* indices, std::size_t n, u8* out) {
     for (std::size_t i = 0; i < n; ++i) putWord(out, i, indices[i] & 0x3FFFu);
-}
-
-// An opaque pixel blends to its own colour, so every pixel takes the same path.
-TPLFORGE_RUN void overSurface(const u8* rgba, std::size_t n, ColourValue* colours) {
-    for (std::size_t i = 0; i < n; ++i) {
-        u32 p;
-        std::memcpy(&p, rgba + 4 * i, 4);
-        colours[i] = blendOver(redOf(p), greenOf(p), blueOf(p), alpha(p));
-    }
 }
 
 }  // namespace tplforge::runs

@@ -3,7 +3,7 @@
 // the compiler turns into vector code. block_order.h moves texels between the
 // picture's rows and that order. Each function gives, texel for texel, what the
 // per-texel functions of texel.h give; those stay the reference the tests hold
-// these to. RGB565, RGB5A3, RGBA8 and the window's rules cost too much to
+// these to. RGB565, RGB5A3 and RGBA8 cost too much to
 // convert apart from the move: block_rows.h does both at once for them.
 //
 // RGBA texels are 32-bit words as the bytes of an Image lie in memory on a
@@ -13,8 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/raster.h"
 
+// Hidden by name: the processor-choice resolvers of the multi-target builds are
+// emitted visible otherwise, even where everything else is hidden.
+#pragma GCC visibility push(hidden)
 namespace tplforge::runs {
 
 // --- The console's formats ----------------------------------------------------
@@ -34,9 +36,5 @@ void packC4(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC8(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 void packC14x2(const std::uint16_t* indices, std::size_t n, std::uint8_t* out);
 
-// --- The window's rules --------------------------------------------------------
-
-// `n` RGBA pixels (any count) drawn over the surface grey by their alpha.
-void overSurface(const std::uint8_t* rgba, std::size_t n, ColourValue* colours);
-
 }  // namespace tplforge::runs
+#pragma GCC visibility pop

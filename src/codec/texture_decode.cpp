@@ -56,10 +56,39 @@ void decodeIndexed(Format format, std::span<const std::uint8_t> data, std::uint3
                                 std::size_t{width} * 4, run);
 }
 
+void decodeChecked(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
+                   const PaletteView* palette, std::span<std::uint8_t> rgba);
+
 }  // namespace
 
-void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
-                  const PaletteView* palette, std::span<std::uint8_t> rgba) {
+Expected<void, CodecError> decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32_t width,
+                                        std::uint32_t height, const PaletteView* palette,
+                                        std::span<std::uint8_t> rgba) {
+    const auto info = formatInfo(static_cast<std::uint32_t>(format));
+    if (!info) return fail(CodecError::UnknownFormat);
+    if (width == 0 || height == 0 || rgba.size() != std::size_t{width} * height * 4)
+        return fail(CodecError::WrongPictureSize);
+    if (data.size() != levelBytes(format, width, height)) return fail(CodecError::WrongDataSize);
+    if (info->maxPaletteEntries > 0 && !palette) return fail(CodecError::NeedsPalette);
+    if (info->maxPaletteEntries == 0 && palette) return fail(CodecError::NotPaletteFormat);
+    if (palette && palette->words.size() < std::size_t{palette->entryCount} * 2) return fail(CodecError::WrongDataSize);
+    decodeChecked(format, data, width, height, palette, rgba);
+    return {};
+}
+
+Expected<Image, CodecError> decodeLevel(const TextureView& texture, unsigned level) {
+    if (level >= texture.levels.size()) return fail(CodecError::NoSuchLevel);
+    Image image(levelSide(texture.width, level), levelSide(texture.height, level));
+    auto done = decodeTexels(texture.format, texture.levels[level], image.width, image.height,
+                             texture.palette ? &*texture.palette : nullptr, image.rgba);
+    if (!done) return fail(done.error());
+    return image;
+}
+
+namespace {
+
+void decodeChecked(Format format, std::span<const std::uint8_t> data, std::uint32_t width, std::uint32_t height,
+                   const PaletteView* palette, std::span<std::uint8_t> rgba) {
     const std::size_t blockBytes = formatInfo(format).blockBytes;
     switch (format) {
         case Format::I4: return decodeWith<8, 8>(data, blockBytes, width, height, rgba, runs::decodeI4);
@@ -82,11 +111,6 @@ void decodeTexels(Format format, std::span<const std::uint8_t> data, std::uint32
     }
 }
 
-Image decodeLevel(const TextureView& texture, unsigned level) {
-    Image image(levelSide(texture.width, level), levelSide(texture.height, level));
-    decodeTexels(texture.format, texture.levels.at(level), image.width, image.height,
-                 texture.palette ? &*texture.palette : nullptr, image.rgba);
-    return image;
-}
+}  // namespace
 
 }  // namespace tplforge

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "codec/bytes.h"
+#include "tplforge/bytes.h"
 #include "tplforge/tpl.h"
 
 namespace tplforge {
@@ -41,7 +41,7 @@ namespace {
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFF;
 }
 
-Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
+Expected<TplHeaders, TplError> parseTpl(std::span<const std::uint8_t> file) {
     if (file.size() < 12) return fail(TplError::TooShort);
     if (!hasTplSignature(file)) return fail(TplError::BadSignature);
     const std::uint32_t count = tplImageCount(file);
@@ -49,15 +49,15 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
     if (count > 0x7FFF) return fail(TplError::CountOutOfRange);
     if (12 + 8 * std::uint64_t{count} > file.size()) return fail(TplError::TableOutOfBounds);
 
-    TplInfo info;
+    TplHeaders info;
     info.fileSize = file.size();
     info.images.resize(count);
     ByteReader table(file);
     table.seek(12);
     std::uint64_t announced = 0;
-    for (TplImage& image : info.images) {
+    for (TplImageHeader& image : info.images) {
         image.headerOffset = *table.u32be();
-        image.paletteOffset = *table.u32be();
+        image.paletteHeaderOffset = *table.u32be();
         if (image.headerOffset > kMaxOffset) return fail(TplError::OffsetOutOfRange);
 
         ByteReader h(file);
@@ -66,13 +66,14 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
         image.width = *h.u16be();
         image.format = *h.u32be();
         image.dataOffset = *h.u32be();
-        image.wrapS = *h.u32be();
-        image.wrapT = *h.u32be();
-        image.minFilter = *h.u32be();
-        image.magFilter = *h.u32be();
-        image.lodBias = *h.u32be();
-        image.edgeLod = *h.u8();
-        image.minLod = *h.u8();
+        Sampler& s = image.sampler;
+        s.wrapS = static_cast<WrapMode>(*h.u32be());
+        s.wrapT = static_cast<WrapMode>(*h.u32be());
+        s.minFilter = static_cast<TextureFilter>(*h.u32be());
+        s.magFilter = static_cast<TextureFilter>(*h.u32be());
+        s.lodBias = std::bit_cast<float>(*h.u32be());
+        s.edgeLod = *h.u8();
+        s.minLod = *h.u8();
         image.maxLod = *h.u8();
         image.unpacked = *h.u8();
 
@@ -89,14 +90,12 @@ Expected<TplInfo, TplError> parseTpl(std::span<const std::uint8_t> file) {
     return info;
 }
 
-unsigned levelCount(const TplImage& image) {
+unsigned levelsHeld(const TplImageHeader& image) {
     if (image.maxLod == 0) return 1;
-    const unsigned largest = std::max<unsigned>(image.width, image.height);
-    const unsigned toOne = static_cast<unsigned>(std::bit_width(largest));  // levels down to 1 × 1
-    return std::min({unsigned{image.maxLod} + 1, kMaxLevels, toOne});
+    return std::min({unsigned{image.maxLod} + 1, kMaxLevels, levelsToOne(image.width, image.height)});
 }
 
-Expected<TextureView, TplError> textureView(std::span<const std::uint8_t> file, const TplImage& image) {
+Expected<TextureView, TplError> textureView(std::span<const std::uint8_t> file, const TplImageHeader& image) {
     const auto info = formatInfo(image.format);
     if (!info) return fail(TplError::UnsupportedFormat);
     if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide)
@@ -107,7 +106,7 @@ Expected<TextureView, TplError> textureView(std::span<const std::uint8_t> file, 
     view.width = image.width;
     view.height = image.height;
     std::uint64_t offset = image.dataOffset;
-    const unsigned levels = levelCount(image);
+    const unsigned levels = levelsHeld(image);
     for (unsigned k = 0; k < levels; ++k) {
         const std::uint64_t size = levelBytes(image.format, levelSide(image.width, k), levelSide(image.height, k));
         if (offset + size > file.size()) return fail(k == 0 ? TplError::DataOutOfBounds : TplError::LevelsOutOfBounds);
@@ -116,10 +115,10 @@ Expected<TextureView, TplError> textureView(std::span<const std::uint8_t> file, 
     }
 
     if (info->maxPaletteEntries == 0) return view;
-    if (image.paletteOffset == 0) return fail(TplError::MissingPalette);
-    if (image.paletteOffset > kMaxOffset) return fail(TplError::OffsetOutOfRange);
+    if (image.paletteHeaderOffset == 0) return fail(TplError::MissingPalette);
+    if (image.paletteHeaderOffset > kMaxOffset) return fail(TplError::OffsetOutOfRange);
     ByteReader h(file);
-    if (!h.seek(image.paletteOffset) || !h.has(kPaletteHeaderSize)) return fail(TplError::PaletteOutOfBounds);
+    if (!h.seek(image.paletteHeaderOffset) || !h.has(kPaletteHeaderSize)) return fail(TplError::PaletteOutOfBounds);
     const std::uint16_t count = *h.u16be();
     h.skip(2);  // unpacked flag, padding
     const std::uint32_t format = *h.u32be();

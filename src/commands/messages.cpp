@@ -4,7 +4,6 @@ namespace tplforge {
 
 std::string_view describeSpanish(TargaError error) {
     switch (error) {
-        case TargaError::CannotOpen: return "No se puede abrir el archivo TGA.";
         case TargaError::TooShort: return "El archivo es demasiado corto para ser un TGA.";
         case TargaError::UnsupportedType: return "Tipo de imagen TGA no soportado.";
         case TargaError::UnsupportedDepth: return "Profundidad de color TGA no soportada.";

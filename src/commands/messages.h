@@ -17,6 +17,7 @@ inline void showError(Platform& platform, std::string text) {
 
 // Why a Targa file could not be read, for the window's message boxes.
 std::string_view describeSpanish(TargaError error);
+inline constexpr const char* kCannotOpenTarga = "No se puede abrir el archivo TGA.";
 
 inline bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;

@@ -27,7 +27,7 @@ void Commands::readPicture() {
     model_.clearSelectedSlot();
     model_.clearPreview();
     model_.refreshSizeDisplay();
-    model_.surface().assign(std::make_shared<const Raster>(std::move(loaded).value()));
+    model_.surface().assign(std::make_shared<const WindowRaster>(std::move(loaded).value()));
     model_.refreshSizeDisplay();
     model_.setPreviewFromSurface();
     model_.setSelectedSlotFromSurface();

@@ -1,6 +1,7 @@
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "commands/commands.h"
 #include "commands/messages.h"
+#include "tplforge/file_io.h"
 #include "tplforge/targa.h"
 
 namespace tplforge {
@@ -11,7 +12,12 @@ void Commands::readTarga() {
     const std::string name = platform_.showOpenDialog({"", "Imagenes TGA|*.tga", "Abrir imagen."});
     if (name.empty()) return;
 
-    auto decoded = tplforge::readTarga(name);
+    const auto file = readWholeFile(name);
+    if (!file) {
+        showError(platform_, std::string(kCannotOpenTarga) + kCrLf + name);
+        return;
+    }
+    auto decoded = tplforge::readTarga(*file);
     if (!decoded) {
         showError(platform_, std::string(describeSpanish(decoded.error())) + kCrLf + name);
         return;

@@ -2,15 +2,14 @@
 #include "slots/format_tags.h"
 #include "commands/commands.h"
 #include "commands/messages.h"
-#include "codec/window_rules.h"
-#include "codec/window_texel.h"
+#include "tplforge/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "tplforge/tpl.h"
 
 namespace tplforge {
 
 namespace {
 
-constexpr int kMaxTextures = 5;
 
 void showInvalid(Platform& platform) { showError(platform, "Archivo de texturas tpl no valido."); }
 
@@ -23,7 +22,7 @@ bool isDecodedColour(ColourValue c) {
 // current alpha colour is kept when it qualifies; otherwise flipping its lowest red
 // bit gives a colour that is never a decoding result (decoded channel values lie at
 // least 8 apart, so no two of them differ only in bit 0).
-ColourValue unusedAlphaColour(ColourValue current, const Raster& raster) {
+ColourValue unusedAlphaColour(ColourValue current, const WindowRaster& raster) {
     if (!isDecodedColour(current)) return current;
     for (ColourValue c : raster.pixels)
         if (c == current) return current ^ 1u;
@@ -46,8 +45,8 @@ void Commands::readTpl() {
     if (!hasTplSignature(file)) return showInvalid(platform_);
 
     const std::uint32_t count = tplImageCount(file);
-    const bool countInRange = count >= 1 && count <= kMaxTextures;
-    TplInfo info;
+    const bool countInRange = count >= 1 && count <= kSlotCount;
+    TplHeaders info;
     if (countInRange) {
         auto parsed = parseTpl(file);
         if (!parsed) return showInvalid(platform_);
@@ -70,7 +69,7 @@ void Commands::readTpl() {
 
     WorkSurface& surface = model_.surface();
     for (int k = 1; k <= static_cast<int>(info.images.size()); ++k) {
-        const TplImage& image = info.images[static_cast<std::size_t>(k - 1)];
+        const TplImageHeader& image = info.images[static_cast<std::size_t>(k - 1)];
         surface.assign(nullptr);
         auto decoded = window_rules::decodeTexture(file, image);
         if (decoded) {

@@ -1,7 +1,7 @@
 #include <vector>
 
 #include "tplforge/file_io.h"
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "commands/commands.h"
 #include "commands/file_exists.h"
 #include "commands/messages.h"
@@ -50,7 +50,7 @@ void Commands::saveTpl() {
     std::string target = name;
     if (!fileExists(target) && !endsWith(target, ".tpl")) target += ".tpl";
 
-    std::vector<Picture> pictures;  // keeps each slot's raster alive while encoding
+    std::vector<SharedRaster> pictures;  // keeps each slot's raster alive while encoding
     std::vector<window_rules::Texture> textures;
     for (int s = 1; s <= kSlotCount; ++s) {
         model_.selectSlot(s);
@@ -66,7 +66,7 @@ void Commands::saveTpl() {
         showError(platform_, std::string("Las imagenes no caben en un archivo TPL.") + kCrLf + target);
         return;
     }
-    if (writeFileAtomically(target, *file)) {
+    if (!writeFileAtomically(target, *file)) {
         showError(platform_, std::string("No se pudo guardar el archivo.") + kCrLf + target);
     }
 }

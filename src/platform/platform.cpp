@@ -15,17 +15,4 @@ std::string_view describeSpanish(PictureError error) {
     return "No se puede leer la imagen.";
 }
 
-std::string_view describe(PictureError error) {
-    switch (error) {
-        case PictureError::CannotOpen: return "cannot open the file";
-        case PictureError::NotAPicture: return "not a picture format that can be read";
-        case PictureError::Corrupt: return "the picture is damaged or cut short";
-        case PictureError::TooLarge: return "the picture is too large";
-        case PictureError::ReaderFailed: return "the picture reader failed on this file";
-        case PictureError::ReaderTimedOut: return "the picture reader took too long on this file";
-        case PictureError::ReaderMissing: return "the picture reader (tplforge-picture) cannot be found or started";
-    }
-    return "cannot read the picture";
-}
-
 }  // namespace tplforge

@@ -8,7 +8,8 @@
 #include <system_error>
 
 #include "tplforge/expected.h"
-#include "codec/raster.h"
+#include "tplforge/picture_reader.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge {
 
@@ -30,20 +31,9 @@ struct MessageBoxRequest {
     MessageAnswer defaultButton = MessageAnswer::Ok;
 };
 
-enum class PictureError {
-    CannotOpen,      // missing, a folder, or unreadable
-    NotAPicture,     // no reader knows the content
-    Corrupt,         // a known format whose data is damaged or cut short
-    TooLarge,        // beyond what can be held in memory
-    // The separate picture reader process (not the file) let us down:
-    ReaderFailed,    // it crashed, was killed or sent something that is no picture
-    ReaderTimedOut,  // it ran past its time limit and was stopped
-    ReaderMissing,   // it is not installed where it is looked for, or cannot start
-};
 
-// Spanish for the window's message boxes, English for the command line.
+// Why a picture could not be read, for the window's message boxes.
 std::string_view describeSpanish(PictureError error);
-std::string_view describe(PictureError error);
 
 class Platform {
 public:
@@ -57,10 +47,10 @@ public:
 
     // Decodes a picture file; transparent pixels come back blended over the
     // surface colour.
-    virtual Expected<Raster, PictureError> loadPicture(const std::string& path) = 0;
+    virtual Expected<WindowRaster, PictureError> loadPicture(const std::string& path) = 0;
 
     // Writes a 24-bit Windows bitmap to `path` (atomically).
-    virtual std::error_code savePicture(const Raster& picture, const std::string& path) = 0;
+    virtual std::error_code savePicture(const WindowRaster& picture, const std::string& path) = 0;
 
     // The colour shown on screen under the pointer right now.
     virtual ColourValue colourUnderPointer() = 0;

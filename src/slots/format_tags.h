@@ -2,7 +2,7 @@
 // slot's format tag, the one place a slot keeps its format and alpha colour.
 #pragma once
 
-#include "codec/raster.h"
+#include "tplforge/window_raster.h"
 #include "slots/slot_model.h"
 
 namespace tplforge {

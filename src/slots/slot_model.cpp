@@ -7,26 +7,26 @@
 namespace tplforge {
 
 namespace {
-const std::shared_ptr<const Raster>& emptyRaster() {
-    static const auto empty = std::make_shared<const Raster>();
+const std::shared_ptr<const WindowRaster>& emptyRaster() {
+    static const auto empty = std::make_shared<const WindowRaster>();
     return empty;
 }
 }  // namespace
 
 WorkSurface::WorkSurface() : content_(emptyRaster()) {}
 
-void WorkSurface::assign(Picture picture) {
+void WorkSurface::assign(SharedRaster picture) {
     content_ = picture ? picture : emptyRaster();
     assigned_ = std::move(picture);
 }
 
 void WorkSurface::setSize(int width, int height) {
-    content_ = std::make_shared<const Raster>(width, height, kSurfaceColour);
+    content_ = std::make_shared<const WindowRaster>(width, height, kSurfaceColour);
 }
 
-void WorkSurface::draw(Raster pixels) { content_ = std::make_shared<const Raster>(std::move(pixels)); }
+void WorkSurface::draw(WindowRaster pixels) { content_ = std::make_shared<const WindowRaster>(std::move(pixels)); }
 
-void SlotModel::startUp(Picture startupPicture) {
+void SlotModel::startUp(SharedRaster startupPicture) {
     surface_.assign(std::move(startupPicture));
     refreshSizeDisplay();
     setSelectionMark(1);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "codec/raster.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge {
 
@@ -37,7 +37,7 @@ struct FormatTag {
 };
 
 struct Slot {
-    Picture picture;  // null: empty
+    SharedRaster picture;  // null: empty
     FormatTag tag;
 };
 
@@ -50,25 +50,25 @@ public:
 
     // A picture: takes its size and pixels and holds it as the assigned picture.
     // None: loses the picture and becomes an empty 0 × 0 surface.
-    void assign(Picture picture);
+    void assign(SharedRaster picture);
     // Blank in the surface colour at the new size; the assigned picture is kept.
     void setSize(int width, int height);
     // Replaces the whole content (and size) by drawn pixels, as a reader's pixel
     // writes would; the assigned picture is kept.
-    void draw(Raster pixels);
+    void draw(WindowRaster pixels);
 
     ColourValue readPixel(int x, int y) const { return content_->at(x, y); }
 
-    Picture snapshot() const { return content_; }
+    SharedRaster snapshot() const { return content_; }
     bool hasPicture() const { return assigned_ != nullptr; }
-    const Picture& assignedPicture() const { return assigned_; }
+    const SharedRaster& assignedPicture() const { return assigned_; }
     int width() const { return content_->width; }
     int height() const { return content_->height; }
-    const Raster& pixels() const { return *content_; }
+    const WindowRaster& pixels() const { return *content_; }
 
 private:
-    std::shared_ptr<const Raster> content_;
-    Picture assigned_;
+    std::shared_ptr<const WindowRaster> content_;
+    SharedRaster assigned_;
 };
 
 // The width and height labels: the text a size refresh writes, and the blink state.
@@ -86,7 +86,7 @@ public:
     SlotModel() = default;
 
     // The window's load handler: the surface holds the start-up picture.
-    void startUp(Picture startupPicture);
+    void startUp(SharedRaster startupPicture);
 
     // --- State (read by the window and by tests) ---
     const Slot& slot(int i) const { return slots_.at(static_cast<std::size_t>(i - 1)); }
@@ -94,7 +94,7 @@ public:
     int selectedSlot() const { return selected_; }
     const WorkSurface& surface() const { return surface_; }
     WorkSurface& surface() { return surface_; }
-    const Picture& preview() const { return preview_; }
+    const SharedRaster& preview() const { return preview_; }
     const SizeLabel& widthLabel() const { return widthLabel_; }
     const SizeLabel& heightLabel() const { return heightLabel_; }
     FormatChoice formatChoice() const { return formatChoice_; }
@@ -113,7 +113,7 @@ public:
     void clearPreview() { preview_ = nullptr; }
     void setSelectedSlotFromSurface() { slotRef(selected_).picture = surface_.snapshot(); }
     void clearSelectedSlot() { slotRef(selected_).picture = nullptr; }
-    void setSlotPicture(int i, Picture picture) { slotRef(i).picture = std::move(picture); }
+    void setSlotPicture(int i, SharedRaster picture) { slotRef(i).picture = std::move(picture); }
 
     // --- Format state (written by the format operations) ---
     void setFormatChoice(FormatChoice choice) { formatChoice_ = choice; }
@@ -130,7 +130,7 @@ private:
     std::array<Slot, kSlotCount> slots_{};
     int selected_ = 1;
     WorkSurface surface_;
-    Picture preview_;
+    SharedRaster preview_;
     SizeLabel widthLabel_, heightLabel_;
     FormatChoice formatChoice_ = FormatChoice::RGB565;
     ColourValue alphaColour_ = kWhite;

@@ -21,7 +21,7 @@ bool ClickTracker::release(QMouseEvent* event, const QRect& rect) {
 
 PictureView::PictureView(QWidget* parent) : QWidget(parent) {}
 
-void PictureView::setPicture(const Picture& picture) {
+void PictureView::setPicture(const SharedRaster& picture) {
     if (picture == picture_) return;
     picture_ = picture;
     image_ = QImage();

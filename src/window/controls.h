@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "codec/raster.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge {
 
@@ -33,7 +33,7 @@ public:
 
     // Rasters never change in place, so a picture is converted once, and only when
     // first shown: the hidden work surface never pays for it.
-    void setPicture(const Picture& picture);
+    void setPicture(const SharedRaster& picture);
     const QImage& image() const;
     void setBordered(bool bordered);
     bool isBordered() const { return bordered_; }
@@ -47,7 +47,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    Picture picture_;
+    SharedRaster picture_;
     mutable QImage image_;
     mutable bool converted_ = true;
     bool bordered_ = false;

@@ -91,9 +91,9 @@ bool fitsIn(const QFontMetrics& metrics, const QRect& box, int flags, const QStr
 
 }  // namespace
 
-Picture startupPicture() {
+SharedRaster startupPicture() {
     const QImage image(QStringLiteral(":/tplforge/startup.jpg"));
-    return std::make_shared<const Raster>(rasterFromImage(image));
+    return std::make_shared<const WindowRaster>(rasterFromImage(image));
 }
 
 MainWindow::MainWindow(Commands& commands, QWidget* parent) : QWidget(parent), commands_(commands) {

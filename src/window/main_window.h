@@ -24,7 +24,7 @@ class CommandButton;
 class PictureView;
 
 // The built-in start-up picture (400 × 260, compiled in as JPEG data).
-Picture startupPicture();
+SharedRaster startupPicture();
 
 class MainWindow : public QWidget {
     Q_OBJECT

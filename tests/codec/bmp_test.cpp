@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "codec/bytes.h"
-#include "codec/window_rules.h"
+#include "tplforge/bytes.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // The whole file for widths that need 3, 2, 1 and 0 padding bytes a row.
 TEST(Bmp, HeaderFieldsRowPaddingAndPixelBytes) {
     for (const auto& [width, stride] : {std::pair{1u, 4u}, {2u, 8u}, {3u, 12u}, {4u, 12u}}) {
-        Raster picture(static_cast<int>(width), 2);
+        WindowRaster picture(static_cast<int>(width), 2);
         for (std::uint32_t i = 0; i < picture.pixels.size(); ++i) picture.pixels[i] = rgb(1 + i, 100 + i, 200 + i);
         ByteWriter expected;
         expected.u16le(0x4D42);  // "BM"
@@ -28,7 +28,7 @@ TEST(Bmp, HeaderFieldsRowPaddingAndPixelBytes) {
                 for (const std::uint32_t base : {200u, 100u, 1u}) expected.u8(static_cast<std::uint8_t>(base + i));
             expected.zeros(stride - 3 * width);
         }
-        EXPECT_EQ(window_rules::encodeBmp24(picture), expected.data()) << "width " << width;
+        EXPECT_EQ(window_rules::encodeBmp24(picture).value(), expected.data()) << "width " << width;
     }
 }
 

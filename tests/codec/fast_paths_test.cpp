@@ -1,20 +1,21 @@
-// Every fast path against one per-texel reference, built from texel.h and
-// window_texel.h and placed by the block layout: the block-row kernels at every
-// vector width this processor runs (the codec uses only the widest), then the
-// codec's entry points, which add the texel runs and the moves of block_order.h.
+// Every fast path against one per-texel reference, built from texel.h and the
+// window's per-texel rules and placed by the block layout: the block-row kernels
+// at every vector width this processor runs (the codec uses only the widest),
+// then the codec's entry points, which add the texel runs and the moves of
+// block_order.h, and the window's own encoder and decoder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "codec/block_rows.h"
 #include "codec/texel.h"
-#include "codec/window_rules.h"
-#include "codec/window_texel.h"
 #include "tplforge/texture.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -145,9 +146,7 @@ struct Args {
     ColourValue key;
 };
 std::size_t call(block_rows::Encode f, const Args& a) { return f(a.rows, a.blocks, a.data), 0; }
-std::size_t call(block_rows::EncodeKeyed f, const Args& a) { return f(a.rows, a.blocks, a.key, a.data), 0; }
 std::size_t call(block_rows::Decode f, const Args& a) { return f(a.data, a.blocks, a.rows), 0; }
-std::size_t call(block_rows::DecodeCounting f, const Args& a) { return f(a.data, a.blocks, a.rows); }
 std::size_t call(block_rows::LookUp f, const Args& a) { return f(a.data, a.blocks, a.table, a.rows), 0; }
 template <auto Kernel>
 std::size_t run(const Kernels& k, const Args& a) {
@@ -162,8 +161,6 @@ const struct {
     {{Format::RGB565}, run<&Kernels::encodeRgb565>, run<&Kernels::decodeRgb565>},
     {{Format::RGB5A3}, run<&Kernels::encodeRgb5a3>, run<&Kernels::decodeRgb5a3>},
     {{Format::RGBA8}, run<&Kernels::encodeRgba8>, run<&Kernels::decodeRgba8>},
-    {{Format::RGB565, true}, run<&Kernels::encodeWindowRgb565>, run<&Kernels::decodeWindowRgb565>},
-    {{Format::RGB5A3, true}, run<&Kernels::encodeWindowRgb5a3>, run<&Kernels::decodeWindowRgb5a3>},
     {{Format::C4}, nullptr, run<&Kernels::lookUpC4>},
     {{Format::C8}, nullptr, run<&Kernels::lookUpC8>},
     {{Format::C14X2}, nullptr, run<&Kernels::lookUpC14x2>},
@@ -172,7 +169,6 @@ const struct {
 // One block row: every remainder after the last whole step, and 65536 words.
 TEST(FastPaths, BlockRowKernelsAtEveryWidth) {
     const std::size_t blockCounts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 33, 4096};
-    // The window's RGB5A3 keys on the whole colour value.
     const ColourValue keys[] = {rgb(12, 200, 77), kWhite, kBlack};
     std::mt19937 rng(1);
     unsigned widest = 0;
@@ -230,23 +226,62 @@ TEST(FastPaths, EveryFormatThroughTheCodec) {
             const Path encode = [&](std::uint8_t* data, std::uint32_t* texels) -> std::size_t {
                 if (entries) {
                     const std::vector<std::uint16_t> indices(texels, texels + std::size_t{w} * h);
-                    packIndices(format, indices, w, h, {data, bytes});
+                    EXPECT_TRUE(packIndices(format, indices, w, h, {data, bytes}).ok());
                     return 0;
                 }
                 Image picture(w, h);
                 std::memcpy(picture.rgba.data(), texels, picture.rgba.size());
                 EncodeOptions options;
                 options.format = format;
-                encodeTexels(picture, options, {data, bytes});
+                EXPECT_TRUE(encodeTexels(picture, options, {data, bytes}).ok());
                 return 0;
             };
             const Path decode = [&](std::uint8_t* data, std::uint32_t* texels) -> std::size_t {
-                decodeTexels(format, {data, bytes}, w, h, &palette,
-                             {reinterpret_cast<std::uint8_t*>(texels), std::size_t{w} * h * 4});
+                EXPECT_TRUE(decodeTexels(format, {data, bytes}, w, h, entries ? &palette : nullptr,
+                                         {reinterpret_cast<std::uint8_t*>(texels), std::size_t{w} * h * 4})
+                                .ok());
                 return 0;
             };
             check({format}, w, h, w, encode, decode, entries ? table.data() : nullptr, rgb(12, 200, 77), rng);
         }
+}
+
+// The window's RGB565 and RGB5A3 through its own entry points: encoding takes
+// sides that are multiples of 4, decoding any side, in whole tiles.
+TEST(FastPaths, TheWindowsRules) {
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{4, 4}, {8, 12}, {36, 4}, {1028, 8}, {256, 256}};
+    const std::pair<std::uint32_t, std::uint32_t> oddSizes[] = {{1, 1}, {3, 5}, {13, 7}, {33, 17}};
+    const ColourValue keys[] = {rgb(12, 200, 77), kWhite, kBlack};
+    std::mt19937 rng(3);
+    for (const Format format : {Format::RGB565, Format::RGB5A3})
+        for (int pass = 0; pass < 2; ++pass)
+            for (const auto& [w, h] : pass == 0 ? std::span<const std::pair<std::uint32_t, std::uint32_t>>(sizes) : std::span<const std::pair<std::uint32_t, std::uint32_t>>(oddSizes)) {
+                SCOPED_TRACE(::testing::Message() << formatName(format) << " " << w << "x" << h);
+                const ColourValue key = keys[(w + h) % 3];
+                const std::size_t bytes = levelBytes(format, w, h);
+                const auto asRaster = [&](const std::uint32_t* texels) {
+                    WindowRaster raster(static_cast<int>(w), static_cast<int>(h));
+                    std::copy(texels, texels + std::size_t{w} * h, raster.pixels.begin());
+                    return raster;
+                };
+                const Path encode = [&](std::uint8_t* data, std::uint32_t* texels) -> std::size_t {
+                    const WindowRaster raster = asRaster(texels);
+                    EXPECT_TRUE(window_rules::encodeTexture({&raster, format == Format::RGB5A3, key}, {data, bytes}).ok());
+                    return 0;
+                };
+                const Path decode = [&](std::uint8_t* data, std::uint32_t* texels) -> std::size_t {
+                    TplImageHeader header;
+                    header.width = static_cast<std::uint16_t>(w);
+                    header.height = static_cast<std::uint16_t>(h);
+                    header.format = static_cast<std::uint32_t>(format);
+                    const auto decoded = window_rules::decodeTexture({data, bytes}, header);
+                    EXPECT_TRUE(decoded.ok());
+                    if (!decoded) return 0;
+                    std::copy(decoded->raster.pixels.begin(), decoded->raster.pixels.end(), texels);
+                    return decoded->alphaTexels;
+                };
+                check({format, true}, w, h, w, pass == 0 ? encode : nullptr, decode, nullptr, key, rng);
+            }
 }
 
 TEST(FastPaths, OverSurfaceBlendsEveryAlphaAsBlendOver) {
@@ -257,7 +292,7 @@ TEST(FastPaths, OverSurfaceBlendsEveryAlphaAsBlendOver) {
                                       static_cast<std::uint8_t>(v * 7), static_cast<std::uint8_t>(i / 1024)};
         std::memcpy(&picture.rgba[i], rgba, 4);
     }
-    const Raster got = window_rules::overSurface(picture);
+    const WindowRaster got = window_rules::overSurface(picture);
     int wrong = 0;
     for (std::size_t i = 0; i < got.pixels.size(); ++i) {
         const std::uint8_t* p = &picture.rgba[4 * i];

@@ -6,8 +6,8 @@
 #include <tuple>
 #include <vector>
 
-#include "codec/bytes.h"
-#include "codec/window_rules.h"
+#include "tplforge/bytes.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -51,7 +51,7 @@ TEST(Targa, ReadsEveryVariant) {
     // 5-5-5 words: red, green, blue, kOddWord, and grey 16 with the attribute bit set.
     const Bytes words = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0x3D, 0x0E, 0x10, 0xC2};
     // Name, file, pixels top row first.
-    const std::tuple<const char*, Tga, Pixels> cases[] = {
+    const std::tuple<const char*, Tga, RasterPixels> cases[] = {
         {"24-bit", {.width = 2, .height = 2, .pixels = bgr}, {kBlue, kWhite, kRed, kGreen}},
         {"8-bit with a 24-bit map", mapped(1, 3, {1, 0, 1}), {kEntry1, kBlack, kEntry1}},
         {"ID field skipped", {.id = {'h', 'i'}, .pixels = {1, 2, 3}}, {rgb(3, 2, 1)}},
@@ -79,7 +79,7 @@ TEST(Targa, ReadsEveryVariant) {
         const auto got = readTarga(tga.bytes());
         ASSERT_TRUE(got) << name << ": " << describe(got.error());
         // Seen as the window shows it: alpha drawn over the surface grey.
-        const Raster shown = window_rules::overSurface(*got);
+        const WindowRaster shown = window_rules::overSurface(*got);
         EXPECT_EQ(std::tuple(shown.width, shown.height, shown.pixels), std::tuple(tga.width, tga.height, want)) << name;
     }
 }

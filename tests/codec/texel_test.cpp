@@ -3,7 +3,7 @@
 // lossless format promises: reduce(widen(f)) == f.
 #include <gtest/gtest.h>
 
-#include "codec/window_texel.h"
+#include "tplforge/window_rules.h"
 #include "texel.h"
 
 namespace tplforge {

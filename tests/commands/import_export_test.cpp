@@ -17,9 +17,9 @@ TEST_F(Import, PictureAndTargaGoToTheSelectedSlotOnly) {
         h.selectSlot(slot);
         h.chooseRgb5a3();
         const FormatTag tag = model.slot(slot).tag;
-        std::vector<Picture> before;
+        std::vector<SharedRaster> before;
         for (int i = 1; i <= kSlotCount; ++i) before.push_back(model.slot(i).picture);
-        const Raster picture = patternRaster(3 + slot, 5, static_cast<unsigned>(slot));
+        const WindowRaster picture = patternRaster(3 + slot, 5, static_cast<unsigned>(slot));
         if (slot == 4) {
             // Uncompressed 24-bit, rows top-down.
             std::vector<std::uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 5, 0, 24, 0x20};
@@ -44,7 +44,7 @@ TEST_F(Import, PictureAndTargaGoToTheSelectedSlotOnly) {
 TEST_F(Import, CancelAndUnreadableFilesChangeNothing) {
     loadIntoSlot(2, patternRaster(130, 97));
     h.tickWidthCheck();
-    const Picture slot2 = model.slot(2).picture, surface = model.surface().snapshot();
+    const SharedRaster slot2 = model.slot(2).picture, surface = model.surface().snapshot();
     const SizeLabel ancho = model.widthLabel();
     fake.pictures.insert_or_assign("broken.bmp", fail(PictureError::Corrupt));
     writeBytes(path("bad.tga"), {0, 0, 2, 0, 0});

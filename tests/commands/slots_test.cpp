@@ -9,7 +9,7 @@ namespace {
 using Slots = CommandTest;
 
 TEST_F(Slots, SelectionReadsPictureAndTag) {
-    loadIntoSlot(2, Raster(8, 8, 0x123456));
+    loadIntoSlot(2, WindowRaster(8, 8, 0x123456));
     h.chooseRgb5a3();
     fake.pointerColour = 0x00FF00;
     h.pickAlphaColour();  // slot 2: RGB5A3 on green
@@ -73,7 +73,7 @@ TEST_F(Slots, SizeChecksBlinkOrSettle) {
                                                       {0, 0, false, false}};
     for (const auto& [width, height, widthBlinks, heightBlinks] : sizes) {
         const bool shown = model.widthLabel().visible;
-        width ? loadIntoSelected(Raster(width, height)) : h.clearPicture();
+        width ? loadIntoSelected(WindowRaster(width, height)) : h.clearPicture();
         EXPECT_EQ(model.widthLabel().visible, shown) << width;
         EXPECT_TRUE(model.widthCheckRunning() && model.heightCheckRunning());
         for (int tick = 1; tick <= 3; ++tick) {

@@ -2,7 +2,7 @@
 // reading a file this tool wrote and saving it again gives the same bytes.
 #include <random>
 
-#include "codec/window_texel.h"
+#include "tplforge/window_rules.h"
 #include "slots/format_tags.h"
 #include "support/command_fixture.h"
 
@@ -29,7 +29,7 @@ TEST_F(Save, SlotsPassedOverOrNothingToSave) {
     EXPECT_TRUE(fake.saveRequests.empty());
     EXPECT_EQ(model.selectedSlot(), 5);
 
-    const Raster one = patternRaster(8, 8, 1), three = patternRaster(4, 4, 3);
+    const WindowRaster one = patternRaster(8, 8, 1), three = patternRaster(4, 4, 3);
     loadIntoSlot(1, one);
     loadIntoSlot(3, three);
     h.chooseRgb5a3();
@@ -45,12 +45,12 @@ TEST_F(Save, SlotsPassedOverOrNothingToSave) {
 
 // Everything a refused or declined import must leave as it was.
 auto importState(const SlotModel& m) {
-    std::vector<std::pair<Picture, FormatTag>> slots;
+    std::vector<std::pair<SharedRaster, FormatTag>> slots;
     for (int i = 1; i <= 5; ++i) slots.emplace_back(m.slot(i).picture, m.slot(i).tag);
     return std::tuple(slots, m.preview(), m.surface().snapshot(), m.alphaColour(), m.selectedSlot());
 }
 
-std::vector<std::uint8_t> oneTexture(const Raster& r, bool rgb5a3, ColourValue alpha = kWhite) {
+std::vector<std::uint8_t> oneTexture(const WindowRaster& r, bool rgb5a3, ColourValue alpha = kWhite) {
     const window_rules::Texture in{&r, rgb5a3, alpha};
     return *window_rules::buildTpl(std::span(&in, 1));
 }
@@ -105,7 +105,7 @@ TEST_F(Read, CountZeroOrAboveFiveEmptiesSlotsThenSays) {
 }
 
 TEST_F(Read, UnsupportedFormatWarnsAndLeavesABlankPicture) {
-    Raster a = patternRaster(4, 4, 1), b(8, 8), c = patternRaster(8, 4, 3);
+    WindowRaster a = patternRaster(4, 4, 1), b(8, 8), c = patternRaster(8, 4, 3);
     const window_rules::Texture in[] = {{&a, false, 0}, {&b, false, 0}, {&c, true, 0}};
     auto f = *window_rules::buildTpl(in);
     f[12 + 8 * 3 + 36 + 7] = 14;  // texture 2 becomes CMPR; its 128 bytes of data cover what CMPR needs
@@ -115,7 +115,7 @@ TEST_F(Read, UnsupportedFormatWarnsAndLeavesABlankPicture) {
     EXPECT_EQ(std::tuple(warn.text, warn.title, warn.icon),
               std::tuple("La textura numero: 2 tiene una paleta no soportada.\r\nSe seguira cargando la demás texturas.",
                          "Atención", MessageIcon::Exclamation));
-    EXPECT_EQ(*model.slot(2).picture, Raster(8, 8, kSurfaceColour));
+    EXPECT_EQ(*model.slot(2).picture, WindowRaster(8, 8, kSurfaceColour));
     EXPECT_EQ(model.slot(2).tag, FormatTag{});  // left alone
     for (ColourValue& p : a.pixels) p = window_rules::decodeRgb565(window_rules::encodeRgb565(p));
     EXPECT_EQ(*model.slot(1).picture, a);
@@ -125,7 +125,7 @@ TEST_F(Read, UnsupportedFormatWarnsAndLeavesABlankPicture) {
 
 TEST_F(Read, EachTextureTagsItsOwnSlot) {
     // Texture 1 RGB5A3 without alpha texels, 2 RGB5A3 with green alpha texels, 3 RGB565.
-    Raster a(4, 4, 0x0000FF), b = patternRaster(4, 4, 7), c = patternRaster(4, 4, 8);
+    WindowRaster a(4, 4, 0x0000FF), b = patternRaster(4, 4, 7), c = patternRaster(4, 4, 8);
     b.at(0, 0) = b.at(3, 3) = 0x00FF00;
     std::vector<window_rules::Texture> in = {{&a, true, 0x123456}, {&b, true, 0x00FF00}, {&c, false, 0}};
     h.selectSlot(5);
@@ -151,12 +151,12 @@ TEST_F(Read, ReadThenSaveWritesTheSameFile) {
     std::mt19937 rng(20261208);
     for (int round = 0; round < 40; ++round) {
         const int n = 1 + static_cast<int>(rng() % 5);
-        std::vector<Raster> rasters;
+        std::vector<WindowRaster> rasters;
         std::vector<window_rules::Texture> in;
         rasters.reserve(5);
         ColourValue before = rng() & 0xFFFFFF;  // the alpha colour current before the import
         for (int k = 0; k < n; ++k) {
-            Raster r = patternRaster(4 + 4 * static_cast<int>(rng() % 6), 4 + 4 * static_cast<int>(rng() % 6), rng());
+            WindowRaster r = patternRaster(4 + 4 * static_cast<int>(rng() % 6), 4 + 4 * static_cast<int>(rng() % 6), rng());
             const unsigned kind = rng() % 4;  // RGB565, or RGB5A3 with alpha texels, without, or with a taken colour
             ColourValue alpha = kind == 1 ? r.pixels[0] : rng() & 0xFFFFFF;
             if (kind == 1) {

@@ -2,7 +2,7 @@
 // stem says how (the file itself is never read), so a test scripts it through
 // the path it asks for, as the window and the command line pass it.
 //   ok-WxH       a whole answer, pixel i = (i, i >> 8, i >> 16, 255 - i), or
-//                alpha 255 when asked for the picture over the surface
+//                alpha 255 when asked for the picture over a colour
 //   refuse-N     an answer with status N
 //   short        10 bytes of the header, then exit 0
 //   cut          a 4 x 4 header and 20 pixel bytes, then exit 0
@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ void answer(std::uint32_t width, std::uint32_t height, std::size_t pixelBytes = 
 
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
-    surface = std::strcmp(argv[1], "--over-surface") == 0;
+    surface = std::strncmp(argv[1], "--over=", 7) == 0;
     std::string name = argv[3];
     name = name.substr(name.find_last_of('/') + 1);
     name = name.substr(0, name.find('.'));

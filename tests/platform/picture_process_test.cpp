@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
 
 namespace tplforge {
 namespace {
@@ -23,9 +23,9 @@ bool noReaderLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == E
 
 // The backdrop asked for reaches the reader, whose answer for the surface is opaque.
 TEST(PictureProcess, WholeAnswersArrivePixelForPixel) {
-    for (const auto& [name, width, height, backdrop] : {std::tuple{"ok-3x2.bmp", 3u, 2u, Backdrop::KeepAlpha},
-                                                        {"ok-2x3.gif", 2u, 3u, Backdrop::Surface},
-                                                        {"ok-8192x8192.bmp", 8192u, 8192u, Backdrop::KeepAlpha}}) {
+    for (const auto& [name, width, height, backdrop] : {std::tuple{"ok-3x2.bmp", 3u, 2u, Backdrop::keepAlpha()},
+                                                        {"ok-2x3.gif", 2u, 3u, Backdrop::over(0xF0F0F0)},
+                                                        {"ok-8192x8192.bmp", 8192u, 8192u, Backdrop::keepAlpha()}}) {
         // 256 MiB through a pipe takes seconds on a busy machine; the largest allowed.
         const auto picture = readPictureInProcess(name, backdrop, fake(60s));
         ASSERT_TRUE(picture.ok()) << name << ": " << picture.error().detail;
@@ -33,7 +33,7 @@ TEST(PictureProcess, WholeAnswersArrivePixelForPixel) {
         for (std::size_t i = 0; i < std::size_t{width} * height; i += width < 8 ? 1 : 4099) {
             const std::uint8_t* p = &picture->rgba[4 * i];
             ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16, static_cast<int>(i & 0xFFFFFF)) << name << " pixel " << i;
-            const int alpha = backdrop == Backdrop::Surface ? 255 : static_cast<std::uint8_t>(255 - i);
+            const int alpha = backdrop == Backdrop::over(0xF0F0F0) ? 255 : static_cast<std::uint8_t>(255 - i);
             ASSERT_EQ(p[3], alpha) << name << " pixel " << i;
         }
     }
@@ -62,7 +62,7 @@ TEST(PictureProcess, NamesEveryWayAnAnswerFails) {
         {"unknown.bmp", ReaderFailed, "exited with status 3"},
     };
     for (const auto& [name, error, detail] : rows) {
-        const auto picture = readPictureInProcess(name, Backdrop::KeepAlpha, fake());
+        const auto picture = readPictureInProcess(name, Backdrop::keepAlpha(), fake());
         ASSERT_FALSE(picture.ok()) << name;
         EXPECT_EQ(picture.error().error, error) << name;
         EXPECT_NE(picture.error().detail.find(detail), std::string::npos) << name << ": " << picture.error().detail;
@@ -75,7 +75,7 @@ TEST(PictureProcess, NamesEveryWayAnAnswerFails) {
 TEST(PictureProcess, StopsAReaderThatHangs) {
     for (const char* name : {"hang.jpg", "hang-late.jpg"}) {
         const auto start = std::chrono::steady_clock::now();
-        const auto picture = readPictureInProcess(name, Backdrop::Surface, fake(300ms));
+        const auto picture = readPictureInProcess(name, Backdrop::over(0xF0F0F0), fake(300ms));
         const auto took = std::chrono::steady_clock::now() - start;
         ASSERT_FALSE(picture.ok()) << name;
         EXPECT_EQ(picture.error().error, PictureError::ReaderTimedOut) << name;
@@ -89,10 +89,10 @@ TEST(PictureProcess, StopsAReaderThatHangs) {
 TEST(PictureProcess, FindsTheReaderItIsToldOfOrSaysItIsMissing) {
     ASSERT_EQ(::setenv(kPictureProgramVariable, FAKE_PICTURE_READER, 1), 0);
     EXPECT_EQ(findPictureProgram(), FAKE_PICTURE_READER);
-    EXPECT_TRUE(readPictureInProcess("ok-1x1.bmp", Backdrop::KeepAlpha).ok());
+    EXPECT_TRUE(readPictureInProcess("ok-1x1.bmp", Backdrop::keepAlpha()).ok());
     ::unsetenv(kPictureProgramVariable);
 
-    const auto missing = readPictureInProcess("ok-1x1.bmp", Backdrop::KeepAlpha, {"/nonexistent/reader", 1s});
+    const auto missing = readPictureInProcess("ok-1x1.bmp", Backdrop::keepAlpha(), {"/nonexistent/reader", 1s});
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().error, PictureError::ReaderMissing);
     EXPECT_NE(missing.error().detail.find("/nonexistent/reader"), std::string::npos);

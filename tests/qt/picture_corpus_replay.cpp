@@ -5,7 +5,7 @@
 // a clean refusal.
 #include "../fuzz/fuzz_entry.h"
 #include "../support/replay.h"
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     const int failed = replayFolder(argv[1], [&](const std::filesystem::path& file) {
         if (!file.filename().string().starts_with("reader-crash-")) return fuzzFile(file, pictureFuzzOne);
         bool refused = true;
-        for (const auto backdrop : {tplforge::Backdrop::KeepAlpha, tplforge::Backdrop::Surface}) {
+        for (const auto backdrop : {tplforge::Backdrop::keepAlpha(), tplforge::Backdrop::over(0xF0F0F0)}) {
             const auto picture = tplforge::readPictureInProcess(file.string(), backdrop, reader);
             refused = refused && !picture.ok() && picture.error().error != tplforge::PictureError::ReaderMissing;
             if (picture.ok())

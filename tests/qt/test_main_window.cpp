@@ -148,7 +148,7 @@ private slots:
                 seen[label] << (l->isHidden() ? "hidden " : "shown ") + l->palette().windowText().color().name();
             });
         }
-        s_->platform.pictures = {{"odd", Raster(130, 97)}, {"even", Raster(128, 96)}};
+        s_->platform.pictures = {{"odd", WindowRaster(130, 97)}, {"even", WindowRaster(128, 96)}};
         s_->platform.openAnswers = {"odd", "even"};
         click("Cmd2");
         seen.clear();  // only what follows the load

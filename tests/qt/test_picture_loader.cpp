@@ -10,15 +10,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "codec/window_rules.h"
-#include "platform/qt/picture_loader.h"
+#include "tplforge/window_rules.h"
+#include "picture_loader.h"
 #include "platform/qt/qt_platform.h"
+#include "platform/qt/qt_raster.h"
 #include "support/pictures.h"
 
 using namespace tplforge;
 using namespace tplforge::testing;
 
-using Outcome = std::variant<Raster, PictureError>;
+using Outcome = std::variant<WindowRaster, PictureError>;
 
 constexpr ColourValue kBrush = rgb(200, 30, 60);
 
@@ -63,10 +64,10 @@ class PictureLoaderTest : public QObject {
     }
     // Over the surface every alpha is 255, so overSurface only repacks the pixels.
     Outcome load(const QString& name, const QByteArray& bytes) {
-        const auto result = loadImage(name, bytes, Backdrop::Surface);
+        const auto result = loadImage(name, bytes, Backdrop::over(0xF0F0F0));
         if (!result) return result.error();
         for (std::size_t i = 3; i < result->rgba.size(); i += 4)
-            if (result->rgba[i] != 255) return Raster();
+            if (result->rgba[i] != 255) return WindowRaster();
         return window_rules::overSurface(*result);
     }
 
@@ -75,19 +76,19 @@ private slots:
     // survives JPEG's colour conversion unchanged, and full channels the icon
     // reader's premultiplying.
     void readsEachFormatOrNamesTheFault() {
-        Raster picture(5, 3);  // every pixel different, odd sides so that row padding matters
+        WindowRaster picture(5, 3);  // every pixel different, odd sides so that row padding matters
         for (int i = 0; i < 15; ++i) picture.pixels[i] = rgb(10 + 40 * (i % 5), 20 + 70 * (i / 5), 250 - 8 * i);
         const QByteArray bmp = encoded(imageFromRaster(picture), "bmp"), png = encoded(imageFromRaster(picture), "png");
-        const Raster grey(16, 8, rgb(90, 90, 90));
+        const WindowRaster grey(16, 8, rgb(90, 90, 90));
         const QByteArray jpeg = encoded(imageFromRaster(grey), "jpeg", 100);
 
-        Raster mono(9, 2, rgb(0, 0, 128));
+        WindowRaster mono(9, 2, rgb(0, 0, 128));
         for (std::size_t i = 0; i < mono.pixels.size(); i += 3) mono.pixels[i] = rgb(255, 255, 0);
         const QByteArray monoBmp = encoded(
             imageFromRaster(mono).convertToFormat(QImage::Format_Mono, {qRgb(0, 0, 128), qRgb(255, 255, 0)}), "bmp");
         QCOMPARE(monoBmp.at(28), char(1));  // really one bit a pixel
 
-        Raster gifPixels(3, 2), clearPixels(3, 2), blended(2, 2);
+        WindowRaster gifPixels(3, 2), clearPixels(3, 2), blended(2, 2);
         gifPixels.pixels = {0x140AC8, 0x1EC80A, 0xC81E14, 0x05FAFA, 0x140AC8, 0x1EC80A};
         clearPixels.pixels = {0x140AC8, 0x1EC80A, 0xC81E14, kSurfaceColour, 0x140AC8, 0x1EC80A};
 
@@ -117,7 +118,7 @@ private slots:
         // not painted shows the surface colour. Without a frame the box hugs the drawing.
         for (const auto& [name, bytes] : {std::pair{"a.wmf", kPlaceableWmf}, {"a.emf", kEmf}, {"plain.wmf", kWmf}}) {
             const Outcome outcome = load(name, bytes);
-            const Raster* r = std::get_if<Raster>(&outcome);
+            const WindowRaster* r = std::get_if<WindowRaster>(&outcome);
             QVERIFY2(r && r->at(r->width / 2, r->height / 2) == kBrush, name);
             if (bytes == kWmf) continue;
             QVERIFY(qAbs(r->width - 40) <= 1 && qAbs(r->height - 20) <= 1);
@@ -139,8 +140,8 @@ private slots:
             {"k.emf", kEmf, {{20, 10, 0xC81E3CFF}, {2, 2, 0}, {36, 17, 0}}},
         };
         for (const auto& [name, bytes, pixels] : rows) {
-            const auto kept = loadImage(name, bytes, Backdrop::KeepAlpha);
-            const auto surface = loadImage(name, bytes, Backdrop::Surface);
+            const auto kept = loadImage(name, bytes, Backdrop::keepAlpha());
+            const auto surface = loadImage(name, bytes, Backdrop::over(0xF0F0F0));
             QVERIFY2(kept && surface, name);
             for (const auto& [x, y, expected] : pixels) {
                 const std::uint8_t* p = &kept->rgba[4 * (std::size_t(y) * kept->width + x)];
@@ -149,7 +150,7 @@ private slots:
                 QVERIFY2(expected & 0xFF ? seen == expected : p[3] == 0, qPrintable(where));
             }
             // Edges a metafile draws half-covered lose a bit on the way to straight alpha.
-            const Raster over = window_rules::overSurface(*kept), expected = window_rules::overSurface(*surface);
+            const WindowRaster over = window_rules::overSurface(*kept), expected = window_rules::overSurface(*surface);
             QVERIFY2(over.width == expected.width && over.height == expected.height, name);
             for (std::size_t i = 0; i < over.pixels.size(); ++i)
                 for (int shift : {0, 8, 16}) {
@@ -169,7 +170,7 @@ private slots:
         for (const char* kind : {"picture", "png"})
             for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(CORPUS_DIR) / kind)) {
                 if (!entry.path().filename().string().starts_with("seed-")) continue;
-                const auto before = loadPictureFile(entry.path().string(), Backdrop::Surface);
+                const auto before = loadPictureFile(entry.path().string(), Backdrop::over(0xF0F0F0));
                 const auto now = platform.loadPicture(entry.path().string());
                 QVERIFY2(now.ok() ? before.ok() && window_rules::overSurface(*before) == *now
                                   : !before.ok() && before.error() == now.error(),

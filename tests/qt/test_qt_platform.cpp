@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "tplforge/file_io.h"
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "platform/qt/qt_platform.h"
 
 using namespace tplforge;
@@ -40,8 +40,8 @@ private slots:
     // A smaller picture over a larger one's file: exactly its bytes remain.
     void savesBitmapOverExistingFile() {
         const std::string path = QFile::encodeName(dir_.filePath("saved.bmp")).toStdString();
-        for (const Raster& r : {Raster(40, 40), Raster(5, 3, rgb(10, 20, 30))}) QVERIFY(!platform_.savePicture(r, path));
-        QVERIFY(readWholeFile(path).value() == window_rules::encodeBmp24(Raster(5, 3, rgb(10, 20, 30))));
+        for (const WindowRaster& r : {WindowRaster(40, 40), WindowRaster(5, 3, rgb(10, 20, 30))}) QVERIFY(!platform_.savePicture(r, path));
+        QVERIFY(readWholeFile(path).value() == window_rules::encodeBmp24(WindowRaster(5, 3, rgb(10, 20, 30))).value());
     }
 
     // Typed key by key, then Enter, into every open dialog and the save dialog:

@@ -10,8 +10,8 @@
 namespace tplforge::testing {
 
 // A picture whose every pixel differs, so misplaced pixels show.
-inline Raster patternRaster(int width, int height, unsigned seed = 1) {
-    Raster r(width, height);
+inline WindowRaster patternRaster(int width, int height, unsigned seed = 1) {
+    WindowRaster r(width, height);
     std::mt19937 rng(seed);
     for (ColourValue& c : r.pixels) c = rng() & 0xFFFFFF;
     return r;
@@ -19,16 +19,16 @@ inline Raster patternRaster(int width, int height, unsigned seed = 1) {
 
 class CommandTest : public ::testing::Test, protected ScratchDir {
 protected:
-    CommandTest() { model.startUp(std::make_shared<const Raster>(patternRaster(400, 260, 99))); }
+    CommandTest() { model.startUp(std::make_shared<const WindowRaster>(patternRaster(400, 260, 99))); }
 
     // Loads `picture` into the selected slot through "Leer imagen".
-    void loadIntoSelected(const Raster& picture) {
+    void loadIntoSelected(const WindowRaster& picture) {
         const std::string name = "picture" + std::to_string(fake.pictures.size()) + ".bmp";  // each new
         fake.pictures.insert_or_assign(name, picture);
         fake.openAnswers.push_back(name);
         h.readPicture();
     }
-    void loadIntoSlot(int slot, const Raster& picture) {
+    void loadIntoSlot(int slot, const WindowRaster& picture) {
         h.selectSlot(slot);
         loadIntoSelected(picture);
     }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "platform/platform.h"
 #include "tplforge/file_io.h"
 
@@ -35,7 +35,7 @@ public:
     std::vector<std::string> calls;  // "open", "save", "message", "load:<path>", "savePicture:<path>", "pointer"
 
     // Pictures by path; a path not listed fails with CannotOpen.
-    std::map<std::string, Expected<Raster, PictureError>> pictures;
+    std::map<std::string, Expected<WindowRaster, PictureError>> pictures;
     ColourValue pointerColour = kWhite;
 
     std::string showOpenDialog(const FileDialogRequest& request) override {
@@ -53,15 +53,18 @@ public:
         messages.push_back(request);
         return takeFront(messageAnswers, request.defaultButton);
     }
-    Expected<Raster, PictureError> loadPicture(const std::string& path) override {
+    Expected<WindowRaster, PictureError> loadPicture(const std::string& path) override {
         calls.push_back("load:" + path);
         const auto it = pictures.find(path);
         return it == pictures.end() ? fail(PictureError::CannotOpen) : it->second;
     }
     // Really writes the bitmap (atomically), so save rules can be checked on disk.
-    std::error_code savePicture(const Raster& picture, const std::string& path) override {
+    std::error_code savePicture(const WindowRaster& picture, const std::string& path) override {
         calls.push_back("savePicture:" + path);
-        return writeFileAtomically(path, window_rules::encodeBmp24(picture));
+        const auto bitmap = window_rules::encodeBmp24(picture);
+        if (!bitmap) return std::make_error_code(std::errc::file_too_large);
+        const auto written = writeFileAtomically(path, *bitmap);
+        return written ? std::error_code() : written.error();
     }
     ColourValue colourUnderPointer() override {
         calls.push_back("pointer");

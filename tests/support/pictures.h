@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "codec/bytes.h"
+#include "tplforge/bytes.h"
 
 namespace tplforge::testing {
 

@@ -14,7 +14,7 @@
 namespace tplforge::testing {
 
 inline void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    ASSERT_FALSE(writeFileAtomically(path, bytes)) << path;
+    ASSERT_TRUE(writeFileAtomically(path, bytes)) << path;
 }
 inline std::vector<std::uint8_t> fileBytes(const std::string& path) {  // empty when unreadable
     auto read = readWholeFile(path);

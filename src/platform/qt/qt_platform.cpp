@@ -17,7 +17,7 @@
 #include <QWidget>
 
 #include "tplforge/file_io.h"
-#include "codec/window_rules.h"
+#include "tplforge/window_rules.h"
 #include "tplforge/png.h"
 
 namespace tplforge {
@@ -161,7 +161,7 @@ MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
 // PNG is read here by our own reader, as the command line does; everything else
 // in the reader process, so that a decoder that crashes or hangs on a file costs
 // a message box, not the window and the user's slots.
-Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) {
+Expected<WindowRaster, PictureError> QtPlatform::loadPicture(const std::string& path) {
     if (startsAsPng(path)) {
         const auto bytes = readWholeFile(path);
         if (!bytes) return fail(PictureError::CannotOpen);
@@ -169,13 +169,16 @@ Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) 
         if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
         return window_rules::overSurface(*png);
     }
-    const auto picture = readPictureInProcess(path, Backdrop::Surface, pictureReader_);
+    const auto picture = readPictureInProcess(path, Backdrop::over(rrggbbOf(kSurfaceColour)), pictureReader_);
     if (!picture) return fail(picture.error().error);
     return window_rules::overSurface(*picture);
 }
 
-std::error_code QtPlatform::savePicture(const Raster& picture, const std::string& path) {
-    return writeFileAtomically(path, window_rules::encodeBmp24(picture));
+std::error_code QtPlatform::savePicture(const WindowRaster& picture, const std::string& path) {
+    const auto bitmap = window_rules::encodeBmp24(picture);
+    if (!bitmap) return std::make_error_code(std::errc::file_too_large);
+    const auto written = writeFileAtomically(path, *bitmap);
+    return written ? std::error_code() : written.error();
 }
 
 ColourValue QtPlatform::colourUnderPointer() {

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
 #include "platform/platform.h"
 
 class QWidget;
@@ -28,8 +28,8 @@ public:
     std::string showOpenDialog(const FileDialogRequest& request) override;
     std::string showSaveDialog(const FileDialogRequest& request) override;
     MessageAnswer showMessage(const MessageBoxRequest& request) override;
-    Expected<Raster, PictureError> loadPicture(const std::string& path) override;
-    std::error_code savePicture(const Raster& picture, const std::string& path) override;
+    Expected<WindowRaster, PictureError> loadPicture(const std::string& path) override;
+    std::error_code savePicture(const WindowRaster& picture, const std::string& path) override;
     ColourValue colourUnderPointer() override;
 
 private:

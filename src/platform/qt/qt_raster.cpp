@@ -4,7 +4,7 @@
 
 namespace tplforge {
 
-QImage imageFromRaster(const Raster& raster) {
+QImage imageFromRaster(const WindowRaster& raster) {
     QImage image(raster.width, raster.height, QImage::Format_RGB32);
     if (image.isNull()) return image;
     for (int y = 0; y < raster.height; ++y) {
@@ -15,7 +15,7 @@ QImage imageFromRaster(const Raster& raster) {
     return image;
 }
 
-Raster rasterFromImage(const QImage& source) {
+WindowRaster rasterFromImage(const QImage& source) {
     if (source.isNull()) return {};
     // Some readers (icons, for one) decode to premultiplied pixels; compositing
     // those as they are avoids a second rounding on the way back.
@@ -23,7 +23,7 @@ Raster rasterFromImage(const QImage& source) {
     const QImage::Format wanted = premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
     const QImage image = source.format() == wanted ? source : source.convertToFormat(wanted);
     if (image.isNull()) return {};
-    Raster raster(image.width(), image.height());
+    WindowRaster raster(image.width(), image.height());
     const std::uint32_t backR = redOf(kSurfaceColour), backG = greenOf(kSurfaceColour), backB = blueOf(kSurfaceColour);
     for (int y = 0; y < raster.height; ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));

@@ -4,15 +4,15 @@
 
 #include <QImage>
 
-#include "codec/raster.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge {
 
 // Opaque 32-bit image of the raster (QImage::Format_RGB32); null when Qt cannot
 // allocate it.
-QImage imageFromRaster(const Raster& raster);
+QImage imageFromRaster(const WindowRaster& raster);
 
 // Any QImage → raster; pixels with transparency are blended over kSurfaceColour.
-Raster rasterFromImage(const QImage& image);
+WindowRaster rasterFromImage(const QImage& image);
 
 }  // namespace tplforge

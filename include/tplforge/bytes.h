@@ -1,12 +1,12 @@
-// Checked byte access for every binary format we touch: TPL is big-endian,
-// Targa and BMP little-endian. A read past the end is reported, never performed.
+// Checked byte access for every binary format: TPL and the console's other
+// containers are big-endian, Targa and BMP little-endian. A read past the end
+// is reported, never performed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -82,12 +82,12 @@ public:
     void zeros(std::size_t count) { out_.insert(out_.end(), count, 0); }
     void append(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
 
-    // Fields of a header written earlier, filled in once known; an offset past
-    // what has been written is a fault of ours, so it throws.
-    void u16beAt(std::size_t offset, std::uint16_t v) { putAt<2>(offset, v); }
-    void u32beAt(std::size_t offset, std::uint32_t v) { putAt<4>(offset, v); }
+    // Fields of a header written earlier, filled in once known; false (nothing
+    // written) for a field that would reach past what has been written.
+    [[nodiscard]] bool u16beAt(std::size_t offset, std::uint16_t v) { return putAt<2>(offset, v); }
+    [[nodiscard]] bool u32beAt(std::size_t offset, std::uint32_t v) { return putAt<4>(offset, v); }
 
-    std::size_t size() const { return out_.size(); }
+    [[nodiscard]] std::size_t size() const { return out_.size(); }
     std::vector<std::uint8_t>& data() { return out_; }
     std::vector<std::uint8_t> take() { return std::move(out_); }
 
@@ -101,9 +101,10 @@ private:
     }
 
     template <std::size_t N>
-    void putAt(std::size_t offset, std::uint32_t v) {
-        if (offset > out_.size() || N > out_.size() - offset) throw std::out_of_range("ByteWriter: field past the end");
+    bool putAt(std::size_t offset, std::uint32_t v) {
+        if (offset > out_.size() || N > out_.size() - offset) return false;
         for (std::size_t i = 0; i < N; ++i) out_[offset + i] = static_cast<std::uint8_t>(v >> 8 * (N - 1 - i));
+        return true;
     }
 
     std::vector<std::uint8_t> out_;

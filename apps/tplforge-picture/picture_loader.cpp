@@ -1,4 +1,4 @@
-#include "platform/qt/picture_loader.h"
+#include "picture_loader.h"
 
 #include <algorithm>
 #include <array>
@@ -20,8 +20,7 @@
 #include <libwmf/gd/gd.h>
 #include <libwmf/ipa.h>
 
-#include "codec/bytes.h"
-#include "codec/window_rules.h"
+#include "tplforge/bytes.h"
 #include "tplforge/file_io.h"
 
 namespace tplforge {
@@ -268,15 +267,59 @@ Image straightImage(const QImage& source) {
     return out;
 }
 
-// Over the surface goes through rasterFromImage, so that the window keeps every
-// pixel it has always had (premultiplied icons included).
-Expected<Image, PictureError> finish(const QImage& image, Backdrop backdrop) {
-    Image out = backdrop == Backdrop::Surface ? window_rules::opaqueImage(rasterFromImage(image)) : straightImage(image);
+constexpr std::uint32_t redOf(std::uint32_t rrggbb) { return rrggbb >> 16 & 0xFF; }
+constexpr std::uint32_t greenOf(std::uint32_t rrggbb) { return rrggbb >> 8 & 0xFF; }
+constexpr std::uint32_t blueOf(std::uint32_t rrggbb) { return rrggbb & 0xFF; }
+
+// One channel of coverage `alpha` over the backdrop, rounded: x / 255 as a
+// multiply, exact below 65536.
+constexpr std::uint32_t blendChannel(std::uint32_t fg, std::uint32_t bg, std::uint32_t alpha) {
+    return ((fg * alpha + bg * (255 - alpha) + 127) * 0x8081) >> 23;
+}
+
+// Every pixel drawn over the colour, alpha 255 after. Some readers (icons, for
+// one) decode to premultiplied pixels; compositing those as they are avoids a
+// second rounding on the way.
+Image overColour(const QImage& source, std::uint32_t back) {
+    if (source.isNull()) return {};
+    const bool premultiplied = source.pixelFormat().premultiplied() == QPixelFormat::Premultiplied;
+    const QImage::Format wanted = premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
+    const QImage image = source.format() == wanted ? source : source.convertToFormat(wanted);
+    if (image.isNull()) return {};
+    Image out(static_cast<std::uint32_t>(image.width()), static_cast<std::uint32_t>(image.height()));
+    const std::uint32_t backR = redOf(back), backG = greenOf(back), backB = blueOf(back);
+    for (std::uint32_t y = 0; y < out.height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(static_cast<int>(y)));
+        std::uint8_t* q = out.row(y).data();
+        for (std::uint32_t x = 0; x < out.width; ++x, q += 4) {
+            const QRgb p = line[x];
+            const std::uint32_t alpha = qAlpha(p);
+            std::uint32_t r = qRed(p), g = qGreen(p), b = qBlue(p);
+            if (alpha != 255 && premultiplied) {
+                const std::uint32_t rest = 255 - alpha;
+                auto channel = [rest](std::uint32_t premultipliedValue, std::uint32_t bg) {
+                    return std::min<std::uint32_t>(255, premultipliedValue + (bg * rest + 127) / 255);
+                };
+                r = channel(r, backR), g = channel(g, backG), b = channel(b, backB);
+            } else if (alpha != 255) {
+                r = blendChannel(r, backR, alpha), g = blendChannel(g, backG, alpha), b = blendChannel(b, backB, alpha);
+            }
+            q[0] = static_cast<std::uint8_t>(r);
+            q[1] = static_cast<std::uint8_t>(g);
+            q[2] = static_cast<std::uint8_t>(b);
+            q[3] = 255;
+        }
+    }
+    return out;
+}
+
+Expected<Image, PictureError> finish(const QImage& image, const Backdrop& backdrop) {
+    Image out = backdrop.overColour ? overColour(image, *backdrop.overColour) : straightImage(image);
     if (out.empty()) return fail(PictureError::TooLarge);
     return out;
 }
 
-Expected<Image, PictureError> readWithQt(Bytes bytes, Kind kind, Backdrop backdrop) {
+Expected<Image, PictureError> readWithQt(Bytes bytes, Kind kind, const Backdrop& backdrop) {
     const char* format = "bmp";
     switch (kind) {
         case Kind::Bmp: format = "bmp"; break;
@@ -366,15 +409,21 @@ private:
 };
 
 // libwmf's image device starts every picture on white; like every other
-// picture with parts left unpainted, a metafile belongs over the surface colour,
-// or on nothing at all when its alpha is kept. The device's own begin step (kept
+// picture with parts left unpainted, a metafile belongs over the backdrop's
+// colour, or on nothing at all when its alpha is kept. The device's own begin step (kept
 // with the backdrop in the session's user data) creates the gd image, which its
 // private state holds as its first member until the end step hands it out; the
 // size check guards that assumption, and a mismatch simply leaves the white.
 struct WmfBackdrop {
     void (*originalBegin)(wmfAPI*) = nullptr;
     int gdAlpha = 0;  // gd keeps 7 bits of alpha, 0 opaque to 127 clear
+    std::uint32_t colour = 0;
 };
+
+// What the unpainted parts of a metafile hold under alpha 0 when the alpha is
+// kept: the grey the window draws them over, so that both reads of a file agree
+// on every colour.
+constexpr std::uint32_t kUnpaintedColour = 0xF0F0F0;
 
 void beginOnBackdrop(wmfAPI* api) {
     const auto* backdrop = static_cast<const WmfBackdrop*>(api->user_data);
@@ -386,10 +435,9 @@ void beginOnBackdrop(wmfAPI* api) {
     if (!image || !image->trueColor || !image->tpixels || image->sx != static_cast<int>(device->width) ||
         image->sy != static_cast<int>(device->height))
         return;
-    // Clear pixels keep the surface's colour, so that drawing them over it later
-    // changes nothing.
-    const int fill = static_cast<int>((std::uint32_t(backdrop->gdAlpha) << 24) | (redOf(kSurfaceColour) << 16) |
-                                      (greenOf(kSurfaceColour) << 8) | blueOf(kSurfaceColour));
+    // Clear pixels keep the backdrop's colour, so that drawing them over it
+    // later changes nothing.
+    const int fill = static_cast<int>((std::uint32_t(backdrop->gdAlpha) << 24) | backdrop->colour);
     for (int y = 0; y < image->sy; ++y) std::fill_n(image->tpixels[y], image->sx, fill);
 }
 
@@ -415,7 +463,7 @@ bool wmfLargestRecordFits(Bytes bytes) {
     return largestWords && std::uint64_t{*largestWords} * 2 <= bytes.size();
 }
 
-Expected<Image, PictureError> renderWmf(Bytes bytes, Backdrop backdrop) {
+Expected<Image, PictureError> renderWmf(Bytes bytes, const Backdrop& backdrop) {
     if (!wmfLargestRecordFits(bytes)) return fail(PictureError::Corrupt);
     std::vector<unsigned char> data(bytes.begin(), bytes.end());  // libwmf wants a mutable buffer
     WmfSession session;
@@ -445,7 +493,9 @@ Expected<Image, PictureError> renderWmf(Bytes bytes, Backdrop backdrop) {
         bbox.BR.y = std::max(frame.Top, frame.Bottom) * toPoints;
     }
 
-    WmfBackdrop fill{nullptr, backdrop == Backdrop::Surface ? 0 : 127};
+    const bool over = backdrop.overColour.has_value();
+    const std::uint32_t back = backdrop.overColour.value_or(kUnpaintedColour);
+    WmfBackdrop fill{nullptr, over ? 0 : 127, back};
     drawOnBackdrop(api, fill);
     device->type = wmf_gd_image;
     device->bbox = bbox;
@@ -463,12 +513,11 @@ Expected<Image, PictureError> renderWmf(Bytes bytes, Backdrop backdrop) {
         const auto p = static_cast<std::uint32_t>(source[i]);
         const std::uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
         const std::uint32_t coverage = coverageFromGdAlpha((p >> 24) & 0x7F);
-        const ColourValue c = backdrop == Backdrop::Surface ? blendOver(r, g, b, coverage) : rgb(r, g, b);
         std::uint8_t* q = &out.rgba[4 * i];
-        q[0] = static_cast<std::uint8_t>(redOf(c));
-        q[1] = static_cast<std::uint8_t>(greenOf(c));
-        q[2] = static_cast<std::uint8_t>(blueOf(c));
-        q[3] = static_cast<std::uint8_t>(backdrop == Backdrop::Surface ? 255 : coverage);
+        q[0] = static_cast<std::uint8_t>(over ? blendChannel(r, redOf(back), coverage) : r);
+        q[1] = static_cast<std::uint8_t>(over ? blendChannel(g, greenOf(back), coverage) : g);
+        q[2] = static_cast<std::uint8_t>(over ? blendChannel(b, blueOf(back), coverage) : b);
+        q[3] = static_cast<std::uint8_t>(over ? 255 : coverage);
     }
     return out;
 }
@@ -491,7 +540,7 @@ bool emfRecordsComplete(Bytes bytes) {
     }
 }
 
-Expected<Image, PictureError> renderEmf(Bytes bytes, Backdrop backdrop) {
+Expected<Image, PictureError> renderEmf(Bytes bytes, const Backdrop& backdrop) {
     if (!emfRecordsComplete(bytes)) return fail(PictureError::Corrupt);
     // emf2svg wants a mutable buffer; the zeros behind the data keep a record
     // that understates its own fields from reading beyond the allocation.
@@ -514,13 +563,15 @@ Expected<Image, PictureError> renderEmf(Bytes bytes, Backdrop backdrop) {
     if (size.isEmpty()) return fail(PictureError::Corrupt);
     if (!fitsAllocationLimit(size.width(), size.height())) return fail(PictureError::TooLarge);
 
-    const bool surface = backdrop == Backdrop::Surface;
-    QImage image(size, surface ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    const bool over = backdrop.overColour.has_value();
+    QImage image(size, over ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return fail(PictureError::TooLarge);
-    if (surface)
-        image.fill(QColor(redOf(kSurfaceColour), greenOf(kSurfaceColour), blueOf(kSurfaceColour)));
-    else
+    if (over) {
+        const std::uint32_t back = *backdrop.overColour;
+        image.fill(QColor(static_cast<int>(redOf(back)), static_cast<int>(greenOf(back)), static_cast<int>(blueOf(back))));
+    } else {
         image.fill(Qt::transparent);
+    }
     QPainter painter(&image);
     renderer.render(&painter);
     painter.end();
@@ -529,7 +580,7 @@ Expected<Image, PictureError> renderEmf(Bytes bytes, Backdrop backdrop) {
 
 }  // namespace
 
-Expected<Image, PictureError> loadPictureBytes(std::span<const std::uint8_t> bytes, Backdrop backdrop) {
+Expected<Image, PictureError> loadPictureBytes(std::span<const std::uint8_t> bytes, const Backdrop& backdrop) {
     try {
         const Kind kind = sniff(bytes);
         switch (kind) {
@@ -550,7 +601,7 @@ bool isEnhancedMetafile(std::span<const std::uint8_t> bytes) {
     return signature && std::equal(signature->begin(), signature->end(), " EMF");
 }
 
-Expected<Image, PictureError> loadPictureFile(const std::string& path, Backdrop backdrop) {
+Expected<Image, PictureError> loadPictureFile(const std::string& path, const Backdrop& backdrop) {
     try {
         auto bytes = readWholeFile(path);
         if (!bytes) return fail(PictureError::CannotOpen);

@@ -1,8 +1,9 @@
-#include "platform/picture_process.h"
+#include "tplforge/picture_reader.h"
+
+#include <sys/prctl.h>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,9 +18,7 @@
 #include <span>
 #include <thread>
 
-#include "codec/bytes.h"
-
-extern char** environ;
+#include "tplforge/bytes.h"
 
 // Where the reader lies from the programs once installed; CMake passes the real one.
 #ifndef TPLFORGE_LIBEXEC_FROM_BIN
@@ -28,7 +27,45 @@ extern char** environ;
 
 namespace tplforge {
 
+std::string_view describe(PictureError error) {
+    switch (error) {
+        case PictureError::CannotOpen: return "cannot open the file";
+        case PictureError::NotAPicture: return "not a picture format that can be read";
+        case PictureError::Corrupt: return "the picture is damaged or cut short";
+        case PictureError::TooLarge: return "the picture is too large";
+        case PictureError::ReaderFailed: return "the picture reader failed on this file";
+        case PictureError::ReaderTimedOut: return "the picture reader took too long on this file";
+        case PictureError::ReaderMissing: return "the picture reader (tplforge-picture) cannot be found or started";
+    }
+    return "cannot read the picture";
+}
+
 namespace picture_protocol {
+
+namespace {
+constexpr std::string_view kKeepAlpha = "--keep-alpha";
+constexpr std::string_view kOver = "--over=";
+}  // namespace
+
+std::string backdropArgument(const Backdrop& backdrop) {
+    if (!backdrop.overColour) return std::string(kKeepAlpha);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string argument(kOver);
+    for (int shift = 20; shift >= 0; shift -= 4) argument += kHex[(*backdrop.overColour >> shift) & 15];
+    return argument;
+}
+
+std::optional<Backdrop> backdropFromArgument(std::string_view argument) {
+    if (argument == kKeepAlpha) return Backdrop::keepAlpha();
+    if (!argument.starts_with(kOver) || argument.size() != kOver.size() + 6) return std::nullopt;
+    std::uint32_t colour = 0;
+    for (const char c : argument.substr(kOver.size())) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0) return std::nullopt;
+        colour = colour << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return Backdrop::over(colour);
+}
 
 std::array<std::uint8_t, kHeaderSize> header(ReaderStatus status, std::uint32_t width, std::uint32_t height) {
     ByteWriter out(kHeaderSize);
@@ -186,7 +223,54 @@ std::string findPictureProgram() {
     return {};
 }
 
-Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, Backdrop backdrop,
+namespace {
+
+// Starts the reader with the pipe as its standard output. The child only makes
+// calls that are safe after fork() in a process with threads, and asks to be
+// killed when the thread that started it ends: a reader must never outlive the
+// program waiting for it, even one ended by a signal. An exec that fails is
+// reported through a second pipe, closed unwritten by a successful exec.
+Expected<pid_t, std::string> startReader(const std::string& program, char* const argv[], int output) {
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0) return fail(std::string(std::strerror(errno)));
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        ::close(status[0]);
+        ::close(status[1]);
+        return fail(std::string(std::strerror(error)));
+    }
+    if (pid == 0) {
+        int error = 0;
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);  // already orphaned
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(output, 1) < 0) {
+            error = errno;
+        } else {
+            ::execv(program.c_str(), argv);
+            error = errno;
+        }
+        [[maybe_unused]] const ssize_t written = ::write(status[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(status[1]);
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(status[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(status[0]);
+    if (n > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return fail(std::string(std::strerror(error)));
+    }
+    return pid;
+}
+
+}  // namespace
+
+Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, const Backdrop& backdrop,
                                                     const PictureReader& reader) {
     std::string program = reader.program.empty() ? findPictureProgram() : reader.program;
     if (program.empty())
@@ -200,22 +284,16 @@ Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, Bac
 
     // The reader's standard output is the pipe; its standard error stays ours, so
     // that a decoder's warnings reach the user as they did in-process.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
-    std::string mode = backdrop == Backdrop::Surface ? "--over-surface" : "--keep-alpha";
+    std::string mode = backdropArgument(backdrop);
     std::string endOfOptions = "--", file = path;
     char* argv[] = {program.data(), mode.data(), endOfOptions.data(), file.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const auto started = startReader(program, argv, pipe[1]);
     ::close(pipe[1]);
-    if (spawned != 0) {
+    if (!started) {
         ::close(pipe[0]);
-        return failure(PictureError::ReaderMissing, program + ": " + std::strerror(spawned));
+        return failure(PictureError::ReaderMissing, program + ": " + started.error());
     }
-    Child child(pid, pipe[0], reader.timeLimit);
+    Child child(*started, pipe[0], reader.timeLimit);
 
     std::array<std::uint8_t, kHeaderSize> head{};
     std::size_t got = 0;

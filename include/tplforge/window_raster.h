@@ -1,5 +1,6 @@
-// Colour values and rasters: the pixels of the window's slots, opaque colours
-// held the way the window's rules compare and encode them.
+// The window's raster: the pixels of its slots and work surface, opaque colour
+// values held the way the window's rules compare and encode them. Sides are
+// ints, as the window's own coordinates are.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,8 @@ constexpr ColourValue rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
 constexpr std::uint32_t redOf(ColourValue c) { return c & 0xFF; }
 constexpr std::uint32_t greenOf(ColourValue c) { return (c >> 8) & 0xFF; }
 constexpr std::uint32_t blueOf(ColourValue c) { return (c >> 16) & 0xFF; }
+// As written in the usual web notation, red in the high byte.
+constexpr std::uint32_t rrggbbOf(ColourValue c) { return redOf(c) << 16 | greenOf(c) << 8 | blueOf(c); }
 
 // x / 255 for any x below 65536, as a multiply that vectorises.
 constexpr std::uint32_t div255(std::uint32_t x) { return (x * 0x8081) >> 23; }
@@ -57,24 +60,24 @@ struct UnsetAllocator : std::allocator<T> {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
 };
-using Pixels = std::vector<ColourValue, UnsetAllocator<ColourValue>>;
+using RasterPixels = std::vector<ColourValue, UnsetAllocator<ColourValue>>;
 
 // A width × height grid of colour values, row-major from the top-left pixel.
-struct Raster {
+struct WindowRaster {
     int width = 0;
     int height = 0;
-    Pixels pixels;
+    RasterPixels pixels;
 
-    Raster() = default;
-    Raster(int w, int h, ColourValue fill = kSurfaceColour)
+    WindowRaster() = default;
+    WindowRaster(int w, int h, ColourValue fill = kSurfaceColour)
         : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill) {}
 
     // For a caller that writes every pixel before anyone reads one.
-    static Raster unset(int w, int h) {
-        Raster r;
+    static WindowRaster unset(int w, int h) {
+        WindowRaster r;
         r.width = w;
         r.height = h;
-        r.pixels = Pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+        r.pixels = RasterPixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
         return r;
     }
 
@@ -83,10 +86,10 @@ struct Raster {
     const ColourValue* row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * width; }
     ColourValue* row(int y) { return pixels.data() + static_cast<std::size_t>(y) * width; }
 
-    bool operator==(const Raster&) const = default;
+    bool operator==(const WindowRaster&) const = default;
 };
 
 // An immutable picture shared by reference; null is "no picture".
-using Picture = std::shared_ptr<const Raster>;
+using SharedRaster = std::shared_ptr<const WindowRaster>;
 
 }  // namespace tplforge

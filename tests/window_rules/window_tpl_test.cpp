@@ -7,9 +7,9 @@
 #include <array>
 #include <optional>
 
-#include "codec/bytes.h"
-#include "codec/window_rules.h"
-#include "codec/window_texel.h"
+#include "tplforge/bytes.h"
+#include "tplforge/window_rules.h"
+#include "tplforge/window_rules.h"
 
 namespace tplforge {
 namespace {
@@ -35,13 +35,13 @@ TEST(TplLayout, WholeFileTruncationsAndDecodeEncode) {
     for (const auto& textures : files) {
         const std::size_t n = textures.size();
         SCOPED_TRACE(::testing::Message() << n << " textures");
-        std::vector<Raster> rasters(n);
+        std::vector<WindowRaster> rasters(n);
         std::vector<window_rules::Texture> inputs;
         ByteWriter expected, tiles;
         for (const std::uint32_t field : {0x0020AF30u, static_cast<std::uint32_t>(n), 12u}) expected.u32be(field);
         for (std::size_t k = 0; k < n; ++k) {
             for (const std::uint32_t field : {textures[k][2], 0u}) expected.u32be(field);  // no palette
-            Raster& r = rasters[k] = Raster(static_cast<int>(textures[k][0]), static_cast<int>(textures[k][1]));
+            WindowRaster& r = rasters[k] = WindowRaster(static_cast<int>(textures[k][0]), static_cast<int>(textures[k][1]));
             inputs.push_back({&r, k % 2 ? RGB5A3 : RGB565, k == 1 ? window_rules::decodeRgb5a3(0x1000) : kWhite});
             // Tiles row by row, and within a tile its pixels row by row, high byte first.
             for (int i = 0, across = r.width / 4; i < r.width * r.height; ++i) {
@@ -64,7 +64,7 @@ TEST(TplLayout, WholeFileTruncationsAndDecodeEncode) {
 
         // Each prefix is refused with the error of the first structure it cuts, and decoding
         // with the whole file's headers never reads past it.
-        const TplInfo whole = parseTpl(file).value();
+        const TplHeaders whole = parseTpl(file).value();
         const std::uint32_t header = textures[0][2];
         for (std::size_t length = 0; length < file.size(); ++length) {
             const Bytes prefix(file.begin(), file.begin() + length);
@@ -72,7 +72,7 @@ TEST(TplLayout, WholeFileTruncationsAndDecodeEncode) {
                                                 : length < header      ? TableOutOfBounds
                                                 : length < header + 36 ? HeaderOutOfBounds
                                                                        : DataOutOfBounds) << length << " bytes";
-            for (const TplImage& t : whole.images)
+            for (const TplImageHeader& t : whole.images)
                 EXPECT_EQ(window_rules::decodeTexture(prefix, t).ok(), t.dataOffset + 2u * t.width * t.height <= length);
         }
         for (std::size_t k = 0; k < n; ++k) {
@@ -86,15 +86,16 @@ TEST(TplLayout, WholeFileTruncationsAndDecodeEncode) {
 }
 
 TEST(TplLayout, WriterRefusals) {
-    using enum TplWriteError;
-    const Raster good(4, 4), width6(6, 4), huge(32768, 4), big(1024, 1024);
-    const std::pair<std::vector<window_rules::Texture>, TplWriteError> cases[] = {
+    using enum window_rules::WriteError;
+    const WindowRaster good(4, 4), width6(6, 4), huge(32768, 4), big(1024, 1024);
+    const std::pair<std::vector<window_rules::Texture>, window_rules::WriteError> cases[] = {
         {{}, NoTextures}, {{{&huge, RGB565, kWhite}}, SideTooLarge},
         {{{&good, RGB565, kWhite}, {&width6, RGB5A3, kWhite}}, SideNotMultipleOf4},
         // 1024 references to one 1024 × 1024 picture: 2 GiB of data, beyond what is read back.
         {std::vector<window_rules::Texture>(1024, {&big, RGB565, kWhite}), FileTooLarge},
     };
-    for (const auto& [inputs, error] : cases) EXPECT_EQ(window_rules::buildTpl(inputs).error(), error) << describe(error);
+    for (const auto& [inputs, error] : cases)
+        EXPECT_EQ(window_rules::buildTpl(inputs).error(), error) << window_rules::describe(error);
 }
 
 // Big-endian 32-bit fields poked into a copy, growing it with zeros as needed.
@@ -132,13 +133,13 @@ TEST(TplRead, DecodedColoursAlphaTexelsOddOffsetsAndUnusedFields) {
     for (const auto& [format, word, colour, alpha] : cases) {
         const window_rules::DecodedTexture t = readFirst(oneTexture(4, 4, format, Words(16, word))).value();
         EXPECT_EQ(std::tuple(t.raster, t.alphaTexels, t.lastAlphaColour),
-                  std::tuple(Raster(4, 4, colour), alpha ? 16u : 0u, alpha ? colour : kBlack))
+                  std::tuple(WindowRaster(4, 4, colour), alpha ? 16u : 0u, alpha ? colour : kBlack))
             << "format " << format << " word " << std::hex << word;
     }
     // Header and data at odd offsets, junk in every field the reader does not use.
     Bytes file = patched(oneTexture(4, 4, 5, Words(16, 0xFC00), 21, 65), {{8, 0xFFFFFF0C}, {16, 0xFFFFFFFF}});
     std::fill(file.begin() + 33, file.begin() + 57, 0xFF);  // sampling fields: top bits, LOD bias < 0
-    EXPECT_EQ(readFirst(file).value().raster, Raster(4, 4, rgb(255, 0, 0)));
+    EXPECT_EQ(readFirst(file).value().raster, WindowRaster(4, 4, rgb(255, 0, 0)));
 }
 
 // 6 × 6 is four whole tiles, 32767 × 1 (the largest side) 8192; texels outside the
@@ -150,13 +151,13 @@ TEST(TplRead, WholeTiles) {
     words[16 + 2] = 0xFC00;   // (6, 0), outside
     words[32 + 12] = 0x7FFF;  // (0, 7), outside, the last alpha texel
     const Bytes file = oneTexture(6, 6, 5, words);
-    Raster expected(6, 6, rgb(0, 0, 255));
+    WindowRaster expected(6, 6, rgb(0, 0, 255));
     expected.at(1, 3) = rgb(255, 0, 0);
     expected.at(5, 0) = rgb(0, 255, 0);
     const window_rules::DecodedTexture t = readFirst(file).value();
     EXPECT_EQ(std::tuple(t.raster, t.alphaTexels, t.lastAlphaColour), std::tuple(expected, 3u, kWhite));
     EXPECT_EQ(readFirst(Bytes(file.begin(), file.end() - 1)).error(), DataOutOfBounds);
-    EXPECT_EQ(readFirst(oneTexture(32767, 1, 4, Words(8192 * 16, 0xFFFF))).value().raster, Raster(32767, 1, kWhite));
+    EXPECT_EQ(readFirst(oneTexture(32767, 1, 4, Words(8192 * 16, 0xFFFF))).value().raster, WindowRaster(32767, 1, kWhite));
 }
 
 TEST(TplRead, RefusesFilesItCannotReadSafely) {

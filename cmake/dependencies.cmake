@@ -1,0 +1,38 @@
+# Every third-party dependency, found once and one way each: CMake packages where
+# Debian ships them, pkg-config where it ships only that, find_library for
+# libemf2svg, which ships neither. The Qt side is found only for the GUI build.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET GLOBAL spng)
+find_package(CLI11 CONFIG REQUIRED)
+find_package(nlohmann_json CONFIG REQUIRED)
+
+if(BUILD_TESTING)
+  find_package(GTest CONFIG REQUIRED)
+endif()
+
+if(TPLFORGE_GUI OR TPLFORGE_FUZZ)
+  find_package(Qt6 REQUIRED COMPONENTS Gui Widgets Svg)
+  if(BUILD_TESTING)
+    find_package(Qt6 REQUIRED COMPONENTS Test)
+  endif()
+  pkg_check_modules(LIBWMF REQUIRED IMPORTED_TARGET GLOBAL libwmf)
+  # libwmf's gd headers include their siblings by bare name.
+  find_path(LIBWMF_GD_INCLUDE_DIR gd_io.h PATH_SUFFIXES libwmf/gd REQUIRED)
+  find_library(EMF2SVG_LIBRARY emf2svg REQUIRED)
+  find_path(EMF2SVG_INCLUDE_DIR emf2svg.h REQUIRED)
+endif()
+
+if(TPLFORGE_BENCH)
+  find_package(benchmark CONFIG REQUIRED)
+  # The CMPR benchmark's peers: optional, the benchmark leaves them out when missing.
+  find_library(SQUISH_LIBRARY squish)
+  find_path(SQUISH_INCLUDE_DIR squish.h)
+  find_library(STB_LIBRARY stb)
+  find_path(STB_DXT_INCLUDE_DIR stb_dxt.h PATH_SUFFIXES stb)
+endif()
+
+if(TPLFORGE_PYTHON)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter Development.Module NumPy)
+  find_package(pybind11 CONFIG REQUIRED)
+endif()

@@ -1,0 +1,98 @@
+# Installs the library into a scratch prefix, then builds the README's library
+# example against it twice, through the CMake package and through pkg-config,
+# and runs it on a TPL file. KIND=static installs this build; KIND=shared makes
+# a build of the shared library first. Also checks what the install holds: a
+# version macro, no header or symbol of the window's rules, a shared library
+# exporting only the public API under its versioned name; and that the README
+# still shows the example.
+#   cmake -DBUILD=... -DSOURCE=... -DKIND=static|shared -DWORK=... -DCXX=... -DINPUT=... -P install.cmake
+function(run)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGV}\n${out}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+set(prefix ${WORK}/prefix)
+if(KIND STREQUAL "shared")
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
+      -DTPLFORGE_GUI=OFF -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=${CXX})
+  run(${CMAKE_COMMAND} --build ${WORK}/build --target tplforge_codec)
+  set(BUILD ${WORK}/build)
+endif()
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component library)
+
+# What the prefix holds.
+file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
+file(READ ${prefix}/include/tplforge/version.h version)
+if(NOT version MATCHES "#define TPLFORGE_VERSION_STRING \"[0-9]+\\.[0-9]+\\.[0-9]+\"")
+  message(FATAL_ERROR "the installed version.h has no version macro")
+endif()
+foreach(file IN LISTS installed)
+  if(file MATCHES "include/tplforge/(window_|picture_reader)")
+    message(FATAL_ERROR "the library installs a header of the programs' own: ${file}")
+  endif()
+endforeach()
+if(KIND STREQUAL "shared")
+  file(GLOB library ${prefix}/lib*/libtplforge.so.*.*.*)
+  file(GLOB link ${prefix}/lib*/libtplforge.so)
+  if(NOT library OR NOT link)
+    message(FATAL_ERROR "no versioned libtplforge.so in ${prefix}: ${installed}")
+  endif()
+  execute_process(COMMAND readelf -d ${library} OUTPUT_VARIABLE dynamic)
+  if(NOT dynamic MATCHES "SONAME\\)[^\n]*libtplforge\\.so\\.[0-9]+\\.[0-9]+\\]")
+    message(FATAL_ERROR "libtplforge.so has no MAJOR.MINOR soname:\n${dynamic}")
+  endif()
+  execute_process(COMMAND nm -DC --defined-only ${library} OUTPUT_VARIABLE symbols)
+  set(sorts "tplforge::parseTpl" "tplforge::encodeTpl" "tplforge::readPng" "tplforge::version")
+  foreach(wanted IN LISTS sorts)
+    string(FIND "${symbols}" "${wanted}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "libtplforge.so does not export ${wanted}")
+    endif()
+  endforeach()
+  if(symbols MATCHES "tplforge::(cmpr|palette|block_rows|runs|blocks)::")
+    message(FATAL_ERROR "libtplforge.so exports internal symbols")
+  endif()
+else()
+  file(GLOB library ${prefix}/lib*/libtplforge.a)
+  execute_process(COMMAND nm -C ${library} OUTPUT_VARIABLE symbols)
+endif()
+if(symbols MATCHES "window_rules")
+  message(FATAL_ERROR "the library holds the window's rules")
+endif()
+
+run(${CMAKE_COMMAND} -S ${SOURCE}/examples -B ${WORK}/example -G Ninja -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_CXX_COMPILER=${CXX})
+run(${CMAKE_COMMAND} --build ${WORK}/example)
+run(${WORK}/example/read_write ${INPUT} ${WORK}/out.tpl)
+file(READ ${WORK}/out.tpl written HEX LIMIT 4)
+if(NOT written STREQUAL "0020af30")
+  message(FATAL_ERROR "the example wrote no TPL file: ${written}")
+endif()
+
+file(GLOB_RECURSE pc ${prefix}/tplforge.pc)
+get_filename_component(pcdir "${pc}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} ${pcdir})
+execute_process(COMMAND pkg-config --cflags --libs tplforge OUTPUT_VARIABLE flags RESULT_VARIABLE status
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know tplforge")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CXX} -std=c++20 ${SOURCE}/examples/read_write.cpp ${flags} -o ${WORK}/read_write_pc)
+get_filename_component(libdir "${pcdir}" DIRECTORY)
+run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${libdir} ${WORK}/read_write_pc ${INPUT} ${WORK}/out2.tpl)
+file(READ ${WORK}/out2.tpl written HEX LIMIT 4)
+if(NOT written STREQUAL "0020af30")
+  message(FATAL_ERROR "the pkg-config build of the example wrote no TPL file: ${written}")
+endif()
+
+# The README shows the example as it is compiled here.
+file(READ ${SOURCE}/examples/read_write.cpp example)
+file(READ ${SOURCE}/README.md readme)
+string(FIND "${readme}" "${example}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "README.md does not show examples/read_write.cpp as it is")
+endif()
