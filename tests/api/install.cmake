@@ -23,6 +23,21 @@ if(KIND STREQUAL "shared")
 endif()
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component library)
 
+# The programs' side of an install: manual pages that man reads, the completion.
+if(KIND STREQUAL "static")
+  run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component programs)
+  foreach(page tplforge-cli tplforge)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=80 man -l ${prefix}/share/man/man1/${page}.1
+                    RESULT_VARIABLE status OUTPUT_VARIABLE shown ERROR_VARIABLE complaints)
+    if(NOT status EQUAL 0 OR NOT shown MATCHES "NAME" OR NOT shown MATCHES "${page}")
+      message(FATAL_ERROR "man -l ${page}.1 does not show the page (${status}):\n${shown}${complaints}")
+    endif()
+  endforeach()
+  if(NOT EXISTS ${prefix}/share/bash-completion/completions/tplforge-cli)
+    message(FATAL_ERROR "no bash completion installed")
+  endif()
+endif()
+
 # What the prefix holds.
 file(GLOB_RECURSE installed RELATIVE ${prefix} ${prefix}/*)
 file(READ ${prefix}/include/tplforge/version.h version)
