@@ -1,6 +1,7 @@
 #include "platform/qt/qt_platform.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include <QApplication>
 #include <QCursor>
@@ -8,11 +9,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QSettings>
 #include <QStringList>
 #include <QWidget>
 
@@ -40,6 +43,7 @@ public:
 
     // Enter in the name field comes here even while Qt has the button greyed.
     void accept() override {
+        if (filterByTypedPattern()) return;
         chosen_ = typedFile();
         if (chosen_.isEmpty())
             QFileDialog::accept();
@@ -54,6 +58,32 @@ public:
 
 private:
     QLineEdit* nameField() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+    // A typed pattern ("*.bmp", "foo?.png", "*.tga;*.tpl", a folder before it)
+    // lists only the files it matches, as the desktop's own dialogs do; nothing
+    // is chosen. The filter list keeps its entries: picking one lists by it again.
+    bool filterByTypedPattern() {
+        QLineEdit* field = nameField();
+        const QString text = field ? field->text() : QString();
+        if (text.contains(QLatin1Char('"')) || (!text.contains(QLatin1Char('*')) && !text.contains(QLatin1Char('?'))))
+            return false;
+        const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
+        const QString folder = text.left(slash + 1), pattern = text.mid(slash + 1);
+        const QStringList patterns = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        if (!folder.isEmpty()) {
+            // Patterns name files only; a folder that is not there leaves the list as it is.
+            const QFileInfo into(directory(), folder);
+            if (!into.isDir() || patterns.isEmpty()) return true;
+            setDirectory(into.absoluteFilePath());
+        }
+        if (patterns.isEmpty()) return true;
+        if (auto* files = findChild<QFileSystemModel*>())
+            files->setNameFilters(patterns);
+        else
+            setNameFilter(patterns.join(QLatin1Char(' ')));
+        field->setText(pattern);
+        return true;
+    }
 
     // An existing file, or a missing one in a folder that exists. A folder to go
     // into, "..", quoted names or a path through missing folders stay Qt's.
@@ -73,6 +103,17 @@ private:
 
     QString chosen_;
 };
+
+// The window keeps nothing between runs, but Qt's file dialog keeps its last
+// folder, history and view in the user's QtProject.conf. Settings of this
+// process are looked for where no file can be made, so they start empty each
+// run and every write is dropped.
+void keepNoSettings() {
+    const QString nowhere = QStringLiteral("/dev/null");
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, nowhere);
+}
 
 // Qt's own dialog, the same on every desktop; the file-name field takes a typed
 // path. Nothing else is set: no folder, no suffix, no question before replacing.
@@ -117,6 +158,11 @@ QString qtNameFilters(const std::string& filter) {
         filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+QtPlatform::QtPlatform(QWidget* parent) : parent_(parent) {
+    static std::once_flag once;
+    std::call_once(once, keepNoSettings);
 }
 
 std::string QtPlatform::showOpenDialog(const FileDialogRequest& request) {

@@ -16,7 +16,8 @@ namespace tplforge {
 
 class QtPlatform : public Platform {
 public:
-    explicit QtPlatform(QWidget* parent = nullptr) : parent_(parent) {}
+    // Points this process's Qt settings where nothing is kept (see keepNoSettings).
+    explicit QtPlatform(QWidget* parent = nullptr);
 
     void setParentWidget(QWidget* parent) { parent_ = parent; }
     // Runs before every modal dialog or message box, so the window can show the
