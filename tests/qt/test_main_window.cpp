@@ -1,13 +1,15 @@
 // The main window against its layout table and its wiring: every control at its
 // place with its caption and start value, clicks reaching the commands (seen
 // through the scripted platform), the size blink through real timer ticks; under
-// the real platform a picture reader failing, the file dialogs with typed
+// the real platform a picture reader failing or slow, the file dialogs with typed
 // patterns, and what they leave behind; closing the window. What the commands do
 // is the core tests' business.
+#include <functional>
 #include <map>
 #include <memory>
 
 #include <QApplication>
+#include <QCursor>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -20,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "support/scripted_qt_platform.h"
 #include "window/controls.h"
@@ -44,12 +47,24 @@ struct Wired {
         window.show();
     }
     QWidget* control(const char* name) const { return window.findChild<QWidget*>(name); }
+    bool timersActive() const {
+        return window.findChild<QTimer*>("Timer1")->isActive() || window.findChild<QTimer*>("Timer2")->isActive();
+    }
     // Every picture the model holds, the selection and both size labels.
     auto state() const {
         std::vector<const void*> pictures{model.preview().get(), model.surface().assignedPicture().get()};
         for (int i = 1; i <= kSlotCount; ++i) pictures.push_back(model.slot(i).picture.get());
         return std::tuple(pictures, model.selectedSlot(), model.widthLabel(), model.heightLabel());
     }
+};
+
+class EventWatch : public QObject {
+public:
+    explicit EventWatch(std::function<void(QEvent*)> seen) : seen_(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override { return seen_(event), false; }
+
+private:
+    std::function<void(QEvent*)> seen_;
 };
 
 // The files a file dialog lists, folders left out, by name.
@@ -312,6 +327,54 @@ private slots:
             QCOMPARE(boxes, QStringList(box));
             QVERIFY2(w.state() == before, name);
         }
+    }
+
+    // A slow reader (see fake_picture_reader.cpp) holds "Leer imagen" for 600 ms.
+    // All the while the window shows the busy cursor and paints, the model and
+    // the size blink stand still, and clicks, a key and a close do nothing; after
+    // it the picture is in, no input held back runs, and the close is taken.
+    void paintsWhileAPictureIsRead() {
+        Wired<testing::ScriptedQtPlatform> w(std::chrono::seconds(5));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.commands.selectSlot(2);
+        w.platform.openAnswers = {"ok-130x97.bmp", "slow-600.bmp"};
+        QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);  // odd sides: the blink runs
+        QVERIFY(w.timersActive());
+        const auto before = w.state();
+
+        int ticks = 0, paints = 0;
+        QStringList faults;
+        EventWatch paintWatch([&paints](QEvent* e) { paints += e->type() == QEvent::Paint && QApplication::overrideCursor(); });
+        w.control("Image6")->installEventFilter(&paintWatch);
+        QTimer probe;
+        probe.callOnTimeout([&] {
+            const QCursor* cursor = QApplication::overrideCursor();
+            if (!cursor) return;  // not reading
+            const QString at = QString(" at tick %1").arg(ticks);
+            if (cursor->shape() != Qt::WaitCursor) faults << "cursor " + QString::number(cursor->shape()) + at;
+            if (w.state() != before) faults << "model changed" + at;
+            if (w.timersActive()) faults << "blink running" + at;
+            if (!w.window.isVisible()) faults << "closed" + at;
+            if (ticks++ > 0) return;
+            w.control("Image6")->update();
+            QTest::mouseClick(w.control("Command3"), Qt::LeftButton);  // "Borrar imagen"
+            QTest::mouseClick(w.control("Image1"), Qt::LeftButton);
+            QTest::keyClick(w.control("Cmd2"), Qt::Key_Space);
+            w.window.windowHandle()->close();
+        });
+        probe.start(20);
+        QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);
+        probe.stop();
+        QTest::qWait(100);  // input held back would run now
+
+        QCOMPARE(faults, QStringList());
+        QVERIFY2(ticks >= 10 && paints > 0, qPrintable(QString("%1 ticks, %2 paints").arg(ticks).arg(paints)));
+        QVERIFY(!QApplication::overrideCursor());
+        const Picture& loaded = w.model.slot(2).picture;
+        QVERIFY(w.model.selectedSlot() == 2 && loaded && loaded->width == 8 && loaded->height == 4);
+        for (int i : {1, 3, 4, 5}) QCOMPARE(w.model.slot(i).picture.get(), std::get<0>(before)[i + 1]);
+        QCOMPARE(w.platform.dialogs, 2);
+        QVERIFY(!w.window.isVisible());
     }
 
     // A typed pattern, alone, with a folder before it or several of them, lists

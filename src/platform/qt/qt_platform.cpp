@@ -1,11 +1,16 @@
 #include "platform/qt/qt_platform.h"
 
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStringList>
+#include <QThread>
 #include <QWidget>
 
 #include "tplforge/file_io.h"
@@ -140,6 +146,91 @@ bool startsAsPng(const std::string& path) {
     return isPng(std::span(signature, got));
 }
 
+// While a picture is read, every input event to the program is dropped: no
+// click or key runs a handler in the middle of another, nor later, on a window
+// that has changed meanwhile.
+class DropInput : public QObject {
+public:
+    DropInput() { QCoreApplication::instance()->installEventFilter(this); }
+    ~DropInput() override { QCoreApplication::instance()->removeEventFilter(this); }
+    DropInput(const DropInput&) = delete;
+    DropInput& operator=(const DropInput&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::ShortcutOverride:
+                event->accept();  // taken, so that no shortcut fires either
+                return true;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ContextMenu:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::TouchCancel:
+            case QEvent::TabletPress:
+            case QEvent::TabletRelease:
+            case QEvent::Drop:
+                return true;
+            default:
+                return false;
+        }
+    }
+};
+
+// Runs `work` on a thread of its own while this one goes on painting the
+// windows, under a busy cursor and with input dropped; the handler that asked
+// waits here, as it would for a dialog. Timers, posted events and closes are
+// still delivered: the window holds its own timers and closes only after the
+// handler.
+template <typename Work>
+auto waitPainting(Work work) -> decltype(work()) {
+    using Result = decltype(work());
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!application || QThread::currentThread() != application->thread()) return work();
+
+    std::optional<Result> result;
+    std::exception_ptr failure;
+    std::atomic<bool> done = false;
+    QEventLoop loop;
+    const DropInput dropInput;
+    std::thread worker([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // Ended early only when the program quits; then the read is waited for
+    // without painting (the reader ends by itself or at its time limit).
+    if (!done) loop.exec();
+    worker.join();
+    QGuiApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+Expected<Raster, PictureError> decodePicture(const std::string& path, const PictureReader& reader) {
+    if (startsAsPng(path)) {
+        const auto bytes = readWholeFile(path);
+        if (!bytes) return fail(PictureError::CannotOpen);
+        const auto png = readPng(*bytes);
+        if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
+        return window_rules::overSurface(*png);
+    }
+    const auto picture = readPictureInProcess(path, Backdrop::Surface, reader);
+    if (!picture) return fail(picture.error().error);
+    return window_rules::overSurface(*picture);
+}
+
 ColourValue colourOf(const QImage& image, QPoint at) {
     const QRgb p = image.pixel(at);
     return rgb(qRed(p), qGreen(p), qBlue(p));
@@ -208,16 +299,8 @@ MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
 // in the reader process, so that a decoder that crashes or hangs on a file costs
 // a message box, not the window and the user's slots.
 Expected<Raster, PictureError> QtPlatform::loadPicture(const std::string& path) {
-    if (startsAsPng(path)) {
-        const auto bytes = readWholeFile(path);
-        if (!bytes) return fail(PictureError::CannotOpen);
-        const auto png = readPng(*bytes);
-        if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
-        return window_rules::overSurface(*png);
-    }
-    const auto picture = readPictureInProcess(path, Backdrop::Surface, pictureReader_);
-    if (!picture) return fail(picture.error().error);
-    return window_rules::overSurface(*picture);
+    beforeModal();
+    return waitPainting([&path, reader = pictureReader_] { return decodePicture(path, reader); });
 }
 
 std::error_code QtPlatform::savePicture(const Raster& picture, const std::string& path) {
