@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -540,28 +541,61 @@ bool emfRecordsComplete(Bytes bytes) {
     }
 }
 
+// The header's bounds name the first and the last pixel drawn, both included.
+// libemf2svg takes their difference for the picture's size (and divides by it,
+// so a picture one pixel wide would get none); it is handed bounds that end one
+// past the last pixel instead, which it then draws one unit a pixel.
+struct EmfBounds {
+    std::int32_t left, top, right, bottom;
+    qint64 width() const { return qint64(right) - left + 1; }
+    qint64 height() const { return qint64(bottom) - top + 1; }
+};
+constexpr std::size_t kEmfBoundsAt = 8;
+
+std::optional<EmfBounds> emfBounds(Bytes bytes) {
+    ByteReader in(bytes);
+    if (!in.seek(kEmfBoundsAt)) return std::nullopt;
+    const auto left = in.u32le(), top = in.u32le(), right = in.u32le(), bottom = in.u32le();
+    if (!left || !top || !right || !bottom) return std::nullopt;
+    const auto s = [](std::uint32_t v) { return static_cast<std::int32_t>(v); };
+    const EmfBounds bounds{s(*left), s(*top), s(*right), s(*bottom)};
+    // A side must fit Qt's int, and the last pixel one past must fit the header's field.
+    const bool fits = bounds.right < INT32_MAX && bounds.bottom < INT32_MAX;
+    if (!fits || bounds.width() <= 0 || bounds.height() <= 0 || bounds.width() > INT32_MAX ||
+        bounds.height() > INT32_MAX)
+        return std::nullopt;
+    return bounds;
+}
+
 Expected<Image, PictureError> renderEmf(Bytes bytes, const Backdrop& backdrop) {
     if (!emfRecordsComplete(bytes)) return fail(PictureError::Corrupt);
+    const auto bounds = emfBounds(bytes);
+    if (!bounds) return fail(PictureError::Corrupt);
+    const QSize size(static_cast<int>(bounds->width()), static_cast<int>(bounds->height()));
+    if (!fitsAllocationLimit(size.width(), size.height())) return fail(PictureError::TooLarge);
+
     // emf2svg wants a mutable buffer; the zeros behind the data keep a record
     // that understates its own fields from reading beyond the allocation.
-    std::vector<char> data(bytes.size() + 64, 0);
-    std::copy(bytes.begin(), bytes.end(), data.begin());
+    ByteWriter copy(bytes.size() + 64);
+    copy.append(bytes.first(kEmfBoundsAt + 8));
+    copy.u32le(static_cast<std::uint32_t>(bounds->right + 1));
+    copy.u32le(static_cast<std::uint32_t>(bounds->bottom + 1));
+    copy.append(bytes.subspan(kEmfBoundsAt + 16));
+    copy.zeros(64);
+    std::vector<std::uint8_t>& data = copy.data();
     generatorOptions options{};
     options.nameSpace = nullptr;
     options.emfplus = true;
     options.svgDelimiter = true;
     char* svg = nullptr;
     std::size_t svgLength = 0;
-    const int converted = emf2svg(data.data(), bytes.size(), &svg, &svgLength, &options);
+    const int converted = emf2svg(reinterpret_cast<char*>(data.data()), bytes.size(), &svg, &svgLength, &options);
     const QByteArray document = converted == 1 && svg ? QByteArray(svg, static_cast<qsizetype>(svgLength)) : QByteArray();
     std::free(svg);
     if (document.isEmpty()) return fail(PictureError::Corrupt);
 
     QSvgRenderer renderer(document);
     if (!renderer.isValid()) return fail(PictureError::Corrupt);
-    const QSize size = renderer.defaultSize();
-    if (size.isEmpty()) return fail(PictureError::Corrupt);
-    if (!fitsAllocationLimit(size.width(), size.height())) return fail(PictureError::TooLarge);
 
     const bool over = backdrop.overColour.has_value();
     QImage image(size, over ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);

@@ -264,6 +264,7 @@ void MainWindow::beforeModal() {
 }
 
 void MainWindow::run(const std::function<void()>& command) {
+    inCommand_ = true;
     // A picture too large for memory must not take the other slots down with it;
     // the commands read and decode before they change anything.
     try {
@@ -272,8 +273,10 @@ void MainWindow::run(const std::function<void()>& command) {
         commands_.platform().showMessage({"No hay memoria suficiente para esta imagen.", "Error",
                                           MessageIcon::Critical, MessageButtons::Ok, MessageAnswer::Ok});
     }
+    inCommand_ = false;
     repaintFromModel();
     syncTimers();
+    if (closeAsked_) close();
 }
 
 // A running check keeps its timer's phase: an active timer is never restarted.
@@ -287,6 +290,13 @@ void MainWindow::syncTimers() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // Asked while a command waits for a picture: taken once the command has run
+    // to its end, like any other event.
+    if (inCommand_) {
+        closeAsked_ = true;
+        event->ignore();
+        return;
+    }
     widthBlinkTimer_->stop();
     heightBlinkTimer_->stop();
     event->accept();

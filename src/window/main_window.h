@@ -87,6 +87,9 @@ private:
 
     QTimer* widthBlinkTimer_ = nullptr;
     QTimer* heightBlinkTimer_ = nullptr;
+
+    bool inCommand_ = false;
+    bool closeAsked_ = false;
 };
 
 }  // namespace tplforge

@@ -74,7 +74,7 @@ Bytes alphaBitmap(const Image& image) {
 // A 40 × 20 enhanced metafile holding one ellipse in a solid C81E3C brush, whose edges
 // the renderer draws half-covered.
 const QByteArray kEllipse = testing::littleEndian<std::uint32_t>({
-    1, 88, 0, 0, 40, 20, 0, 0, 1084, 555, 0x464D4520, 0x10000, 168, 5, 2, 0, 0, 0, 1024, 768, 271, 203,  // header
+    1, 88, 0, 0, 39, 19, 0, 0, 1084, 555, 0x464D4520, 0x10000, 168, 5, 2, 0, 0, 0, 1024, 768, 271, 203,  // header
     39, 24, 1, 0, 0x3C1EC8, 0, 37, 12, 1,                  // solid brush, selected
     42, 24, 3, 3, 37, 17, 14, 20, 0, 16, 20});             // ellipse, end of file
 

@@ -15,6 +15,7 @@
 //   kill         a whole answer, then SIGKILL on itself
 //   hang         half a header, then sleep
 //   hang-late    a whole answer, then sleep with the pipe still open
+//   slow-N       N milliseconds of nothing, then a whole 8 x 4 answer
 #include <unistd.h>
 
 #include <csignal>
@@ -101,6 +102,9 @@ int main(int argc, char** argv) {
     } else if (name == "kill") {
         answer(2, 2);
         ::kill(::getpid(), SIGKILL);
+    } else if (name.starts_with("slow-")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(number(5)));
+        answer(8, 4);
     } else if (name == "hang-late") {
         answer(2, 2);
         sleepForever();

@@ -1,18 +1,28 @@
 // The main window against its layout table and its wiring: every control at its
 // place with its caption and start value, clicks reaching the commands (seen
-// through the scripted platform), the size blink through real timer ticks, a
-// picture reader failing under the real platform, and closing the window. What
-// the commands do is the core tests' business.
+// through the scripted platform), the size blink through real timer ticks; under
+// the real platform a picture reader failing or slow, the file dialogs with typed
+// patterns, and what they leave behind; closing the window. What the commands do
+// is the core tests' business.
+#include <functional>
 #include <map>
 #include <memory>
 
 #include <QApplication>
+#include <QCursor>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "support/scripted_qt_platform.h"
 #include "window/controls.h"
@@ -20,8 +30,89 @@
 
 using namespace tplforge;
 
+namespace {
+
+// A window over the desktop platform (real pictures and message boxes; real file
+// dialogs too for a plain QtPlatform), wired as the program wires it.
+template <typename Platform>
+struct Wired {
+    Platform platform;
+    SlotModel model;
+    Commands commands{model, platform};
+    MainWindow window{commands};
+    explicit Wired(std::chrono::milliseconds readerLimit) {
+        platform.setParentWidget(&window);
+        platform.setBeforeModal([this] { window.beforeModal(); });
+        platform.setPictureReader({FAKE_PICTURE_READER, readerLimit});
+        window.show();
+    }
+    QWidget* control(const char* name) const { return window.findChild<QWidget*>(name); }
+    bool timersActive() const {
+        return window.findChild<QTimer*>("Timer1")->isActive() || window.findChild<QTimer*>("Timer2")->isActive();
+    }
+    // Every picture the model holds, the selection and both size labels.
+    auto state() const {
+        std::vector<const void*> pictures{model.preview().get(), model.surface().assignedPicture().get()};
+        for (int i = 1; i <= kSlotCount; ++i) pictures.push_back(model.slot(i).picture.get());
+        return std::tuple(pictures, model.selectedSlot(), model.widthLabel(), model.heightLabel());
+    }
+};
+
+class EventWatch : public QObject {
+public:
+    explicit EventWatch(std::function<void(QEvent*)> seen) : seen_(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override { return seen_(event), false; }
+
+private:
+    std::function<void(QEvent*)> seen_;
+};
+
+// The files a file dialog lists, folders left out, by name.
+QString listedFiles(const QFileDialog* dialog) {
+    const auto* view = dialog->findChild<QListView*>("listView");
+    const auto* files = view ? qobject_cast<const QFileSystemModel*>(view->model()) : nullptr;
+    if (!files) return "no list";
+    QStringList names;
+    for (int row = 0; row < files->rowCount(view->rootIndex()); ++row)
+        if (const QModelIndex file = files->index(row, 0, view->rootIndex()); !files->isDir(file))
+            names << file.data().toString();
+    names.sort();
+    return names.join(' ');
+}
+
+// One file dialog: the button that opens it, the folder it opens in, what is
+// typed before Enter, what the list must come to show, and a name typed after
+// (or none: the dialog is cancelled).
+struct DialogStep {
+    const char* button;
+    QString startIn, typed, listed, thenTyped;
+};
+
+// Every file and folder below `dir`, hidden ones too.
+QStringList everythingUnder(const QString& dir) {
+    QStringList found;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) found << it.next();
+    return found;
+}
+
+}  // namespace
+
 class TestFrmmain : public QObject {
     Q_OBJECT
+
+public:
+    // The whole run gets a home and a settings folder of its own, empty at the
+    // start, so that no test touches the developer's and one can look for what
+    // was written there.
+    static void initMain() {
+        static QTemporaryDir home, config;
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    }
+
+private:
 
     struct Session {
         testing::FakePlatform platform;
@@ -53,6 +144,51 @@ class TestFrmmain : public QObject {
         if (auto* swatch = qobject_cast<const AlphaSwatch*>(w)) return swatch->colour().name();
         auto* v = qobject_cast<const PictureView*>(w);
         return QString("%1x%2%3").arg(v->image().width()).arg(v->image().height()).arg(v->isBordered() ? "+" : "");
+    }
+
+    // Clicks each step's button in the window and drives the dialog it opens:
+    // the typed text and Enter, then up to 2 s for the list, then the name typed
+    // after and Enter, or cancel. Returns what each dialog listed, and any other
+    // window that showed up.
+    static QStringList runDialogs(const QWidget& window, const std::vector<DialogStep>& steps) {
+        QStringList seen;
+        for (const DialogStep& step : steps) {
+            QFileDialog().setDirectory(step.startIn);  // where Qt opens the next dialog given no folder
+            int phase = 0, waited = 0;
+            QTimer driver;
+            driver.callOnTimeout([&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                auto* dialog = qobject_cast<QFileDialog*>(modal);
+                if (modal && !dialog) {
+                    const auto* box = qobject_cast<QMessageBox*>(modal);
+                    seen << QString("%1 asked: %2 %3").arg(step.button, modal->windowTitle(), box ? box->text() : "");
+                    modal->close();
+                }
+                if (!dialog || phase == 2) return;
+                auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+                const auto enter = [edit](const QString& text) {
+                    edit->setText(text);
+                    // Queued, so that a box Enter opens still meets this timer.
+                    QTimer::singleShot(0, edit, [edit] { QTest::keyClick(edit, Qt::Key_Return); });
+                };
+                if (phase == 0) {
+                    enter(step.typed);
+                    phase = 1;
+                    return;
+                }
+                const QString listed = listedFiles(dialog);
+                if (listed != step.listed && ++waited < 200) return;
+                seen << QString("%1 %2: %3").arg(step.button, step.typed.section('/', -1), listed);
+                phase = 2;
+                if (step.thenTyped.isEmpty())
+                    dialog->reject();
+                else
+                    enter(step.thenTyped);
+            });
+            driver.start(10);
+            QTest::mouseClick(window.findChild<QWidget*>(step.button), Qt::LeftButton);
+        }
+        return seen;
     }
 
 private slots:
@@ -164,25 +300,13 @@ private slots:
     // ends in the Error box, its first line saying which, with every slot, the
     // selection and the size labels as they were.
     void readerFailureLeavesTheSlots() {
-        testing::ScriptedQtPlatform platform;
-        SlotModel model;
-        Commands commands(model, platform);
-        MainWindow window(commands);
-        platform.setParentWidget(&window);
-        platform.setBeforeModal([&window] { window.beforeModal(); });
-        platform.setPictureReader({FAKE_PICTURE_READER, std::chrono::milliseconds(500)});
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        commands.selectSlot(2);  // filled, so that a cleared slot would show
-        platform.openAnswers = {"ok-8x4.bmp"};
-        QTest::mouseClick(window.findChild<QWidget*>("Cmd2"), Qt::LeftButton);
-        QVERIFY(!model.slotIsEmpty(2));
-        const auto state = [&model] {
-            std::vector<const void*> pictures{model.preview().get(), model.surface().assignedPicture().get()};
-            for (int i = 1; i <= kSlotCount; ++i) pictures.push_back(model.slot(i).picture.get());
-            return std::tuple(pictures, model.selectedSlot(), model.widthLabel(), model.heightLabel());
-        };
-        const auto before = state();
+        Wired<testing::ScriptedQtPlatform> w(std::chrono::milliseconds(500));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.commands.selectSlot(2);  // filled, so that a cleared slot would show
+        w.platform.openAnswers = {"ok-8x4.bmp"};
+        QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);
+        QVERIFY(!w.model.slotIsEmpty(2));
+        const auto before = w.state();
         QStringList boxes;
         QTimer closer;
         closer.callOnTimeout([&boxes] {
@@ -197,12 +321,91 @@ private slots:
                                               {"hang.jpg", "El lector de imágenes tardó demasiado con este archivo."},
                                               {"refuse-3.wmf", "La imagen está dañada o incompleta."}}) {
             boxes.clear();
-            platform.openAnswers = {std::string("/nowhere/") + name};
-            QTest::mouseClick(window.findChild<QWidget*>("Cmd2"), Qt::LeftButton);
+            w.platform.openAnswers = {std::string("/nowhere/") + name};
+            QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);
             const QString box = QString("Error|%1|%2\n/nowhere/%3").arg(QMessageBox::Critical).arg(QString(firstLine), name);
             QCOMPARE(boxes, QStringList(box));
-            QVERIFY2(state() == before, name);
+            QVERIFY2(w.state() == before, name);
         }
+    }
+
+    // A slow reader (see fake_picture_reader.cpp) holds "Leer imagen" for 600 ms.
+    // All the while the window shows the busy cursor and paints, the model and
+    // the size blink stand still, and clicks, a key and a close do nothing; after
+    // it the picture is in, no input held back runs, and the close is taken.
+    void paintsWhileAPictureIsRead() {
+        Wired<testing::ScriptedQtPlatform> w(std::chrono::seconds(5));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.commands.selectSlot(2);
+        w.platform.openAnswers = {"ok-130x97.bmp", "slow-600.bmp"};
+        QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);  // odd sides: the blink runs
+        QVERIFY(w.timersActive());
+        const auto before = w.state();
+
+        int ticks = 0, paints = 0;
+        QStringList faults;
+        EventWatch paintWatch([&paints](QEvent* e) { paints += e->type() == QEvent::Paint && QApplication::overrideCursor(); });
+        w.control("Image6")->installEventFilter(&paintWatch);
+        QTimer probe;
+        probe.callOnTimeout([&] {
+            const QCursor* cursor = QApplication::overrideCursor();
+            if (!cursor) return;  // not reading
+            const QString at = QString(" at tick %1").arg(ticks);
+            if (cursor->shape() != Qt::WaitCursor) faults << "cursor " + QString::number(cursor->shape()) + at;
+            if (w.state() != before) faults << "model changed" + at;
+            if (w.timersActive()) faults << "blink running" + at;
+            if (!w.window.isVisible()) faults << "closed" + at;
+            if (ticks++ > 0) return;
+            w.control("Image6")->update();
+            QTest::mouseClick(w.control("Command3"), Qt::LeftButton);  // "Borrar imagen"
+            QTest::mouseClick(w.control("Image1"), Qt::LeftButton);
+            QTest::keyClick(w.control("Cmd2"), Qt::Key_Space);
+            w.window.windowHandle()->close();
+        });
+        probe.start(20);
+        QTest::mouseClick(w.control("Cmd2"), Qt::LeftButton);
+        probe.stop();
+        QTest::qWait(100);  // input held back would run now
+
+        QCOMPARE(faults, QStringList());
+        QVERIFY2(ticks >= 10 && paints > 0, qPrintable(QString("%1 ticks, %2 paints").arg(ticks).arg(paints)));
+        QVERIFY(!QApplication::overrideCursor());
+        const SharedRaster& loaded = w.model.slot(2).picture;
+        QVERIFY(w.model.selectedSlot() == 2 && loaded && loaded->width == 8 && loaded->height == 4);
+        for (int i : {1, 3, 4, 5}) QCOMPARE(w.model.slot(i).picture.get(), std::get<0>(before)[i + 1]);
+        QCOMPARE(w.platform.dialogs, 2);
+        QVERIFY(!w.window.isVisible());
+    }
+
+    // A typed pattern, alone, with a folder before it or several of them, lists
+    // what it matches in each dialog (the dialog's own filter would list other
+    // files) and neither opens nor writes anything; a name typed after it still
+    // opens or saves. With every dialog closed, the run's home and settings
+    // folder (see initMain) are still empty: the window keeps nothing between runs.
+    void dialogsFilterByTypedPatternsAndKeepNothing() {
+        QTemporaryDir dir, elsewhere;
+        for (const char* name : {"ok-8x4.bmp", "d.gif", "e.jpg", "b.tga", "x.tga", "c1.tpl", "c22.tpl"})
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        Wired<QtPlatform> w(std::chrono::seconds(5));
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const QString in = dir.path();
+        const QStringList seen = runDialogs(w.window, {
+            {"Cmd2", in, "*.bmp", "ok-8x4.bmp", "ok-8x4.bmp"},
+            {"Command2", in, "b*.tga", "b.tga", ""},
+            {"Command4", in, "c?.tpl", "c1.tpl", ""},
+            {"Command5", elsewhere.path(), in + "/*.bmp;*.gif", "d.gif ok-8x4.bmp", "saved.bmp"},
+            {"Command1", in, "*.tga;*.tpl", "b.tga c1.tpl c22.tpl x.tga", ""},
+        });
+        QCOMPARE(seen, (QStringList{"Cmd2 *.bmp: ok-8x4.bmp", "Command2 b*.tga: b.tga", "Command4 c?.tpl: c1.tpl",
+                                    "Command5 *.bmp;*.gif: d.gif ok-8x4.bmp",
+                                    "Command1 *.tga;*.tpl: b.tga c1.tpl c22.tpl x.tga"}));
+        QCOMPARE(QDir(in).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"b.tga", "c1.tpl", "c22.tpl", "d.gif", "e.jpg", "ok-8x4.bmp", "saved.bmp", "x.tga"}));
+        QCOMPARE(QFileInfo(dir.filePath("saved.bmp")).size(), 54 + 8 * 4 * 3);  // the 8 x 4 picture opened
+        QVERIFY(everythingUnder(elsewhere.path()).isEmpty());
+        const QString home = qEnvironmentVariable("HOME"), config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QVERIFY(QFileInfo(home).isDir() && QFileInfo(config).isDir() && home != config);
+        QCOMPARE((everythingUnder(home) + everythingUnder(config)).join(" "), QString());
     }
 
     // The application's own event loop must end, with status 0, once the window

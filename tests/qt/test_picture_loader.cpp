@@ -23,26 +23,37 @@ using Outcome = std::variant<WindowRaster, PictureError>;
 
 constexpr ColourValue kBrush = rgb(200, 30, 60);
 
-// A 40 × 20 unit metafile whose only drawing is a rectangle from (10, 5) to
-// (30, 15) in kBrush, with no outline. A record is its size in 16-bit words (a
+// A w × h unit metafile whose only drawing is a rectangle (left, top, right,
+// bottom) in kBrush, with no outline. A record is its size in 16-bit words (a
 // 32-bit count), its function, its parameters.
-const QByteArray kWmf = littleEndian<std::uint16_t>({
-    1, 9, 0x0300, 52, 0, 2, 8, 0, 0,                                    // header: words, objects, largest record
-    5, 0, 0x020B, 0, 0, 5, 0, 0x020C, 20, 40,                           // window origin y, x; extent
-    7, 0, 0x02FC, 0, kBrush & 0xFFFF, kBrush >> 16, 0, 4, 0, 0x012D, 0,  // solid brush, selected
-    8, 0, 0x02FA, 5, 0, 0, 0, 0, 4, 0, 0x012D, 1,                       // null pen, selected
-    7, 0, 0x041B, 15, 30, 5, 10, 3, 0, 0x0000});                        // rectangle (b, r, t, l), end
+static QByteArray wmf(int w, int h, QRect r) {
+    return littleEndian<std::uint16_t>({
+        1, 9, 0x0300, 52, 0, 2, 8, 0, 0,                                    // header: words, objects, largest record
+        5, 0, 0x020B, 0, 0, 5, 0, 0x020C, h, w,                             // window origin y, x; extent
+        7, 0, 0x02FC, 0, kBrush & 0xFFFF, kBrush >> 16, 0, 4, 0, 0x012D, 0,  // solid brush, selected
+        8, 0, 0x02FA, 5, 0, 0, 0, 0, 4, 0, 0x012D, 1,                       // null pen, selected
+        7, 0, 0x041B, r.bottom(), r.right(), r.top(), r.left(), 3, 0, 0x0000});  // rectangle (b, r, t, l), end
+}
 // The placeable header gives 96 units an inch; its last word XORs the others.
-const QByteArray kPlaceableWmf =
-    littleEndian<std::uint16_t>({0xCDD7, 0x9AC6, 0, 0, 0, 40, 20, 96, 0, 0, 0x574D}) + kWmf;
-// The same drawing as an enhanced metafile, 40 × 20 pixels at 96 dpi. A record is
-// its type, its size in bytes, its fields.
-const QByteArray kEmf = littleEndian<std::uint32_t>({
-    1, 88, 0, 0, 39, 19, 0, 0, 1058, 529,                         // header: bounds (pixels), frame (0.01 mm),
-    0x464D4520, 0x10000, 208, 7, 3, 0, 0, 0, 1024, 768, 271, 203,  // version, bytes, records, handles, device
-    39, 24, 1, 0, kBrush, 0, 37, 12, 1,                           // solid brush, selected
-    38, 28, 2, 5, 0, 0, 0, 37, 12, 2,                             // null pen, selected
-    43, 24, 10, 5, 30, 15, 14, 20, 0, 16, 20});                   // rectangle, end of file
+static QByteArray placeable(int w, int h, const QByteArray& metafile) {
+    const int checksum = 0xCDD7 ^ 0x9AC6 ^ w ^ h ^ 96;
+    return littleEndian<std::uint16_t>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, 96, 0, 0, checksum}) + metafile;
+}
+// The same drawing as an enhanced metafile of w × h pixels at 96 dpi whose
+// bounds start at `at`. A record is its type, its size in bytes, its fields.
+static QByteArray emf(int w, int h, QRect r, QPoint at = {}) {
+    const auto mm = [](int pixels) { return pixels * 2540 / 96; };  // the frame counts 0.01 mm
+    const int x = at.x(), y = at.y();
+    return littleEndian<std::uint32_t>({
+        1, 88, x, y, x + w - 1, y + h - 1, mm(x), mm(y), mm(x + w) - 1, mm(y + h) - 1,  // header: bounds, frame,
+        0x464D4520, 0x10000, 208, 7, 3, 0, 0, 0, 1024, 768, 271, 203,    // version, bytes, records, handles, device
+        39, 24, 1, 0, kBrush, 0, 37, 12, 1,                               // solid brush, selected
+        38, 28, 2, 5, 0, 0, 0, 37, 12, 2,                                 // null pen, selected
+        43, 24, r.left(), r.top(), r.right(), r.bottom(), 14, 20, 0, 16, 20});  // rectangle, end of file
+}
+// 40 × 20 with the rectangle from (10, 5) to (30, 15).
+const QRect kInner(QPoint(10, 5), QPoint(30, 15));
+const QByteArray kWmf = wmf(40, 20, kInner), kPlaceableWmf = placeable(40, 20, kWmf), kEmf = emf(40, 20, kInner);
 
 // Icons and cursors carry alpha; full channels survive the icon reader's premultiplying.
 const QRgb kIconPixels[] = {qRgba(255, 0, 0, 255), qRgba(255, 0, 0, 128), qRgba(0, 0, 255, 0), qRgba(0, 255, 255, 64)};
@@ -121,9 +132,52 @@ private slots:
             const WindowRaster* r = std::get_if<WindowRaster>(&outcome);
             QVERIFY2(r && r->at(r->width / 2, r->height / 2) == kBrush, name);
             if (bytes == kWmf) continue;
-            QVERIFY(qAbs(r->width - 40) <= 1 && qAbs(r->height - 20) <= 1);
+            QCOMPARE(QSize(r->width, r->height), QSize(40, 20));
             for (QPoint p : {QPoint(36, 17), QPoint(20, 2), QPoint(5, 10), QPoint(35, 10), QPoint(20, 18)})
                 QCOMPARE(r->at(p.x(), p.y()), kSurfaceColour);
+        }
+    }
+
+    // A metafile comes out at its frame's size (the inclusive bounds of an
+    // enhanced one), drawn one unit a pixel: a rectangle over the whole frame
+    // paints its four corners and nothing is clear. So it reaches the window,
+    // over the surface, and the command line, alpha kept, through the reader.
+    void metafilesKeepTheirFrameSize() {
+        const auto corners = [](std::uint32_t w, std::uint32_t h, auto colourAt) {
+            QString seen = QString("%1x%2").arg(w).arg(h);
+            for (const auto& [x, y] : {std::pair{0u, 0u}, {w - 1, 0u}, {0u, h - 1}, {w - 1, h - 1}})
+                seen += colourAt(x, y) == kBrush ? " +" : QString(" %1").arg(colourAt(x, y), 6, 16);
+            return seen;
+        };
+        const auto ofImage = [&](const auto& image) {
+            if (!image) return QString("refused");
+            return corners(image->width, image->height, [&](std::uint32_t x, std::uint32_t y) {
+                const std::uint8_t* p = &image->rgba[4 * (std::size_t(y) * image->width + x)];
+                return p[3] == 255 ? rgb(p[0], p[1], p[2]) : ColourValue(0xFFFFFFFF);
+            });
+        };
+        QtPlatform window;
+        const PictureReader reader{TPLFORGE_PICTURE_READER_PATH, std::chrono::seconds(20)};
+        window.setPictureReader(reader);
+        const std::tuple<int, int, QPoint> rows[] = {
+            {64, 32, {}}, {40, 20, {}}, {32, 64, {}}, {3, 5, {}}, {130, 97, {}}, {1, 1, {}}, {1, 7, {}}, {64, 32, {10, 5}}};
+        for (const auto& [w, h, at] : rows) {
+            const QRect whole(at, QSize(w, h));
+            // Both kinds end their rectangle one past the last pixel it fills.
+            const QByteArray emfBytes = emf(w, h, whole.adjusted(0, 0, 1, 1), at);
+            const QByteArray wmfBytes = placeable(w, h, wmf(w, h, QRect(0, 0, w + 1, h + 1)));
+            const QString expected = QString("%1x%2 + + + +").arg(w).arg(h);
+            for (const auto& [kind, bytes] : {std::pair{"emf", emfBytes}, {"wmf", wmfBytes}}) {
+                const QString name = QString("%1x%2+%3+%4.%5").arg(w).arg(h).arg(at.x()).arg(at.y()).arg(kind);
+                const QString path = dir_.filePath(name);
+                QStringList seen{ofImage(loadImage(name, bytes, Backdrop::over(0xF0F0F0))),
+                                 ofImage(loadImage(name, bytes, Backdrop::keepAlpha())),
+                                 ofImage(readPictureInProcess(QFile::encodeName(path).toStdString(), Backdrop::keepAlpha(), reader))};
+                const auto shown = window.loadPicture(QFile::encodeName(path).toStdString());
+                seen << (shown ? corners(shown->width, shown->height, [&](std::uint32_t x, std::uint32_t y) { return shown->at(int(x), int(y)); })
+                               : QString("refused"));
+                QCOMPARE(seen.join(" | ") + " " + name, QStringList(4, expected).join(" | ") + " " + name);
+            }
         }
     }
 

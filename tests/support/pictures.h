@@ -19,10 +19,11 @@ inline QByteArray encoded(const QImage& image, const char* format, int quality =
     return bytes;
 }
 
+// Each value cut to a Word; negative ones as two's complement.
 template <typename Word>
-QByteArray littleEndian(std::initializer_list<Word> words) {
+QByteArray littleEndian(std::initializer_list<std::int64_t> words) {
     ByteWriter out;
-    for (Word w : words) sizeof(Word) == 2 ? out.u16le(std::uint16_t(w)) : out.u32le(w);
+    for (std::int64_t w : words) sizeof(Word) == 2 ? out.u16le(std::uint16_t(w)) : out.u32le(std::uint32_t(w));
     return QByteArray(reinterpret_cast<const char*>(out.data().data()), qsizetype(out.size()));
 }
 

@@ -10,8 +10,9 @@ namespace tplforge::testing {
 class ScriptedQtPlatform : public QtPlatform {
 public:
     std::deque<std::string> openAnswers, saveAnswers;
-    std::string showOpenDialog(const FileDialogRequest&) override { return takeFront(openAnswers); }
-    std::string showSaveDialog(const FileDialogRequest&) override { return takeFront(saveAnswers); }
+    int dialogs = 0;  // how many were asked for
+    std::string showOpenDialog(const FileDialogRequest&) override { return ++dialogs, takeFront(openAnswers); }
+    std::string showSaveDialog(const FileDialogRequest&) override { return ++dialogs, takeFront(saveAnswers); }
 };
 
 }  // namespace tplforge::testing

@@ -1,19 +1,28 @@
 #include "platform/qt/qt_platform.h"
 
+#include <atomic>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QSettings>
 #include <QStringList>
+#include <QThread>
 #include <QWidget>
 
 #include "tplforge/file_io.h"
@@ -40,6 +49,7 @@ public:
 
     // Enter in the name field comes here even while Qt has the button greyed.
     void accept() override {
+        if (filterByTypedPattern()) return;
         chosen_ = typedFile();
         if (chosen_.isEmpty())
             QFileDialog::accept();
@@ -54,6 +64,32 @@ public:
 
 private:
     QLineEdit* nameField() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
+
+    // A typed pattern ("*.bmp", "foo?.png", "*.tga;*.tpl", a folder before it)
+    // lists only the files it matches, as the desktop's own dialogs do; nothing
+    // is chosen. The filter list keeps its entries: picking one lists by it again.
+    bool filterByTypedPattern() {
+        QLineEdit* field = nameField();
+        const QString text = field ? field->text() : QString();
+        if (text.contains(QLatin1Char('"')) || (!text.contains(QLatin1Char('*')) && !text.contains(QLatin1Char('?'))))
+            return false;
+        const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
+        const QString folder = text.left(slash + 1), pattern = text.mid(slash + 1);
+        const QStringList patterns = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        if (!folder.isEmpty()) {
+            // Patterns name files only; a folder that is not there leaves the list as it is.
+            const QFileInfo into(directory(), folder);
+            if (!into.isDir() || patterns.isEmpty()) return true;
+            setDirectory(into.absoluteFilePath());
+        }
+        if (patterns.isEmpty()) return true;
+        if (auto* files = findChild<QFileSystemModel*>())
+            files->setNameFilters(patterns);
+        else
+            setNameFilter(patterns.join(QLatin1Char(' ')));
+        field->setText(pattern);
+        return true;
+    }
 
     // An existing file, or a missing one in a folder that exists. A folder to go
     // into, "..", quoted names or a path through missing folders stay Qt's.
@@ -73,6 +109,17 @@ private:
 
     QString chosen_;
 };
+
+// The window keeps nothing between runs, but Qt's file dialog keeps its last
+// folder, history and view in the user's QtProject.conf. Settings of this
+// process are looked for where no file can be made, so they start empty each
+// run and every write is dropped.
+void keepNoSettings() {
+    const QString nowhere = QStringLiteral("/dev/null");
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, nowhere);
+}
 
 // Qt's own dialog, the same on every desktop; the file-name field takes a typed
 // path. Nothing else is set: no folder, no suffix, no question before replacing.
@@ -99,6 +146,91 @@ bool startsAsPng(const std::string& path) {
     return isPng(std::span(signature, got));
 }
 
+// While a picture is read, every input event to the program is dropped: no
+// click or key runs a handler in the middle of another, nor later, on a window
+// that has changed meanwhile.
+class DropInput : public QObject {
+public:
+    DropInput() { QCoreApplication::instance()->installEventFilter(this); }
+    ~DropInput() override { QCoreApplication::instance()->removeEventFilter(this); }
+    DropInput(const DropInput&) = delete;
+    DropInput& operator=(const DropInput&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::ShortcutOverride:
+                event->accept();  // taken, so that no shortcut fires either
+                return true;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ContextMenu:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::TouchCancel:
+            case QEvent::TabletPress:
+            case QEvent::TabletRelease:
+            case QEvent::Drop:
+                return true;
+            default:
+                return false;
+        }
+    }
+};
+
+// Runs `work` on a thread of its own while this one goes on painting the
+// windows, under a busy cursor and with input dropped; the handler that asked
+// waits here, as it would for a dialog. Timers, posted events and closes are
+// still delivered: the window holds its own timers and closes only after the
+// handler.
+template <typename Work>
+auto waitPainting(Work work) -> decltype(work()) {
+    using Result = decltype(work());
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!application || QThread::currentThread() != application->thread()) return work();
+
+    std::optional<Result> result;
+    std::exception_ptr failure;
+    std::atomic<bool> done = false;
+    QEventLoop loop;
+    const DropInput dropInput;
+    std::thread worker([&] {
+        try {
+            result.emplace(work());
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // Ended early only when the program quits; then the read is waited for
+    // without painting (the reader ends by itself or at its time limit).
+    if (!done) loop.exec();
+    worker.join();
+    QGuiApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+Expected<WindowRaster, PictureError> decodePicture(const std::string& path, const PictureReader& reader) {
+    if (startsAsPng(path)) {
+        const auto bytes = readWholeFile(path);
+        if (!bytes) return fail(PictureError::CannotOpen);
+        const auto png = readPng(*bytes);
+        if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
+        return window_rules::overSurface(*png);
+    }
+    const auto picture = readPictureInProcess(path, Backdrop::over(rrggbbOf(kSurfaceColour)), reader);
+    if (!picture) return fail(picture.error().error);
+    return window_rules::overSurface(*picture);
+}
+
 ColourValue colourOf(const QImage& image, QPoint at) {
     const QRgb p = image.pixel(at);
     return rgb(qRed(p), qGreen(p), qBlue(p));
@@ -117,6 +249,11 @@ QString qtNameFilters(const std::string& filter) {
         filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+QtPlatform::QtPlatform(QWidget* parent) : parent_(parent) {
+    static std::once_flag once;
+    std::call_once(once, keepNoSettings);
 }
 
 std::string QtPlatform::showOpenDialog(const FileDialogRequest& request) {
@@ -162,16 +299,8 @@ MessageAnswer QtPlatform::showMessage(const MessageBoxRequest& request) {
 // in the reader process, so that a decoder that crashes or hangs on a file costs
 // a message box, not the window and the user's slots.
 Expected<WindowRaster, PictureError> QtPlatform::loadPicture(const std::string& path) {
-    if (startsAsPng(path)) {
-        const auto bytes = readWholeFile(path);
-        if (!bytes) return fail(PictureError::CannotOpen);
-        const auto png = readPng(*bytes);
-        if (!png) return fail(png.error() == PngError::TooLarge ? PictureError::TooLarge : PictureError::Corrupt);
-        return window_rules::overSurface(*png);
-    }
-    const auto picture = readPictureInProcess(path, Backdrop::over(rrggbbOf(kSurfaceColour)), pictureReader_);
-    if (!picture) return fail(picture.error().error);
-    return window_rules::overSurface(*picture);
+    beforeModal();
+    return waitPainting([&path, reader = pictureReader_] { return decodePicture(path, reader); });
 }
 
 std::error_code QtPlatform::savePicture(const WindowRaster& picture, const std::string& path) {

@@ -16,11 +16,12 @@ namespace tplforge {
 
 class QtPlatform : public Platform {
 public:
-    explicit QtPlatform(QWidget* parent = nullptr) : parent_(parent) {}
+    // Points this process's Qt settings where nothing is kept (see keepNoSettings).
+    explicit QtPlatform(QWidget* parent = nullptr);
 
     void setParentWidget(QWidget* parent) { parent_ = parent; }
-    // Runs before every modal dialog or message box, so the window can show the
-    // model as it stands in the middle of a command.
+    // Runs before every modal wait (a dialog, a message box, reading a picture),
+    // so the window can show the model as it stands in the middle of a command.
     void setBeforeModal(std::function<void()> callback) { beforeModal_ = std::move(callback); }
     // Which reader process to run for pictures other than PNG, and for how long.
     void setPictureReader(PictureReader reader) { pictureReader_ = std::move(reader); }
