@@ -49,9 +49,10 @@ std::string typeName(const py::handle& object) { return py::str(py::type::of(obj
 class Source {
 public:
     explicit Source(const py::object& source) {
-        if (py::isinstance<py::str>(source) || py::isinstance(source, py::module_::import("os").attr("PathLike"))) {
-            name_ = py::module_::import("os").attr("fspath")(source);
-            path_ = py::bytes(py::module_::import("os").attr("fsencode")(source));
+        const py::module_ os = py::module_::import("os");
+        if (py::isinstance<py::str>(source) || py::isinstance(source, os.attr("PathLike"))) {
+            name_ = os.attr("fspath")(source);
+            path_ = py::bytes(os.attr("fsencode")(source));
             isPath_ = true;
             return;
         }
