@@ -8,6 +8,7 @@ TPLFORGE_PACKAGES=(
   libwmf-dev libemf2svg-dev fonts-urw-base35 fonts-dejavu-core
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libspng-dev nlohmann-json3-dev libsquish-dev libstb-dev hyperfine man-db
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
 )
 
 install_missing_packages() {
@@ -24,7 +25,10 @@ install_missing_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
+# The Python module is built for Debian's python3, which has the packages above
+# (a python3 found first on PATH may be another one without them).
 build_tplforge() {
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTPLFORGE_PYTHON=ON \
+    -DPython3_EXECUTABLE=/usr/bin/python3 "$@"
   cmake --build build
 }

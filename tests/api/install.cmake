@@ -4,8 +4,10 @@
 # a build of the shared library first. Also checks what the install holds: a
 # version macro, no header or symbol of the window's rules, a shared library
 # exporting only the public API under its versioned name; and that the README
-# still shows the example.
-#   cmake -DBUILD=... -DSOURCE=... -DKIND=static|shared -DWORK=... -DCXX=... -DINPUT=... -P install.cmake
+# still shows the example. With PYTHON, PYTHON_DIR and VERSION (static only):
+# also installs the Python module and imports it from the prefix.
+#   cmake -DBUILD=... -DSOURCE=... -DKIND=static|shared -DWORK=... -DCXX=... -DINPUT=...
+#         [-DPYTHON=... -DPYTHON_DIR=... -DVERSION=...] -P install.cmake
 function(run)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -103,6 +105,24 @@ run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${libdir} ${WORK}/read_write_pc ${IN
 file(READ ${WORK}/out2.tpl written HEX LIMIT 4)
 if(NOT written STREQUAL "0020af30")
   message(FATAL_ERROR "the pkg-config build of the example wrote no TPL file: ${written}")
+endif()
+
+# The Python module, found through PYTHONPATH alone, from a folder that holds no
+# other copy of it.
+if(PYTHON)
+  run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component python)
+  foreach(file __init__.py __init__.pyi py.typed)
+    if(NOT EXISTS ${prefix}/${PYTHON_DIR}/tplforge/${file})
+      message(FATAL_ERROR "the Python package has no ${file} in ${prefix}/${PYTHON_DIR}/tplforge")
+    endif()
+  endforeach()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${PYTHON_DIR}
+                          ${PYTHON} -c "import tplforge; print(tplforge.__version__); print(tplforge.__file__)"
+                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT status EQUAL 0 OR NOT out STREQUAL "${VERSION}\n${prefix}/${PYTHON_DIR}/tplforge/__init__.py")
+    message(FATAL_ERROR "python3 -c 'import tplforge' from ${prefix}/${PYTHON_DIR} gave:\n${out}")
+  endif()
 endif()
 
 # The README shows the example as it is compiled here.

@@ -1,0 +1,546 @@
+// The _tplforge extension: TPL files to NumPy arrays and back, with the same
+// settings and the same bytes as tplforge-cli. The library's calls run with the
+// GIL released; what they need from Python objects is taken before.
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "arrays.h"
+#include "docstrings.h"
+#include "errors.h"
+#include "tplforge/file_io.h"
+#include "tplforge/format.h"
+#include "tplforge/png.h"
+#include "tplforge/targa.h"
+#include "tplforge/texture.h"
+#include "tplforge/tpl.h"
+#include "tplforge/version.h"
+
+namespace tplforge::python {
+
+namespace {
+
+using namespace pybind11::literals;
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string typeName(const py::handle& object) { return py::str(py::type::of(object).attr("__name__")); }
+
+// --- Where bytes come from -------------------------------------------------------
+
+// A file named by a path (str or os.PathLike), or bytes in any object with the
+// buffer protocol (bytes, bytearray, memoryview, mmap, ...). Made and destroyed
+// with the GIL held; open() and bytes() need no GIL.
+class Source {
+public:
+    explicit Source(const py::object& source) {
+        const py::module_ os = py::module_::import("os");
+        if (py::isinstance<py::str>(source) || py::isinstance(source, os.attr("PathLike"))) {
+            name_ = os.attr("fspath")(source);
+            path_ = py::bytes(os.attr("fsencode")(source));
+            isPath_ = true;
+            return;
+        }
+        if (PyObject_GetBuffer(source.ptr(), &view_, PyBUF_SIMPLE) != 0) {
+            PyErr_Clear();
+            throw py::type_error("expected a path or a bytes-like object, not " + typeName(source));
+        }
+        holdsView_ = true;
+        name_ = py::none();
+        bytes_ = std::span(static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len));
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    ~Source() {
+        if (holdsView_) PyBuffer_Release(&view_);
+    }
+
+    [[nodiscard]] Expected<void, std::error_code> open() {
+        if (!isPath_) return {};
+        auto mapped = mapWholeFile(path_);
+        if (!mapped) return fail(mapped.error());
+        mapped_ = std::move(mapped).value();
+        bytes_ = mapped_.bytes();
+        return {};
+    }
+    [[nodiscard]] std::span<const std::uint8_t> bytes() const { return bytes_; }
+    // The path as given (str or bytes), None for bytes in memory.
+    [[nodiscard]] const py::object& name() const { return name_; }
+
+private:
+    py::object name_;
+    std::string path_;
+    bool isPath_ = false;
+    Py_buffer view_{};
+    bool holdsView_ = false;
+    MappedFile mapped_;
+    std::span<const std::uint8_t> bytes_;
+};
+
+// Every failure a call can meet without the GIL, raised once it is back.
+using Failure = std::variant<std::error_code, TplError, CodecError, TplWriteError, PngError, TargaError>;
+
+[[noreturn]] void raiseFailure(const Failure& failure, const py::object& filename) {
+    if (const auto* os = std::get_if<std::error_code>(&failure)) raiseOsError(*os, filename);
+    std::visit(
+        [](const auto& error) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(error)>, std::error_code>) python::raise(error);
+        },
+        failure);
+    throw std::logic_error("unreachable");
+}
+
+template <class T>
+T take(Expected<T, Failure>&& result, const py::object& filename) {
+    if (!result) raiseFailure(result.error(), filename);
+    return std::move(result).value();
+}
+
+// --- Reading ---------------------------------------------------------------------
+
+struct DecodedTexture {
+    TplImageHeader header;
+    std::optional<PaletteView> palette;  // its words point into the file: not read after decoding
+    std::vector<Image> levels;
+};
+
+Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
+    if (auto opened = source.open(); !opened) return fail(Failure(opened.error()));
+    const auto bytes = source.bytes();
+    auto headers = parseTpl(bytes);
+    if (!headers) return fail(Failure(headers.error()));
+    std::vector<DecodedTexture> textures;
+    textures.reserve(headers->images.size());
+    for (const TplImageHeader& image : headers->images) {
+        auto view = textureView(bytes, image);
+        if (!view) return fail(Failure(view.error()));
+        DecodedTexture& texture = textures.emplace_back();
+        texture.header = image;
+        texture.palette = view->palette;
+        for (unsigned level = 0; level < view->levels.size(); ++level) {
+            auto picture = decodeLevel(*view, level);
+            if (!picture) return fail(Failure(picture.error()));
+            texture.levels.push_back(std::move(picture).value());
+        }
+    }
+    return textures;
+}
+
+// One texture as read, for Python.
+struct Texture {
+    std::string format;
+    std::uint32_t width = 0, height = 0;
+    py::object paletteFormat;  // name, or None
+    std::uint32_t paletteEntries = 0;
+    std::string wrapS, wrapT, minFilter, magFilter;
+    float lodBias = 0;
+    unsigned edgeLod = 0, minLod = 0, maxLod = 0;
+    py::list levels;
+};
+
+std::string samplerName(WrapMode mode) { return std::string(wrapModeName(mode)); }
+std::string samplerName(TextureFilter filter) { return std::string(filterName(filter)); }
+
+py::list readTpl(const py::object& from) {
+    Source source(from);
+    Expected<std::vector<DecodedTexture>, Failure> decoded = fail(Failure());
+    {
+        py::gil_scoped_release unlocked;
+        decoded = decodeAll(source);
+    }
+    std::vector<DecodedTexture> textures = take(std::move(decoded), source.name());
+    py::list out;
+    for (DecodedTexture& d : textures) {
+        Texture t;
+        const TplImageHeader& h = d.header;
+        t.format = formatName(h.format);
+        t.width = h.width;
+        t.height = h.height;
+        t.paletteFormat = d.palette ? py::object(py::str(std::string(paletteFormatName(d.palette->format))))
+                                    : py::object(py::none());
+        t.paletteEntries = d.palette ? d.palette->entryCount : 0;
+        t.wrapS = samplerName(h.sampler.wrapS);
+        t.wrapT = samplerName(h.sampler.wrapT);
+        t.minFilter = samplerName(h.sampler.minFilter);
+        t.magFilter = samplerName(h.sampler.magFilter);
+        t.lodBias = h.sampler.lodBias;
+        t.edgeLod = h.sampler.edgeLod;
+        t.minLod = h.sampler.minLod;
+        t.maxLod = h.maxLod;
+        for (Image& level : d.levels) t.levels.append(arrayFromPicture(std::move(level)));
+        out.append(py::cast(std::move(t)));
+    }
+    return out;
+}
+
+// The fields and values of `tplforge-cli info --json`, for one file.
+py::dict info(const py::object& from) {
+    Source source(from);
+    struct Parsed {
+        TplHeaders headers;
+        std::vector<Expected<TextureView, TplError>> views;
+    };
+    Expected<Parsed, Failure> parsed = fail(Failure());
+    {
+        py::gil_scoped_release unlocked;
+        parsed = [&]() -> Expected<Parsed, Failure> {
+            if (auto opened = source.open(); !opened) return fail(Failure(opened.error()));
+            auto headers = parseTpl(source.bytes());
+            if (!headers) return fail(Failure(headers.error()));
+            Parsed p{std::move(headers).value(), {}};
+            for (const TplImageHeader& image : p.headers.images) p.views.push_back(textureView(source.bytes(), image));
+            return p;
+        }();
+    }
+    const Parsed p = take(std::move(parsed), source.name());
+    py::list textures;
+    for (std::size_t k = 0; k < p.headers.images.size(); ++k) {
+        const TplImageHeader& t = p.headers.images[k];
+        const auto& view = p.views[k];
+        py::dict j;
+        j["index"] = k + 1;
+        j["width"] = t.width;
+        j["height"] = t.height;
+        j["format"] = std::string(formatName(t.format));
+        j["code"] = t.format;
+        j["offset"] = t.dataOffset;
+        j["levels"] = levelsHeld(t);
+        j["palette"] = t.paletteHeaderOffset;
+        if (view && view->palette) {
+            j["palette_format"] = std::string(paletteFormatName(view->palette->format));
+            j["palette_code"] = static_cast<std::uint32_t>(view->palette->format);
+            j["palette_entries"] = view->palette->entryCount;
+        }
+        j["wrap_s"] = static_cast<std::uint32_t>(t.sampler.wrapS);
+        j["wrap_t"] = static_cast<std::uint32_t>(t.sampler.wrapT);
+        j["min_filter"] = static_cast<std::uint32_t>(t.sampler.minFilter);
+        j["mag_filter"] = static_cast<std::uint32_t>(t.sampler.magFilter);
+        const float bias = t.sampler.lodBias;
+        j["lod_bias"] = std::isfinite(bias) ? py::object(py::float_(bias)) : py::object(py::none());
+        j["edge_lod"] = t.sampler.edgeLod;
+        j["min_lod"] = t.sampler.minLod;
+        j["max_lod"] = t.maxLod;
+        if (!view) j["problem"] = std::string(describe(view.error()));
+        textures.append(std::move(j));
+    }
+    return py::dict("file"_a = source.name(), "size"_a = p.headers.fileSize, "textures"_a = std::move(textures));
+}
+
+// A PNG or Targa file as the command-line tool reads it.
+template <class E>
+py::array readPicture(const py::object& from, Expected<Image, E> (*reader)(std::span<const std::uint8_t>)) {
+    Source source(from);
+    Expected<Image, Failure> picture = fail(Failure());
+    {
+        py::gil_scoped_release unlocked;
+        picture = [&]() -> Expected<Image, Failure> {
+            if (auto opened = source.open(); !opened) return fail(Failure(opened.error()));
+            auto read = reader(source.bytes());
+            if (!read) return fail(Failure(read.error()));
+            return std::move(read).value();
+        }();
+    }
+    return arrayFromPicture(take(std::move(picture), source.name()));
+}
+
+Expected<Image, PngError> readPngWhole(std::span<const std::uint8_t> bytes) { return readPng(bytes); }
+
+// --- Encoding --------------------------------------------------------------------
+
+// A picture and its settings, checked and resolved when made: what encoding
+// reads needs no Python object.
+struct PictureInput {
+    Image picture;
+    tplforge::TextureInput texture;  // its picture pointer is set when encoding
+    std::optional<std::array<std::uint8_t, 3>> key;
+};
+
+[[noreturn]] void badName(const char* what, const std::string& name, const char* names) {
+    throw py::value_error(std::string(what) + " '" + name + "' is not one of " + names);
+}
+
+constexpr const char* kFormatNames = "i4, i8, ia4, ia8, rgb565, rgb5a3, rgba8, c4, c8, c14x2, cmpr";
+constexpr const char* kWrapNames = "clamp, repeat, mirror";
+constexpr const char* kFilterNames = "near, linear, near_mip_near, lin_mip_near, near_mip_lin, lin_mip_lin";
+
+// "a" or "a,b" or ("a", "b"): the names, the second empty when not given.
+std::pair<std::string, std::string> pairOf(const py::handle& value, const char* what) {
+    if (py::isinstance<py::str>(value)) {
+        const std::string text = py::str(value);
+        const auto comma = text.find(',');
+        if (comma == std::string::npos) return {text, ""};
+        return {text.substr(0, comma), text.substr(comma + 1)};
+    }
+    if (py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)) {
+        const auto items = py::reinterpret_borrow<py::sequence>(value);
+        if (items.size() == 2 && py::isinstance<py::str>(items[0]) && py::isinstance<py::str>(items[1]))
+            return {py::str(items[0]), py::str(items[1])};
+    }
+    throw py::type_error(std::string(what) + " is a name, \"A,B\" or a pair of names, not " + typeName(value));
+}
+
+WrapMode wrapNamed(const std::string& name) {
+    const auto mode = wrapModeFromName(name);
+    if (!mode) badName("wrap", name, kWrapNames);
+    return *mode;
+}
+
+std::array<std::uint8_t, 3> keyColour(const py::handle& value) {
+    if (py::isinstance<py::str>(value)) {
+        const std::string text = py::str(value);
+        const bool hex = text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) {
+                             return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                         });
+        if (!hex) throw py::value_error("alpha_key '" + text + "' is not six hex digits RRGGBB");
+        const unsigned long v = std::stoul(text, nullptr, 16);
+        return {static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    }
+    if (py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)) {
+        const auto items = py::reinterpret_borrow<py::sequence>(value);
+        std::array<std::uint8_t, 3> rgb{};
+        bool good = items.size() == 3;
+        for (std::size_t i = 0; good && i < 3; ++i) {
+            good = py::isinstance<py::int_>(items[i]) && !py::isinstance<py::bool_>(items[i]);
+            const long channel = good ? items[i].cast<long>() : -1;
+            good = good && channel >= 0 && channel <= 255;
+            rgb[i] = static_cast<std::uint8_t>(channel);
+        }
+        if (good) return rgb;
+        throw py::value_error("alpha_key is three channels (R, G, B) of 0 to 255");
+    }
+    throw py::type_error("alpha_key is \"RRGGBB\" or (R, G, B), not " + typeName(value));
+}
+
+void warn(const std::string& text) {
+    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+PictureInput makeInput(const py::object& array, const std::string& format, const std::string& palette,
+                       const py::object& mipmaps, const std::string& quality, bool dither, const py::object& wrap,
+                       const py::object& filter, const py::object& alphaKey) {
+    PictureInput in;
+    EncodeOptions& o = in.texture.options;
+    const auto f = formatFromName(format);
+    if (!f) badName("format", format, kFormatNames);
+    o.format = *f;
+    const auto p = paletteFormatFromName(palette);
+    if (!p) badName("palette", palette, "ia8, rgb565, rgb5a3");
+    o.paletteFormat = *p;
+    const std::string q = lowerCase(quality);
+    if (q != "fast" && q != "normal" && q != "best") badName("quality", quality, "fast, normal, best");
+    o.quality = q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
+    o.dither = dither;
+
+    std::optional<unsigned> below;  // unset: as many as fit
+    if (py::isinstance<py::str>(mipmaps)) {
+        if (lowerCase(std::string(py::str(mipmaps))) != "auto")
+            throw py::value_error("mipmaps is a number of levels below the picture, 0 to 10, or \"auto\"");
+    } else if (py::isinstance<py::int_>(mipmaps) && !py::isinstance<py::bool_>(mipmaps)) {
+        const long n = mipmaps.cast<long>();
+        if (n < 0 || n > 10) throw py::value_error("mipmaps is 0 to 10 levels below the picture, not " + std::to_string(n));
+        below = static_cast<unsigned>(n);
+    } else {
+        throw py::type_error("mipmaps is an int or \"auto\", not " + typeName(mipmaps));
+    }
+
+    const auto [wrapS, wrapT] = pairOf(wrap, "wrap");
+    Sampler& s = in.texture.sampler;
+    s.wrapS = wrapNamed(wrapS);
+    s.wrapT = wrapT.empty() ? s.wrapS : wrapNamed(wrapT);
+    const auto [minName, magName] = pairOf(filter, "filter");
+    const auto min = filterFromName(minName);
+    if (!min) badName("filter", minName, kFilterNames);
+    const auto mag = magName.empty() ? std::optional(*min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear)
+                                     : filterFromName(magName);
+    if (!mag || (*mag != TextureFilter::Near && *mag != TextureFilter::Linear))
+        badName("magnification filter", magName, "near, linear");
+    if (!alphaKey.is_none()) in.key = keyColour(alphaKey);
+
+    in.picture = pictureFromArray(array);
+    const std::uint32_t w = in.picture.width, h = in.picture.height;
+    const unsigned most = levelsPossible(o.format, w, h);
+    in.texture.levels = below ? std::min(1 + *below, most) : most;
+    // Plain near and linear also pick between levels when there are levels.
+    s.minFilter = *min;
+    if (in.texture.levels > 1 && *min == TextureFilter::Near) s.minFilter = TextureFilter::NearMipNear;
+    if (in.texture.levels > 1 && *min == TextureFilter::Linear) s.minFilter = TextureFilter::LinMipLin;
+    s.magFilter = *mag;
+
+    if (in.key) {
+        const auto [r, g, b] = *in.key;
+        for (std::size_t i = 0; i < in.picture.rgba.size(); i += 4) {
+            const auto px = std::span(in.picture.rgba).subspan(i, 4);
+            if (px[0] == r && px[1] == g && px[2] == b) px[3] = 0;
+        }
+    }
+    const std::string size = std::to_string(w) + " x " + std::to_string(h);
+    if (w > kConsoleMaxSide || h > kConsoleMaxSide)
+        warn(size + " is larger than the console's texture limit of 1024 x 1024");
+    if (in.texture.levels > 1 && (!std::has_single_bit(w) || !std::has_single_bit(h)))
+        warn("the console samples mipmaps only of textures whose sides are powers of two (" + size + ")");
+    return in;
+}
+
+// The textures of a call: TextureInput objects or bare arrays (encoded with the
+// defaults), one or a sequence. The objects are kept so that no other thread
+// can drop them while the GIL is released.
+std::vector<tplforge::TextureInput> gather(const py::object& textures, unsigned threads, std::vector<py::object>& kept) {
+    const bool single = py::isinstance<PictureInput>(textures) || py::isinstance<py::array>(textures);
+    if (!single && !py::isinstance<py::iterable>(textures))
+        throw py::type_error("textures are a TextureInput, an array, or a sequence of them, not " + typeName(textures));
+    const py::list items = single ? py::list(py::make_tuple(textures)) : py::list(textures);
+    std::vector<tplforge::TextureInput> inputs;
+    for (const py::handle item : items) {
+        py::object input = py::reinterpret_borrow<py::object>(item);
+        if (!py::isinstance<PictureInput>(input)) {
+            if (!py::isinstance<py::array>(input))
+                throw py::type_error("a texture is a TextureInput or a numpy array, not " + typeName(input));
+            input = py::cast(makeInput(input, "rgb565", "rgb5a3", py::int_(0), "normal", false, py::str("clamp"),
+                                       py::str("linear"), py::none()));
+        }
+        auto& in = input.cast<PictureInput&>();
+        tplforge::TextureInput t = in.texture;
+        t.picture = &in.picture;
+        t.options.threads = threads;
+        inputs.push_back(t);
+        kept.push_back(std::move(input));
+    }
+    return inputs;
+}
+
+std::vector<std::uint8_t> encode(const py::object& textures, unsigned threads) {
+    std::vector<py::object> kept;
+    const auto inputs = gather(textures, threads, kept);
+    Expected<std::vector<std::uint8_t>, TplWriteError> file = fail(TplWriteError::NoTextures);
+    {
+        py::gil_scoped_release unlocked;
+        file = encodeTpl(inputs);
+    }
+    if (!file) python::raise(file.error());
+    return std::move(file).value();
+}
+
+py::bytes encodeToBytes(const py::object& textures, unsigned threads) {
+    const auto file = encode(textures, threads);
+    return py::bytes(reinterpret_cast<const char*>(file.data()), file.size());
+}
+
+void writeTpl(const py::object& path, const py::object& textures, unsigned threads) {
+    const std::string target = py::bytes(py::module_::import("os").attr("fsencode")(path));
+    std::vector<py::object> kept;
+    const auto inputs = gather(textures, threads, kept);
+    Expected<void, Failure> done;
+    {
+        py::gil_scoped_release unlocked;
+        done = [&]() -> Expected<void, Failure> {
+            auto file = encodeTpl(inputs);
+            if (!file) return fail(Failure(file.error()));
+            // As the command-line tool does: only a file it replaces is worth a flush.
+            if (auto written = writeFileAtomically(target, *file, Flush::WhenReplacing); !written)
+                return fail(Failure(written.error()));
+            return {};
+        }();
+    }
+    if (!done) raiseFailure(done.error(), py::module_::import("os").attr("fspath")(path));
+}
+
+std::string keyText(const PictureInput& in) {
+    if (!in.key) return "None";
+    return "(" + std::to_string((*in.key)[0]) + ", " + std::to_string((*in.key)[1]) + ", " +
+           std::to_string((*in.key)[2]) + ")";
+}
+
+}  // namespace
+
+void defineModule(py::module_& m) {
+    m.doc() = "GameCube and Wii TPL textures to NumPy arrays and back.";
+    m.attr("__version__") = std::string(version());
+    addErrorClasses(m);
+
+    py::class_<Texture>(m, "Texture", docs::kTexture)
+        .def_readonly("format", &Texture::format, "Format name, upper case: \"CMPR\", \"RGB5A3\", ...")
+        .def_readonly("width", &Texture::width)
+        .def_readonly("height", &Texture::height)
+        .def_readonly("palette_format", &Texture::paletteFormat,
+                      "Palette entry format (\"IA8\", \"RGB565\", \"RGB5A3\") of C4, C8 and C14X2; None for others.")
+        .def_readonly("palette_entries", &Texture::paletteEntries, "Entries of the palette; 0 without one.")
+        .def_property_readonly(
+            "level_count", [](const Texture& t) { return t.levels.size(); }, "Levels, the picture itself included.")
+        .def_readonly("wrap_s", &Texture::wrapS, "\"clamp\", \"repeat\" or \"mirror\" (\"unknown\" for other codes).")
+        .def_readonly("wrap_t", &Texture::wrapT)
+        .def_readonly("min_filter", &Texture::minFilter, "\"near\", \"linear\", \"near_mip_near\", ... \"lin_mip_lin\".")
+        .def_readonly("mag_filter", &Texture::magFilter)
+        .def_readonly("lod_bias", &Texture::lodBias)
+        .def_readonly("edge_lod", &Texture::edgeLod)
+        .def_readonly("min_lod", &Texture::minLod)
+        .def_readonly("max_lod", &Texture::maxLod)
+        .def_readonly("levels", &Texture::levels,
+                      "Every level, the picture first: uint8 arrays of shape (height, width, 4), RGBA.")
+        .def("__repr__", [](const Texture& t) {
+            return "<tplforge.Texture " + t.format + " " + std::to_string(t.width) + "x" + std::to_string(t.height) +
+                   ", " + std::to_string(t.levels.size()) + " level(s)>";
+        });
+
+    py::class_<PictureInput>(m, "TextureInput", docs::kTextureInput)
+        .def(py::init(&makeInput), "picture"_a, "format"_a = "rgb565", py::kw_only(), "palette"_a = "rgb5a3",
+             "mipmaps"_a = py::int_(0), "quality"_a = "normal", "dither"_a = false, "wrap"_a = py::str("clamp"),
+             "filter"_a = py::str("linear"), "alpha_key"_a = py::none())
+        .def_property_readonly("format", [](const PictureInput& in) { return formatName(in.texture.options.format); })
+        .def_property_readonly("palette",
+                               [](const PictureInput& in) { return paletteFormatName(in.texture.options.paletteFormat); })
+        .def_property_readonly("level_count", [](const PictureInput& in) { return in.texture.levels; })
+        .def_property_readonly("quality",
+                               [](const PictureInput& in) {
+                                   const Quality q = in.texture.options.quality;
+                                   return q == Quality::Fast ? "fast" : q == Quality::Best ? "best" : "normal";
+                               })
+        .def_property_readonly("dither", [](const PictureInput& in) { return in.texture.options.dither; })
+        .def_property_readonly("wrap_s", [](const PictureInput& in) { return wrapModeName(in.texture.sampler.wrapS); })
+        .def_property_readonly("wrap_t", [](const PictureInput& in) { return wrapModeName(in.texture.sampler.wrapT); })
+        .def_property_readonly("min_filter",
+                               [](const PictureInput& in) { return filterName(in.texture.sampler.minFilter); })
+        .def_property_readonly("mag_filter",
+                               [](const PictureInput& in) { return filterName(in.texture.sampler.magFilter); })
+        .def_property_readonly("alpha_key",
+                               [](const PictureInput& in) -> py::object {
+                                   if (!in.key) return py::none();
+                                   return py::make_tuple((*in.key)[0], (*in.key)[1], (*in.key)[2]);
+                               })
+        .def_property_readonly("width", [](const PictureInput& in) { return in.picture.width; })
+        .def_property_readonly("height", [](const PictureInput& in) { return in.picture.height; })
+        .def("__repr__", [](const PictureInput& in) {
+            return "<tplforge.TextureInput " + lowerCase(formatName(in.texture.options.format)) + " " +
+                   std::to_string(in.picture.width) + "x" + std::to_string(in.picture.height) + ", " +
+                   std::to_string(in.texture.levels) + " level(s), alpha_key=" + keyText(in) + ">";
+        });
+
+    m.def("read_tpl", &readTpl, "source"_a, docs::kReadTpl);
+    m.def("info", &info, "source"_a, docs::kInfo);
+    m.def("encode_tpl", &encodeToBytes, "textures"_a, py::kw_only(), "threads"_a = 0u,
+          docs::kEncodeTpl);
+    m.def("write_tpl", &writeTpl, "path"_a, "textures"_a, py::kw_only(), "threads"_a = 0u,
+          docs::kWriteTpl);
+    m.def("read_png", [](const py::object& source) { return readPicture<PngError>(source, &readPngWhole); },
+          "source"_a, docs::kReadPng);
+    m.def("read_targa", [](const py::object& source) { return readPicture<TargaError>(source, &readTarga); },
+          "source"_a, docs::kReadTarga);
+}
+
+}  // namespace tplforge::python
+
+PYBIND11_MODULE(_tplforge, m) { tplforge::python::defineModule(m); }
