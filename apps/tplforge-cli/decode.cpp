@@ -55,8 +55,16 @@ struct FileDecoder {
         }
     }
 
+    void writePngFile(const std::string& path, const Image& picture, PngChannels channels) {
+        const auto png = writePng(picture, channels, request.pngLevel);
+        if (png) return write(path, *png);
+        out.err += path + ": cannot write: " + std::string(describe(png.error())) + '\n';
+        out.failed = true;
+    }
+
     void writePicture(const std::string& path, const Image& picture, PngChannels channels) {
-        write(path, request.bmp ? encodeBmp(picture) : writePng(picture, channels, request.pngLevel));
+        if (request.bmp) return write(path, encodeBmp(picture));
+        writePngFile(path, picture, channels);
     }
 
     void run() {
@@ -77,8 +85,8 @@ struct FileDecoder {
                     continue;
                 }
                 const std::string path = outputPath(k, count, 0);
-                write(path, request.bmp ? window_rules::encodeBmp24(decoded->raster)
-                                        : writePng(window_rules::opaqueImage(decoded->raster), PngChannels::Rgb, request.pngLevel));
+                if (request.bmp) write(path, window_rules::encodeBmp24(decoded->raster));
+                else writePngFile(path, window_rules::opaqueImage(decoded->raster), PngChannels::Rgb);
                 continue;
             }
             auto view = textureView(data, image);

@@ -1,6 +1,6 @@
-// PNG through libspng: any PNG in, 8-bit RGBA out (16-bit channels rounded to
-// the nearest 8-bit value, palettes and transparency chunks expanded); and out,
-// with the channels a picture needs.
+// PNG: any PNG in, 8-bit RGBA out (16-bit channels rounded to the nearest 8-bit
+// value, palettes and transparency chunks expanded); and out, 8-bit, with the
+// channels a picture needs.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ namespace tplforge {
 
 inline constexpr std::uint64_t kMaxPngPixels = kMaxPicturePixels;
 
-enum class PngError { NotPng, TooLarge, Corrupt };
+enum class PngError { NotPng, TooLarge, Corrupt, Empty };
 std::string_view describe(PngError error);
 
 bool isPng(std::span<const std::uint8_t> bytes);
@@ -26,19 +26,19 @@ bool isPng(std::span<const std::uint8_t> bytes);
 // the picture goes.
 using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)>;
 
-Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows = nullptr);
+[[nodiscard]] Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const RowsDecoded& onRows = nullptr);
 
 // What the written file keeps of each pixel: grey is the red channel.
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
 
-// level: zlib's 0 (store) to 9 (smallest). 4 rather than zlib's usual 6: on
-// decoded photo-like textures it writes files 0 to 5 % larger in half the time
-// or less (bench/png-levels has the figures).
+// level: 0 (stored) to 9 (smallest), as zlib's levels; they are mapped onto
+// libdeflate's 0 to 12, which at the same level writes smaller files faster than
+// zlib. The default writes files no larger than zlib's level 4 did, in far less
+// time (bench/png-levels has the figures).
 inline constexpr int kDefaultPngLevel = 4;
-// Row filters the encoder picks from, row by row, as libspng's filter choice
-// mask: all five. One fixed filter is faster still, but which one wins depends
-// on the picture, and the wrong one cost over a quarter more bytes on a smooth photo.
-inline constexpr int kDefaultPngFilters = 248;
-std::vector<std::uint8_t> writePng(const Image& picture, PngChannels channels, int level = kDefaultPngLevel);
+// The libdeflate level a PNG level is written with.
+int deflateLevelOf(int pngLevel);
+[[nodiscard]] Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, PngChannels channels,
+                                                                     int level = kDefaultPngLevel);
 
 }  // namespace tplforge

@@ -81,7 +81,7 @@ const QByteArray kEllipse = testing::littleEndian<std::uint32_t>({
 class Cli : public ::testing::Test, protected testing::ScratchDir {
 protected:
     void write(const std::string& name, const Bytes& bytes) const { testing::writeBytes(path(name), bytes); }
-    void writePicture(const std::string& name, const Image& image) const { write(name, writePng(image, PngChannels::Rgba)); }
+    void writePicture(const std::string& name, const Image& image) const { write(name, writePng(image, PngChannels::Rgba).value()); }
     // Pictures only the reader process reads, each with transparency, and a PNG.
     void writeReaderPictures() const {
         const QByteArray icon = testing::encoded(QImage(kAlphaPicture.rgba.data(), 4, 4, QImage::Format_RGBA8888), "ico");
@@ -236,7 +236,7 @@ TEST_F(Cli, CmprWhileReadingWritesWhatOneThreadWrites) {
             ASSERT_EQ(run(std::string("encode -f cmpr") + mipmaps + " -j " + jobs + " c.png -o j" + jobs + ".tpl").status, 0);
         EXPECT_EQ(fileBytes(path("j1.tpl")), fileBytes(path("j2.tpl")));
     }
-    Bytes cut = writePng(pattern(256, 256, 6), PngChannels::Rgba);
+    Bytes cut = writePng(pattern(256, 256, 6), PngChannels::Rgba).value();
     cut.resize(cut.size() / 2);
     write("cut.png", cut);
     const Outcome r = run("encode -f cmpr -j 2 cut.png -o cut.tpl");

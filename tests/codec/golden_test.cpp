@@ -50,7 +50,7 @@ TEST(Golden, EveryFormatDecodesAsTheConsoleShowsIt) {
             const std::string difference = firstDifference(got, *want, greyFormat(view->format));
             if (!difference.empty()) {
                 const std::string written = "got-" + name;
-                writeFileAtomically(written, writePng(got, PngChannels::Rgba));
+                writeFileAtomically(written, writePng(got, PngChannels::Rgba).value());
                 ADD_FAILURE() << name << ": " << difference << " (decoded picture written to " << written << ")";
             }
         }

@@ -29,7 +29,7 @@ std::vector<std::uint8_t> withSides(std::vector<std::uint8_t> file, std::uint32_
 TEST(Png, ReadsWhatItWroteAndNamesEachFault) {
     Image picture(5, 3);
     for (std::size_t i = 0; i < picture.rgba.size(); ++i) picture.rgba[i] = static_cast<std::uint8_t>(i * 37);
-    const auto file = writePng(picture, PngChannels::Rgba);
+    const auto file = writePng(picture, PngChannels::Rgba).value();
     const auto read = readPng(file);
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(*read, picture);
