@@ -6,7 +6,8 @@
 // across the IDAT chunks where they lie (Adler-32 checked), straight into a
 // buffer of exactly the size IHDR announces, and rows unfiltered and widened to
 // RGBA in bands as they come out. 16-bit and interlaced files, rare in what
-// people make textures from, are checked the same way and then handed to libspng.
+// people make textures from, are checked the same way, stream included, and then
+// handed to libspng.
 //
 // Writing: 8-bit grey, grey and alpha, RGB or RGBA; one filter a row, chosen by
 // the smallest sum of the filtered bytes; compressed by libdeflate in one go.
@@ -55,7 +56,22 @@ struct Header {
         }
     }
     unsigned bitsPerPixel() const { return depth * channels(); }
-    std::size_t rowBytes() const { return (std::size_t{width} * bitsPerPixel() + 7) / 8; }
+    std::size_t rowBytes(std::uint32_t w) const { return (std::size_t{w} * bitsPerPixel() + 7) / 8; }
+    std::size_t rowBytes() const { return rowBytes(width); }
+    // What the zlib stream must inflate to: each row with its filter byte, and
+    // for an interlaced file the rows of each of the seven passes that has pixels.
+    std::size_t filteredSize() const {
+        if (interlace == 0) return (rowBytes() + 1) * height;
+        static constexpr u32 kX[] = {0, 4, 0, 2, 0, 1, 0}, kY[] = {0, 0, 4, 0, 2, 0, 1};
+        static constexpr u32 kDx[] = {8, 8, 4, 4, 2, 2, 1}, kDy[] = {8, 8, 8, 4, 4, 2, 2};
+        std::size_t size = 0;
+        for (int p = 0; p < 7; ++p) {
+            const u32 w = width > kX[p] ? (width - kX[p] + kDx[p] - 1) / kDx[p] : 0;
+            const u32 h = height > kY[p] ? (height - kY[p] + kDy[p] - 1) / kDy[p] : 0;
+            if (w > 0) size += (rowBytes(w) + 1) * h;
+        }
+        return size;
+    }
 };
 
 bool depthAllowed(u8 colourType, u8 depth) {
@@ -130,22 +146,29 @@ Expected<Chunks, PngError> readChunks(std::span<const u8> file) {
             c.idat.push_back(*data);
             c.idatBytes += data->size();
         } else if (isType(*type, "PLTE")) {
+            // Wherever it is, a palette must be one; only one before the image
+            // data and after no transparency is used (the last of several), and
+            // only by a palette file.
             const std::size_t entries = data->size() / 3;
-            if (hasPalette || c.hasTransparency || !c.idat.empty() || data->size() % 3 != 0 || entries == 0 ||
-                entries > 256 || c.header.colourType == Grey || c.header.colourType == GreyAlpha)
+            if (data->size() % 3 != 0 || entries == 0 || entries > 256 ||
+                (c.header.colourType == Palette && entries > (std::size_t{1} << c.header.depth)))
                 return fail(PngError::Corrupt);
-            if (c.header.colourType == Palette && entries > (std::size_t{1} << c.header.depth))
-                return fail(PngError::Corrupt);
-            hasPalette = true;
-            c.palette = *data;
+            if (c.idat.empty() && c.hasTransparency) return fail(PngError::Corrupt);
+            if (c.idat.empty() && c.header.colourType != Grey && c.header.colourType != GreyAlpha) {
+                hasPalette = true;
+                c.palette = *data;
+            }
         } else if (isType(*type, "tRNS")) {
+            // Ancillary: one that cannot apply (misplaced, of the wrong size, a
+            // second one) is skipped like any other.
             const std::size_t size = data->size();
             const u8 t = c.header.colourType;
             const bool fits = (t == Grey && size == 2) || (t == Rgb && size == 6) ||
                               (t == Palette && hasPalette && size <= c.palette.size() / 3);
-            if (c.hasTransparency || !c.idat.empty() || !fits) return fail(PngError::Corrupt);
-            c.hasTransparency = true;
-            c.transparency = *data;
+            if (!c.hasTransparency && c.idat.empty() && fits) {
+                c.hasTransparency = true;
+                c.transparency = *data;
+            }
         } else if (isType(*type, "IEND")) {
             if (c.idat.empty() || !data->empty()) return fail(PngError::Corrupt);
             return c;
@@ -351,7 +374,16 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const Rows
     const Header& h = chunks->header;
     const std::uint64_t pixelBits = std::uint64_t{h.width} * h.height * h.bitsPerPixel();
     if (pixelBits / 8 > (chunks->idatBytes + 1) * kMostInflation) return fail(PngError::Corrupt);
-    if (h.depth == 16 || h.interlace != 0) return readWithSpng(file, h, onRows);
+    if (h.depth == 16 || h.interlace != 0) {
+        // libspng reads no further into the stream than the rows need: the
+        // stream is first held to the same rules as ours (a pass of its own).
+        const std::size_t size = h.filteredSize();
+        std::unique_ptr<u8[]> filtered(new u8[size]);
+        if (!inflateRows(chunks->idat, std::span(filtered.get(), size), size, [](std::size_t) { return true; }))
+            return fail(PngError::Corrupt);
+        filtered.reset();
+        return readWithSpng(file, h, onRows);
+    }
 
     Image image(h.width, h.height);
     RowDecoder decoder(*chunks, image);
