@@ -16,9 +16,9 @@ inline constexpr unsigned kFilterCount = 5;
 void unfilterRow(Filter filter, const std::uint8_t* in, const std::uint8_t* above, std::uint8_t* out, std::size_t n,
                  unsigned bpp);
 
-// Filters one row with whichever filter gives the smallest sum of the filtered
-// bytes taken as signed values (small differences compress best), writing the
-// filter byte then the row: n + 1 bytes. `scratch` holds kFilterCount × n bytes.
+// Filters one row with whichever filter leaves the most zeros and smallest
+// differences (see signedSize in the source), writing the filter byte then the
+// row: n + 1 bytes. `scratch` holds kFilterCount × n bytes.
 void filterRow(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* out, std::size_t n, unsigned bpp,
                std::uint8_t* scratch);
 
