@@ -1,21 +1,17 @@
 // PNG in and out.
 //
-// Reading: every colour type and bit depth, plain or interlaced. Our own reader
-// takes the usual kinds (depths 1 to 8, not interlaced): chunks walked on the
-// checked byte reader with every CRC checked, the zlib stream inflated by ISA-L
-// across the IDAT chunks where they lie (Adler-32 checked), straight into a
-// buffer of exactly the size IHDR announces, and rows unfiltered and widened to
-// RGBA in bands as they come out. 16-bit and interlaced files, rare in what
-// people make textures from, are checked the same way, stream included, and then
-// handed to libspng.
+// Reading: every colour type and bit depth, plain or interlaced. The chunks are
+// walked on the checked byte reader up to IEND with every CRC checked; the zlib
+// stream is inflated by libdeflate into a buffer of exactly the size IHDR
+// announces (more or less is refused, Adler-32 checked); rows are unfiltered
+// and widened to RGBA, 16-bit samples rounded to the nearest 8-bit value.
+// 8-bit RGB and RGBA are unfiltered straight into the picture's rows.
 //
-// Writing: 8-bit grey, grey and alpha, RGB or RGBA; one filter a row, chosen by
-// the smallest sum of the filtered bytes; compressed by libdeflate in one go.
+// Writing: 8-bit grey, grey and alpha, RGB or RGBA; one filter a row (see
+// filterRow), compressed by libdeflate in one go.
 #include "tplforge/png.h"
 
-#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
-#include <spng.h>
 
 #include <algorithm>
 #include <array>
@@ -60,18 +56,7 @@ struct Header {
     std::size_t rowBytes() const { return rowBytes(width); }
     // What the zlib stream must inflate to: each row with its filter byte, and
     // for an interlaced file the rows of each of the seven passes that has pixels.
-    std::size_t filteredSize() const {
-        if (interlace == 0) return (rowBytes() + 1) * height;
-        static constexpr u32 kX[] = {0, 4, 0, 2, 0, 1, 0}, kY[] = {0, 0, 4, 0, 2, 0, 1};
-        static constexpr u32 kDx[] = {8, 8, 4, 4, 2, 2, 1}, kDy[] = {8, 8, 8, 4, 4, 2, 2};
-        std::size_t size = 0;
-        for (int p = 0; p < 7; ++p) {
-            const u32 w = width > kX[p] ? (width - kX[p] + kDx[p] - 1) / kDx[p] : 0;
-            const u32 h = height > kY[p] ? (height - kY[p] + kDy[p] - 1) / kDy[p] : 0;
-            if (w > 0) size += (rowBytes(w) + 1) * h;
-        }
-        return size;
-    }
+    std::size_t filteredSize() const;
 };
 
 bool depthAllowed(u8 colourType, u8 depth) {
@@ -200,155 +185,161 @@ std::array<u32, 256> sampleTable(const Chunks& c) {
     return table;
 }
 
+// Where an interlaced file's seven passes put their pixels (Adam7).
+struct Pass {
+    u32 x, y, dx, dy;
+};
+constexpr Pass kPasses[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                             {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+u32 passSide(u32 side, u32 first, u32 step) { return side > first ? (side - first + step - 1) / step : 0; }
+
+std::size_t Header::filteredSize() const {
+    if (interlace == 0) return (rowBytes() + 1) * height;
+    std::size_t size = 0;
+    for (const Pass& p : kPasses) {
+        const u32 w = passSide(width, p.x, p.dx), h = passSide(height, p.y, p.dy);
+        if (w > 0) size += (rowBytes(w) + 1) * h;
+    }
+    return size;
+}
+
+u8 to8(u32 v16) { return static_cast<u8>((v16 * 255u + 32767u) / 65535u); }
+
+// Unfilters rows and widens them to RGBA.
 class RowDecoder {
 public:
     RowDecoder(const Chunks& c, Image& image)
-        : h_(c.header), image_(image), rowBytes_(h_.rowBytes()), bpp_(std::max(1u, h_.bitsPerPixel() / 8)),
-          rows_(std::max(3 * rowBytes_, image.stride())) {
-        if (h_.colourType == Grey || h_.colourType == Palette) table_ = sampleTable(c);
-        if (h_.colourType == Rgb && c.hasTransparency) {
+        : h_(c.header), image_(image), bpp_(std::max(1u, h_.bitsPerPixel() / 8)),
+          rows_(std::max(3 * h_.rowBytes(), image.stride())) {
+        if (h_.depth <= 8 && (h_.colourType == Grey || h_.colourType == Palette)) table_ = sampleTable(c);
+        if (c.hasTransparency && (h_.colourType == Grey || h_.colourType == Rgb)) {
             ByteReader t(c.transparency);
-            const u32 r = *t.u16be(), g = *t.u16be(), b = *t.u16be();
+            for (unsigned i = 0; i < (h_.colourType == Grey ? 1u : 3u); ++i) key_[i] = *t.u16be();
             // A key of more than 8 bits matches no 8-bit pixel.
-            keyed_ = r < 256 && g < 256 && b < 256;
-            key_ = r | g << 8 | b << 16;
+            keyed_ = h_.depth == 16 || (key_[0] < 256 && key_[1] < 256 && key_[2] < 256);
         }
     }
 
-    // One row from its filtered bytes (filter type first); false for an unknown filter.
+    // Row y of a plain file from its filtered bytes (filter type first), straight
+    // into the picture; false for an unknown filter.
     bool row(std::uint32_t y, const u8* filtered) {
         if (filtered[0] >= png::kFilterCount) return false;
         const auto filter = static_cast<png::Filter>(filtered[0]);
         u8* const out = image_.row(y).data();
-        const u8* zero = rows_.data();
-        const u8* aboveOut = y ? out - image_.stride() : zero;
-        if (h_.colourType == Rgba) {
-            png::unfilterRow(filter, filtered + 1, aboveOut, out, rowBytes_, bpp_);
+        const u8* aboveOut = y ? out - image_.stride() : rows_.data();
+        if (h_.depth == 8 && h_.colourType == Rgba) {
+            png::unfilterRow(filter, filtered + 1, aboveOut, out, h_.rowBytes(), bpp_);
             return true;
         }
-        if (h_.colourType == Rgb) {
+        if (h_.depth == 8 && h_.colourType == Rgb) {
             png::unfilterRgbToRgba(filter, filtered + 1, aboveOut, out, h_.width);
-            if (keyed_) png::keyRgba(out, h_.width, key_);
+            if (keyed_) png::keyRgba(out, h_.width, key_[0] | key_[1] << 8 | key_[2] << 16);
             return true;
         }
-        u8* const raw = rows_.data() + (1 + (y & 1)) * rowBytes_;
-        const u8* above = y ? rows_.data() + (1 + ((y - 1) & 1)) * rowBytes_ : zero;
-        png::unfilterRow(filter, filtered + 1, above, raw, rowBytes_, bpp_);
-        if (h_.colourType == GreyAlpha) png::greyAlphaToRgba(raw, out, h_.width);
-        else png::lookUpRgba(raw, out, h_.width, h_.depth, table_.data());
+        widen(unfilter(filter, filtered + 1, y, h_.rowBytes()), out, h_.width);
         return true;
     }
 
-    std::size_t rowBytes() const { return rowBytes_; }
+    // The rows of an interlaced file, pass by pass, each pixel put in its place.
+    bool passes(const u8* filtered) {
+        std::vector<u8> passRow(image_.stride());
+        for (const Pass& p : kPasses) {
+            const u32 w = passSide(h_.width, p.x, p.dx), rows = passSide(h_.height, p.y, p.dy);
+            if (w == 0) continue;
+            const std::size_t rowBytes = h_.rowBytes(w);
+            for (u32 r = 0; r < rows; ++r, filtered += rowBytes + 1) {
+                if (filtered[0] >= png::kFilterCount) return false;
+                widen(unfilter(static_cast<png::Filter>(filtered[0]), filtered + 1, r, rowBytes), passRow.data(), w);
+                u8* const out = image_.row(p.y + r * p.dy).data();
+                for (u32 i = 0; i < w; ++i) std::memcpy(out + 4 * (p.x + i * p.dx), &passRow[4 * i], 4);
+            }
+        }
+        return true;
+    }
 
 private:
+    // Into the row buffer of the turn of row r, above it the other one (zeros
+    // above the first row of the picture or pass).
+    const u8* unfilter(png::Filter filter, const u8* in, u32 r, std::size_t n) {
+        const std::size_t stride = rows_.size() / 3;
+        u8* raw = rows_.data() + (1 + (r & 1)) * stride;
+        const u8* above = r ? rows_.data() + (1 + ((r - 1) & 1)) * stride : rows_.data();
+        png::unfilterRow(filter, in, above, raw, n, bpp_);
+        return raw;
+    }
+
+    void widen(const u8* raw, u8* out, u32 width) const {
+        if (h_.depth == 16) return widen16(raw, out, width);
+        switch (h_.colourType) {
+            case Rgba: std::memcpy(out, raw, std::size_t{width} * 4); break;
+            case Rgb:
+                for (u32 x = 0; x < width; ++x) {
+                    std::memcpy(out + 4 * x, raw + 3 * x, 3);
+                    out[4 * x + 3] = 255;
+                }
+                if (keyed_) png::keyRgba(out, width, key_[0] | key_[1] << 8 | key_[2] << 16);
+                break;
+            case GreyAlpha: png::greyAlphaToRgba(raw, out, width); break;
+            default: png::lookUpRgba(raw, out, width, h_.depth, table_.data()); break;
+        }
+    }
+
+    // Samples are big-endian; the key is compared before rounding.
+    void widen16(const u8* raw, u8* out, u32 width) const {
+        const unsigned n = h_.channels();
+        for (u32 x = 0; x < width; ++x, raw += 2 * n, out += 4) {
+            u32 v[4];
+            for (unsigned c = 0; c < n; ++c) v[c] = u32{raw[2 * c]} << 8 | raw[2 * c + 1];
+            switch (h_.colourType) {
+                case Grey:
+                    out[0] = out[1] = out[2] = to8(v[0]);
+                    out[3] = keyed_ && v[0] == key_[0] ? 0 : 255;
+                    break;
+                case GreyAlpha:
+                    out[0] = out[1] = out[2] = to8(v[0]);
+                    out[3] = to8(v[1]);
+                    break;
+                case Rgb:
+                    for (unsigned c = 0; c < 3; ++c) out[c] = to8(v[c]);
+                    out[3] = keyed_ && v[0] == key_[0] && v[1] == key_[1] && v[2] == key_[2] ? 0 : 255;
+                    break;
+                default:
+                    for (unsigned c = 0; c < 4; ++c) out[c] = to8(v[c]);
+                    break;
+            }
+        }
+    }
+
     const Header& h_;
     Image& image_;
-    std::size_t rowBytes_;
     unsigned bpp_;
-    std::vector<u8> rows_;  // a row of zeros (above the first, RGBA or not), then two rows in turn
+    // a row of zeros (above the first, as wide as an RGBA row), then two rows in turn
+    std::vector<u8> rows_;
     std::array<u32, 256> table_{};
     bool keyed_ = false;
-    u32 key_ = 0;
+    u32 key_[3] = {};
 };
 
-struct InflateStateDeleter {
-    void operator()(inflate_state* s) const { delete s; }
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-// Inflates the IDAT chunks into `filtered` (exactly its size), handing each band
-// of whole rows to `band` as soon as it is out. False when the stream is damaged,
-// its Adler-32 is wrong, or it holds more or fewer bytes than the rows need.
-template <class Band>
-bool inflateRows(const std::vector<std::span<const u8>>& idat, std::span<u8> filtered, std::size_t bandBytes,
-                 Band&& band) {
-    std::unique_ptr<inflate_state, InflateStateDeleter> state(new inflate_state);
-    isal_inflate_init(state.get());
-    state->crc_flag = ISAL_ZLIB;
-    std::size_t chunk = 0, handed = 0;
-    u8 spare[16];
-    state->next_in = const_cast<u8*>(idat[0].data());
-    state->avail_in = static_cast<u32>(idat[0].size());
-    for (;;) {
-        const std::size_t produced = state->total_out;
-        const bool full = produced == filtered.size();
-        if (full) {
-            state->next_out = spare;  // only to see the stream end where it should
-            state->avail_out = sizeof spare;
-        } else {
-            state->next_out = filtered.data() + produced;
-            state->avail_out = static_cast<u32>(std::min(bandBytes, filtered.size() - produced));
-        }
-        const std::size_t inBefore = state->avail_in, outBefore = state->avail_out;
-        if (isal_inflate(state.get()) != ISAL_DECOMP_OK) return false;
-        if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == inBefore && state->avail_out == outBefore &&
-            state->avail_in > 0)
-            return false;  // no way forward
-        if (full && state->avail_out != sizeof spare) return false;  // more than the rows need
-        if (!full && state->total_out > handed) {
-            handed = state->total_out;
-            if (!band(handed)) return false;
-        }
-        if (state->block_state == ISAL_BLOCK_FINISH) return state->total_out == filtered.size();
-        if (state->avail_in == 0) {
-            if (++chunk == idat.size()) return false;  // cut short
-            state->next_in = const_cast<u8*>(idat[chunk].data());
-            state->avail_in = static_cast<u32>(idat[chunk].size());
-        }
+// The zlib stream inflated into `filtered`, which it must fill exactly, its
+// Adler-32 right. The IDAT chunks are joined first when there are several.
+bool inflateRows(const std::vector<std::span<const u8>>& idat, std::uint64_t idatBytes, std::span<u8> filtered) {
+    std::vector<u8> joined;
+    std::span<const u8> stream = idat[0];
+    if (idat.size() > 1) {
+        joined.reserve(idatBytes);
+        for (const auto& chunk : idat) joined.insert(joined.end(), chunk.begin(), chunk.end());
+        stream = joined;
     }
-}
-
-// --- libspng, for 16-bit and interlaced files ---------------------------------
-
-struct ContextDeleter {
-    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
-};
-using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
-
-constexpr std::size_t kChunkLimit = std::size_t{1} << 26;
-
-u8 to8(std::uint16_t v) { return static_cast<u8>((v * 255u + 32767u) / 65535u); }
-
-Expected<Image, PngError> readWithSpng(std::span<const u8> file, const Header& h, const RowsDecoded& onRows) {
-    Context ctx(spng_ctx_new(0));
-    if (!ctx) return fail(PngError::TooLarge);
-    spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkLimit);
-    spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-    if (spng_set_png_buffer(ctx.get(), file.data(), file.size()) != 0) return fail(PngError::Corrupt);
-    Image image(h.width, h.height);
-    const bool interlaced = h.interlace != 0;
-    if (h.depth != 16) {
-        if (spng_decode_image(ctx.get(), image.rgba.data(), image.rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
-            return fail(PngError::Corrupt);
-        if (onRows) onRows(image, image.height);
-        return image;
-    }
-    // Decoded a row at a time and rounded into the picture.
-    if (spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA16, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
-        return fail(PngError::Corrupt);
-    std::vector<std::uint16_t> row(std::size_t{h.width} * 4);
-    spng_row_info info{};
-    for (;;) {
-        if (spng_get_row_info(ctx.get(), &info) != 0) break;
-        const int status = spng_decode_row(ctx.get(), row.data(), row.size() * 2);
-        if (status != 0 && status != SPNG_EOI) return fail(PngError::Corrupt);
-        const auto out = image.row(info.row_num);
-        if (!interlaced) {
-            std::transform(row.begin(), row.end(), out.begin(), to8);
-        } else {
-            // A pass fills only its own columns of the row (Adam7): the others hold
-            // what earlier passes of other rows left there.
-            static constexpr u32 kFirst[] = {0, 4, 0, 2, 0, 1, 0}, kStep[] = {8, 8, 4, 4, 2, 2, 1};
-            const unsigned pass = static_cast<unsigned>(info.pass);
-            for (std::size_t x = kFirst[pass]; x < h.width; x += kStep[pass])
-                for (std::size_t c = 4 * x; c < 4 * x + 4; ++c) out[c] = to8(row[c]);
-        }
-        if (status == SPNG_EOI) {
-            if (onRows) onRows(image, image.height);
-            return image;
-        }
-    }
-    return fail(PngError::Corrupt);
+    const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> inflater(libdeflate_alloc_decompressor());
+    std::size_t out = 0;
+    return inflater &&
+           libdeflate_zlib_decompress(inflater.get(), stream.data(), stream.size(), filtered.data(), filtered.size(),
+                                      &out) == LIBDEFLATE_SUCCESS &&
+           out == filtered.size();
 }
 
 }  // namespace
@@ -374,35 +365,29 @@ Expected<Image, PngError> readPng(std::span<const std::uint8_t> file, const Rows
     const Header& h = chunks->header;
     const std::uint64_t pixelBits = std::uint64_t{h.width} * h.height * h.bitsPerPixel();
     if (pixelBits / 8 > (chunks->idatBytes + 1) * kMostInflation) return fail(PngError::Corrupt);
-    if (h.depth == 16 || h.interlace != 0) {
-        // libspng reads no further into the stream than the rows need: the
-        // stream is first held to the same rules as ours (a pass of its own).
-        const std::size_t size = h.filteredSize();
-        std::unique_ptr<u8[]> filtered(new u8[size]);
-        if (!inflateRows(chunks->idat, std::span(filtered.get(), size), size, [](std::size_t) { return true; }))
-            return fail(PngError::Corrupt);
-        filtered.reset();
-        return readWithSpng(file, h, onRows);
-    }
 
+    const std::size_t size = h.filteredSize();
+    // Not cleared: the inflater writes every byte or the file is refused.
+    std::unique_ptr<u8[]> filtered(new u8[size]);
+    if (!inflateRows(chunks->idat, chunks->idatBytes, std::span(filtered.get(), size))) return fail(PngError::Corrupt);
     Image image(h.width, h.height);
     RowDecoder decoder(*chunks, image);
-    const std::size_t stride = decoder.rowBytes() + 1, size = stride * h.height;
-    // Not cleared: the inflater writes every byte before a row is read.
-    std::unique_ptr<u8[]> filtered(new u8[size]);
-    // Bands of whole block rows, about 64 KiB: unfiltered while still in the
-    // cache, and an encoder waiting on the rows starts early.
-    const std::size_t bandRows = std::max<std::size_t>(8, 65536 / stride / 8 * 8);
-    std::uint32_t done = 0, told = 0;
-    const bool ok = inflateRows(chunks->idat, std::span(filtered.get(), size), bandRows * stride, [&](std::size_t out) {
-        for (const auto ready = static_cast<std::uint32_t>(out / stride); done < ready; ++done)
-            if (!decoder.row(done, filtered.get() + done * stride)) return false;
-        if (onRows && done > told && (done == h.height || done - told >= 8)) onRows(image, told = done);
-        return true;
-    });
-    if (!ok) {
-        if (told > 0) onRows(image, 0);  // the rows told of are about to go
-        return fail(PngError::Corrupt);
+    if (h.interlace != 0) {
+        // Every row is finished only by the last pass.
+        if (!decoder.passes(filtered.get())) return fail(PngError::Corrupt);
+        if (onRows) onRows(image, image.height);
+        return image;
+    }
+    // Told of in bands of whole block rows, so that an encoder waiting on them
+    // starts while the rest are unfiltered.
+    const std::size_t stride = h.rowBytes() + 1;
+    std::uint32_t told = 0;
+    for (std::uint32_t y = 0; y < h.height; ++y) {
+        if (!decoder.row(y, filtered.get() + y * stride)) {
+            if (told > 0) onRows(image, 0);  // the rows told of are about to go
+            return fail(PngError::Corrupt);
+        }
+        if (onRows && ((y + 1) % 32 == 0 || y + 1 == h.height)) onRows(image, told = y + 1);
     }
     return image;
 }
