@@ -24,13 +24,29 @@ std::atomic<std::size_t> gLargest{0};
 // GCC takes the malloc below for the pair of the free in delete, and warns.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
+// Every form that pairs with a plain delete, so that none meets the sanitizer's own.
+namespace {
+void* watched(std::size_t size) noexcept {
     if (gWatching && size > gLargest) gLargest = size;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+}  // namespace
+void* operator new(std::size_t size) {
+    if (void* p = watched(size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) {
+    if (void* p = watched(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return watched(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return watched(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 namespace tplforge {
