@@ -3,12 +3,23 @@
 # libemf2svg, which ships neither. The Qt side is found only for the GUI build.
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET GLOBAL spng)
+# PNG's deflate both ways and its CRC-32. The programs take Debian's static
+# archive of it where there is one (its objects are position-independent): a
+# short run such as `info` pays for every shared library it loads.
+pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET GLOBAL libdeflate)
+list(GET DEFLATE_LINK_LIBRARIES 0 TPLFORGE_DEFLATE_SHARED)
+get_filename_component(TPLFORGE_DEFLATE_DIR "${TPLFORGE_DEFLATE_SHARED}" DIRECTORY)
+set(TPLFORGE_DEFLATE_STATIC "${TPLFORGE_DEFLATE_DIR}/libdeflate.a")
 find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json CONFIG REQUIRED)
 
 if(BUILD_TESTING)
   find_package(GTest CONFIG REQUIRED)
+endif()
+# libspng: the reference PNG reader and writer of the tests, the fuzz targets and
+# the benchmarks (the library reads and writes PNG itself).
+if(BUILD_TESTING OR TPLFORGE_BENCH OR TPLFORGE_FUZZ)
+  pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET GLOBAL spng)
 endif()
 
 if(TPLFORGE_GUI OR TPLFORGE_FUZZ)
@@ -25,6 +36,9 @@ endif()
 
 if(TPLFORGE_BENCH)
   find_package(benchmark CONFIG REQUIRED)
+  # The PNG benchmark inflates the photo's stream with ISA-L and zlib beside libdeflate.
+  pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
+  pkg_check_modules(ISAL REQUIRED IMPORTED_TARGET libisal)
   # The CMPR benchmark's peers: optional, the benchmark leaves them out when missing.
   find_library(SQUISH_LIBRARY squish)
   find_path(SQUISH_INCLUDE_DIR squish.h)

@@ -1,5 +1,7 @@
-// Fuzz target for readPng (libspng underneath): what it accepts must have the
-// size its header announces, within the pixel limit, and every byte of it.
+// Fuzz target for readPng: what it accepts must have the size its header
+// announces, within the pixel limit, and every byte of it; read again with the
+// row callback it must give the same picture, rows told of only ever growing,
+// ending on every row (or on 0 when it fails after telling of some).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +14,19 @@
 int pngFuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> file(data, size);
     const auto picture = tplforge::readPng(file);
-    if (!picture) return 0;
+    std::uint32_t last = 0, calls = 0;
+    bool shrank = false;
+    const auto told = tplforge::readPng(file, [&](const tplforge::Image&, std::uint32_t rows) {
+        shrank = shrank || (rows < last && rows != 0);
+        last = rows;
+        ++calls;
+    });
+    if (picture.ok() != told.ok() || shrank) std::abort();
+    if (!picture) {
+        if (picture.error() != told.error() || (calls > 0 && last != 0)) std::abort();
+        return 0;
+    }
+    if (*picture != *told || last != picture->height) std::abort();
     // IHDR is always the first chunk: signature, length, type, then the sides.
     tplforge::ByteReader in(file);
     in.skip(16);

@@ -52,7 +52,7 @@ struct ErrorNames<CodecError> {
 template <>
 struct ErrorNames<PngError> {
     static constexpr std::string_view kClass = "PngError";
-    static constexpr std::array<std::string_view, 4> kNames = {"NotPng", "TooLarge", "Corrupt", "WriteFailed"};
+    static constexpr std::array<std::string_view, 4> kNames = {"NotPng", "TooLarge", "Corrupt", "Empty"};
 };
 
 template <>
@@ -66,7 +66,7 @@ struct ErrorNames<TargaError> {
 static_assert(ErrorNames<TplError>::kNames.size() == std::size_t(TplError::LevelsOutOfBounds) + 1);
 static_assert(ErrorNames<TplWriteError>::kNames.size() == std::size_t(TplWriteError::BadPaletteSize) + 1);
 static_assert(ErrorNames<CodecError>::kNames.size() == std::size_t(CodecError::SideTooLarge) + 1);
-static_assert(ErrorNames<PngError>::kNames.size() == std::size_t(PngError::WriteFailed) + 1);
+static_assert(ErrorNames<PngError>::kNames.size() == std::size_t(PngError::Empty) + 1);
 static_assert(ErrorNames<TargaError>::kNames.size() == std::size_t(TargaError::TooLarge) + 1);
 
 // Makes tplforge.Error and its subclasses in the module.

@@ -9,7 +9,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     int failed = 0;
-    for (const auto& [kind, target] : {std::pair{"tpl", &tplFuzzOne}, {"tga", tgaFuzzOne}, {"png", pngFuzzOne}})
+    // Both PNG targets share one corpus.
+    for (const auto& [kind, target] :
+         {std::pair{"tpl", &tplFuzzOne}, {"tga", tgaFuzzOne}, {"png", pngFuzzOne}, {"png", pngDiffFuzzOne}})
         failed += replayFolder(std::filesystem::path(argv[1]) / kind,
                                [&](const auto& file) { return fuzzFile(file, target); });
     return failed == 0 ? 0 : 1;

@@ -1,7 +1,7 @@
 // The floor of `tplforge-cli decode`: encode pixels that are already in memory
 // (read from a raw file png_decode_floor wrote) to PNG with libspng, with the
-// compression level and row filters tplforge writes by default unless told
-// otherwise, and write the file.
+// zlib level tplforge's default replaced (4) and libspng's adaptive row filters
+// unless told otherwise, and write the file.
 //   png_encode_floor IN.raw OUT.png [LEVEL [FILTERS]]
 // FILTERS is libspng's filter choice mask (8 none, 16 sub, 32 up, 64 average,
 // 128 Paeth, 248 all: the adaptive choice).
@@ -13,7 +13,6 @@
 #include <memory>
 #include <vector>
 
-#include "tplforge/png.h"
 
 namespace {
 int write(spng_ctx*, void* user, void* data, std::size_t length) {
@@ -32,8 +31,8 @@ int main(int argc, char** argv) {
     if (std::fread(pixels.get(), 1, size, in) != size) return 1;
     std::fclose(in);
 
-    const int level = argc > 3 ? std::atoi(argv[3]) : tplforge::kDefaultPngLevel;
-    const int filters = argc > 4 ? std::atoi(argv[4]) : tplforge::kDefaultPngFilters;
+    const int level = argc > 3 ? std::atoi(argv[3]) : 4;
+    const int filters = argc > 4 ? std::atoi(argv[4]) : 248;
     std::FILE* out = std::fopen(argv[2], "wb");
     if (!out) return 1;
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);

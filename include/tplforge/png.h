@@ -1,6 +1,6 @@
-// PNG through libspng: any PNG in, 8-bit RGBA out (16-bit channels rounded to
-// the nearest 8-bit value, palettes and transparency chunks expanded); and out,
-// with the channels a picture needs.
+// PNG: any PNG in, 8-bit RGBA out (16-bit channels rounded to the nearest 8-bit
+// value, palettes and transparency chunks expanded); and out, 8-bit, with the
+// channels a picture needs.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +18,10 @@ namespace tplforge {
 inline constexpr std::uint64_t kMaxPngPixels = kMaxPicturePixels;
 
 enum class PngError {
-    NotPng,        // no PNG signature
-    TooLarge,      // more pixels than a picture may hold, or a file too large to write
-    Corrupt,       // damaged or cut short
-    WriteFailed,   // the encoder refused the picture
+    NotPng,    // no PNG signature
+    TooLarge,  // more pixels than a picture may hold
+    Corrupt,   // damaged or cut short
+    Empty,     // a picture without pixels to write
 };
 [[nodiscard]] TPLFORGE_API std::string_view describe(PngError error);
 
@@ -37,16 +37,17 @@ using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)
 // What the written file keeps of each pixel: grey is the red channel.
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
 
-// level: zlib's 0 (store) to 9 (smallest). 4 rather than zlib's usual 6: on
-// decoded photo-like textures it writes files 0 to 5 % larger in half the time
-// or less (bench/png-levels has the figures).
+// level: 0 (stored) to 9 (smallest), as zlib counts them, mapped onto libdeflate's
+// 0 to 12 (deflateLevelOf). At the default, decoded textures come out smaller
+// than zlib's level 4 wrote them, in about a third of the time, but for grainy
+// I8 and RGBA8 ones (up to 6 % larger: there zlib's filtered strategy does better
+// than any libdeflate level under 10). bench/png_bench.cpp and bench/whole-process
+// have the figures.
 inline constexpr int kDefaultPngLevel = 4;
-// Row filters the encoder picks from, row by row, as libspng's filter choice
-// mask: all five. One fixed filter is faster still, but which one wins depends
-// on the picture, and the wrong one cost over a quarter more bytes on a smooth photo.
-inline constexpr int kDefaultPngFilters = 248;
+// The libdeflate level a PNG level is written with.
+[[nodiscard]] TPLFORGE_API int deflateLevelOf(int pngLevel);
 [[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture,
-                                                                               PngChannels channels,
-                                                                               int level = kDefaultPngLevel);
+                                                                                  PngChannels channels,
+                                                                                  int level = kDefaultPngLevel);
 
 }  // namespace tplforge
