@@ -8,6 +8,7 @@
 int tplFuzzOne(const std::uint8_t* data, std::size_t size);
 int tgaFuzzOne(const std::uint8_t* data, std::size_t size);
 int pngFuzzOne(const std::uint8_t* data, std::size_t size);
+int manifestFuzzOne(const std::uint8_t* data, std::size_t size);
 
 // The picture loader's target needs Qt, so its replay is a program of its own.
 void pictureFuzzSetUp(int* argc, char*** argv);
