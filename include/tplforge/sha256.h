@@ -24,7 +24,6 @@ public:
     [[nodiscard]] Digest finish();
 
 private:
-    void compress(const std::uint8_t* block);  // one 64-byte block
     std::array<std::uint32_t, 8> state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     std::array<std::uint8_t, 64> pending_{};

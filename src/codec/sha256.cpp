@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <bit>
 
+#include "codec/sha256_blocks.h"
 #include "tplforge/bytes.h"
+
+#if defined(__x86_64__) && !defined(TPLFORGE_BASELINE_ONLY)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 
 namespace tplforge {
 
@@ -23,36 +29,116 @@ constexpr std::uint32_t kRound[64] = {
 
 constexpr std::uint32_t rotr(std::uint32_t x, int n) { return std::rotr(x, n); }
 
+std::uint32_t bigEndianWord(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
 }  // namespace
 
-void Sha256::compress(const std::uint8_t* block) {
-    std::uint32_t w[64];
-    for (int t = 0; t < 16; ++t)
-        w[t] = std::uint32_t{block[4 * t]} << 24 | std::uint32_t{block[4 * t + 1]} << 16 |
-               std::uint32_t{block[4 * t + 2]} << 8 | block[4 * t + 3];
-    for (int t = 16; t < 64; ++t) {
-        const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-        const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-        w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+namespace sha {
+
+void blocksPlain(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count) {
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::uint8_t* block = blocks + 64 * n;
+        std::uint32_t w[64];
+        for (int t = 0; t < 16; ++t) w[t] = bigEndianWord(block + 4 * t);
+        for (int t = 16; t < 64; ++t) {
+            const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+            const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+            w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+        }
+        std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        for (int t = 0; t < 64; ++t) {
+            const std::uint32_t t1 =
+                h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[t] + w[t];
+            const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            h = g;
+            g = f;
+            f = e;
+            e = d + t1;
+            d = c;
+            c = b;
+            b = a;
+            a = t1 + t2;
+        }
+        state[0] += a, state[1] += b, state[2] += c, state[3] += d;
+        state[4] += e, state[5] += f, state[6] += g, state[7] += h;
     }
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    std::uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-    for (int t = 0; t < 64; ++t) {
-        const std::uint32_t t1 =
-            h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[t] + w[t];
-        const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
-    state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
 }
+
+#if defined(__x86_64__) && !defined(TPLFORGE_BASELINE_ONLY)
+
+namespace {
+
+// The instructions keep the state as two vectors, lanes from the lowest:
+// (f, e, b, a) and (h, g, d, c); each rounds instruction does two rounds.
+__attribute__((target("sha,sse4.1"))) void blocksSha(std::uint32_t state[8], const std::uint8_t* blocks,
+                                                     std::size_t count) {
+    const __m128i wordOrder = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    const __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+    __m128i abef = _mm_alignr_epi8(abcd, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, abcd, 0xF0);
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::uint8_t* block = blocks + 64 * n;
+        const __m128i abefBefore = abef, cdghBefore = cdgh;
+        __m128i w[4];  // the words of rounds 4g .. 4g + 3, for g modulo 4
+        for (int g = 0; g < 16; ++g) {
+            __m128i& m = w[g % 4];
+            if (g < 4) {
+                m = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * g)), wordOrder);
+            } else {
+                const __m128i& back1 = w[(g + 3) % 4];  // rounds 4g − 4 ..
+                const __m128i& back2 = w[(g + 2) % 4];  // rounds 4g − 8 ..
+                m = _mm_sha256msg1_epu32(m, w[(g + 1) % 4]);
+                m = _mm_add_epi32(m, _mm_alignr_epi8(back1, back2, 4));
+                m = _mm_sha256msg2_epu32(m, back1);
+            }
+            const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g));
+            const __m128i wk = _mm_add_epi32(m, k);
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(wk, 0x0E));
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+    const __m128i abfe = _mm_shuffle_epi32(abef, 0x1B);  // lanes a, b, e, f
+    const __m128i ghcd = _mm_shuffle_epi32(cdgh, 0xB1);  // lanes g, h, c, d
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(abfe, ghcd, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(ghcd, abfe, 8));
+}
+
+bool hasShaInstructions() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 29))) return false;  // SHA
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & (1u << 19)) && (c & (1u << 9));  // SSE4.1, SSSE3
+}
+
+}  // namespace
+
+bool blocksWide(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count) {
+    static const bool available = hasShaInstructions();
+    if (!available) return false;
+    blocksSha(state, blocks, count);
+    return true;
+}
+
+#else
+
+bool blocksWide(std::uint32_t*, const std::uint8_t*, std::size_t) { return false; }
+
+#endif
+
+}  // namespace sha
+
+namespace {
+
+void compressBlocks(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count) {
+    if (!sha::blocksWide(state, blocks, count)) sha::blocksPlain(state, blocks, count);
+}
+
+}  // namespace
 
 void Sha256::update(std::span<const std::uint8_t> bytes) {
     length_ += bytes.size();
@@ -63,11 +149,13 @@ void Sha256::update(std::span<const std::uint8_t> bytes) {
         pendingBytes_ += take;
         at = take;
         if (pendingBytes_ < pending_.size()) return;
-        compress(pending_.data());
+        compressBlocks(state_.data(), pending_.data(), 1);
         pendingBytes_ = 0;
     }
     // Whole blocks straight from the caller's bytes.
-    for (; bytes.size() - at >= 64; at += 64) compress(bytes.data() + at);
+    const std::size_t whole = (bytes.size() - at) / 64;
+    compressBlocks(state_.data(), bytes.data() + at, whole);
+    at += 64 * whole;
     std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), pending_.begin());
     pendingBytes_ = bytes.size() - at;
 }
