@@ -47,9 +47,10 @@ TextureSettings headerSettings(const TextureSettings& own, const SettingChanges&
     Sampler& sampler = s.sampler;
     sampler.wrapS = c.wrapS.value_or(sampler.wrapS);
     sampler.wrapT = c.wrapT.value_or(sampler.wrapT);
-    if (c.minFilter) {
-        // As encode does: plain near and linear also filter between levels.
-        TextureFilter f = *c.minFilter;
+    // As encode does: plain near and linear also filter between levels, typed
+    // or kept from a texture that had none.
+    if (c.minFilter || (levels > 1 && storedLevels == 1)) {
+        TextureFilter f = c.minFilter.value_or(sampler.minFilter);
         if (levels > 1 && f == TextureFilter::Near) f = TextureFilter::NearMipNear;
         if (levels > 1 && f == TextureFilter::Linear) f = TextureFilter::LinMipLin;
         sampler.minFilter = f;

@@ -323,6 +323,27 @@ TEST_F(RoundTrip, RefusalsAreOneLineAndWriteNothing) {
     EXPECT_EQ(view[0], consoleView(testing::oddLayoutTpl())[0]);
 }
 
+// replace keeps a texture's own settings but those typed between K and PICTURE;
+// levels made for a texture without them filter between levels.
+TEST_F(RoundTrip, ReplaceTakesTheTexturesOwnSettingsUnlessTyped) {
+    Image picture(16, 16);
+    for (std::size_t i = 0; i < picture.rgba.size(); ++i) picture.rgba[i] = static_cast<std::uint8_t>(i * 13);
+    writePicture("p.png", picture);
+    ASSERT_EQ(run("encode -f rgb5a3 --wrap repeat,mirror --filter near p.png -f c8 p.png -o two.tpl").status, 0);
+    const Bytes before = fileBytes(path("two.tpl"));
+    const Outcome r = run("replace two.tpl 1 -f cmpr --mipmaps auto p.png -o out.tpl");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Bytes after = fileBytes(path("out.tpl"));
+    const TplImageHeader h = parseTpl(after)->images[0];
+    EXPECT_EQ(h.format, static_cast<std::uint32_t>(Format::CMPR));
+    EXPECT_EQ(levelsHeld(h), 2u);  // 16 and 8: CMPR's blocks are 8 x 8
+    const Sampler own = parseTpl(before)->images[0].sampler;
+    EXPECT_EQ(h.sampler.wrapS, own.wrapS);
+    EXPECT_EQ(h.sampler.wrapT, own.wrapT);
+    EXPECT_EQ(h.sampler.minFilter, TextureFilter::NearMipNear);
+    EXPECT_EQ(storedAll(after)[1], storedAll(before)[1]);
+}
+
 // Many manifests at once: messages in input order, a bad one stops no other.
 TEST_F(RoundTrip, ManyManifestsEachOnTheirOwn) {
     std::string names;
