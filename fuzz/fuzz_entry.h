@@ -10,6 +10,7 @@ int tgaFuzzOne(const std::uint8_t* data, std::size_t size);
 int pngFuzzOne(const std::uint8_t* data, std::size_t size);
 // readPng against libspng, over the same corpus as pngFuzzOne.
 int pngDiffFuzzOne(const std::uint8_t* data, std::size_t size);
+int manifestFuzzOne(const std::uint8_t* data, std::size_t size);
 
 // The picture loader's target needs Qt, so its replay is a program of its own.
 void pictureFuzzSetUp(int* argc, char*** argv);

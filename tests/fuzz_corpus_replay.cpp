@@ -1,17 +1,17 @@
-// Replays the fuzz corpus (argv[1]/tpl, tga and png) through the fuzz targets'
-// entry points.
+// Replays the fuzz corpus (argv[1]/tpl, tga, png and manifest) through the fuzz
+// targets' entry points.
 #include "../fuzz/fuzz_entry.h"
 #include "support/replay.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR  (with subfolders tpl/, tga/ and png/)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CORPUS_DIR  (with subfolders tpl/, tga/, png/ and manifest/)\n", argv[0]);
         return 2;
     }
     int failed = 0;
     // Both PNG targets share one corpus.
-    for (const auto& [kind, target] :
-         {std::pair{"tpl", &tplFuzzOne}, {"tga", tgaFuzzOne}, {"png", pngFuzzOne}, {"png", pngDiffFuzzOne}})
+    for (const auto& [kind, target] : {std::pair{"tpl", &tplFuzzOne}, {"tga", tgaFuzzOne}, {"png", pngFuzzOne},
+                                                  {"png", pngDiffFuzzOne}, {"manifest", manifestFuzzOne}})
         failed += replayFolder(std::filesystem::path(argv[1]) / kind,
                                [&](const auto& file) { return fuzzFile(file, target); });
     return failed == 0 ? 0 : 1;

@@ -46,7 +46,44 @@ struct DecodeRequest {
     bool bmp = false;
     bool mipmaps = false;
     bool window = false;
+    bool manifest = false;  // every level, and <stem>.json for build
     int pngLevel = kDefaultPngLevel;
+    RunOptions run;
+};
+
+struct BuildRequest {
+    std::vector<std::string> manifests;
+    std::string output;  // one manifest: the file to write
+    std::string folder;  // any number: DIR/<source name>
+    bool strict = false;  // refuse rather than encode everything anew, or merge colours of a palette
+    RunOptions run;
+};
+
+// Settings typed for one texture of `replace`: what is set replaces the texture's own.
+struct SettingChanges {
+    std::optional<Format> format;
+    std::optional<PaletteFormat> paletteFormat;
+    std::optional<std::uint32_t> paletteEntries;
+    std::optional<unsigned> mipmaps;  // levels below the picture
+    bool mipmapsAuto = false;
+    std::optional<WrapMode> wrapS, wrapT;
+    std::optional<TextureFilter> minFilter, magFilter;
+    std::optional<Quality> quality;
+    std::optional<bool> dither;
+    std::optional<ColourValue> keyColour;
+};
+
+struct Replacement {
+    std::size_t texture = 0;  // as typed, from 1
+    std::string picture;
+    SettingChanges changes;
+};
+
+struct ReplaceRequest {
+    std::string file;
+    std::string output;  // empty: the file itself
+    std::vector<Replacement> replacements;
+    bool strict = false;
     RunOptions run;
 };
 
@@ -59,5 +96,7 @@ struct InfoRequest {
 int runEncode(const EncodeRequest& request);
 int runDecode(const DecodeRequest& request);
 int runInfo(const InfoRequest& request);
+int runBuild(const BuildRequest& request);
+int runReplace(const ReplaceRequest& request);
 
 }  // namespace tplforge::cli

@@ -1,10 +1,13 @@
 #include <filesystem>
 
 #include "cli.h"
+#include "files.h"
 #include "jobs.h"
+#include "manifest.h"
 #include "tplforge/bmp.h"
-#include "tplforge/file_io.h"
 #include "tplforge/png.h"
+#include "tplforge/sha256.h"
+#include "tplforge/tpl_edit.h"
 #include "tplforge/window_rules.h"
 
 namespace tplforge::cli {
@@ -22,6 +25,13 @@ PngChannels channelsOf(Format format) {
         case Format::RGB565: return PngChannels::Rgb;
         default: return PngChannels::Rgba;
     }
+}
+
+// The pixels a picture file of the format keeps: a grey picture has no alpha of
+// its own (the console samples the intensity as alpha too).
+void keepHeldChannels(Image& picture, Format format) {
+    if (channelsOf(format) != PngChannels::Grey) return;
+    for (std::size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = 255;
 }
 
 struct FileDecoder {
@@ -51,10 +61,8 @@ struct FileDecoder {
             out.failed = true;
             return;
         }
-        // Pictures written are made again by running the command again; only a
-        // file they replace is worth a flush to the disk.
-        if (const auto written = writeFileAtomically(path, *bytes, Flush::WhenReplacing); !written) {
-            out.err += path + ": cannot write: " + written.error().message() + '\n';
+        if (const auto written = writeOutput(path, *bytes); !written) {
+            out.err += path + ": " + written.error() + '\n';
             out.failed = true;
         }
     }
@@ -66,12 +74,77 @@ struct FileDecoder {
             write(path, writePng(picture, channels, request.pngLevel));
     }
 
+    // Every level of every texture as a PNG, and the manifest that build reads
+    // back: written last, so that it names only pictures that are there.
+    void runManifest(std::span<const std::uint8_t> data, const TplHeaders& info) {
+        namespace fs = std::filesystem;
+        const std::size_t count = info.images.size();
+        std::vector<TextureView> views;
+        for (std::size_t k = 0; k < count; ++k) {
+            auto view = textureView(data, info.images[k]);
+            if (!view)
+                return fail("texture " + std::to_string(k + 1) + ": " + std::string(describe(view.error())) +
+                            "; no manifest written");
+            views.push_back(std::move(view).value());
+        }
+        Manifest manifest;
+        const fs::path source(file);
+        manifest.sourceFile = source.filename().string();
+        std::error_code ec;
+        const fs::path relative = fs::weakly_canonical(source, ec).lexically_relative(fs::weakly_canonical(request.folder, ec));
+        manifest.sourcePath = relative.empty() ? fs::absolute(source, ec).string() : relative.string();
+        manifest.sourceSize = data.size();
+        manifest.sourceDigest = sha256(data);
+        for (std::size_t k = 0; k < count; ++k) {
+            const TplImageHeader& image = info.images[k];
+            const TextureView& view = views[k];
+            ManifestTexture t;
+            t.width = image.width;
+            t.height = image.height;
+            t.format = view.format;
+            if (view.palette) {
+                t.paletteFormat = view.palette->format;
+                t.paletteEntries = view.palette->entryCount;
+                const TextureSettings kept = settingsOf(image, data);
+                t.paletteUnpacked = kept.paletteUnpacked;
+                t.palettePadding = kept.palettePadding;
+                t.paletteHeaderOffset = image.paletteHeaderOffset;
+                t.paletteDataOffset = static_cast<std::uint32_t>(view.palette->words.data() - data.data());
+            }
+            t.levels = static_cast<unsigned>(view.levels.size());
+            t.maxLod = image.maxLod;
+            t.unpacked = image.unpacked;
+            t.sampler = image.sampler;
+            t.headerOffset = image.headerOffset;
+            t.dataOffset = image.dataOffset;
+            for (unsigned level = 0; level < t.levels; ++level) {
+                auto picture = decodeLevel(view, level);
+                if (!picture) return fail("texture " + std::to_string(k + 1) + ": " + std::string(describe(picture.error())));
+                keepHeldChannels(*picture, view.format);
+                const std::string path = outputPath(k, count, level);
+                const auto png = writePng(*picture, channelsOf(view.format), request.pngLevel);
+                write(path, png);
+                if (!png || out.failed) return;
+                t.pictures.push_back(ManifestPicture{fs::path(path).filename().string(), pixelDigest(*picture), sha256(*png)});
+            }
+            manifest.textures.push_back(std::move(t));
+        }
+        const std::string text = writeManifest(manifest);
+        const std::string path = (fs::path(request.folder) / fs::path(file).stem()).string() + ".json";
+        if (const auto written = writeOutput(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            !written) {
+            out.err += path + ": " + written.error() + '\n';
+            out.failed = true;
+        }
+    }
+
     void run() {
-        auto mapped = mapWholeFile(file);
-        if (!mapped) return fail("cannot read: " + mapped.error().message());
-        const std::span<const std::uint8_t> data = mapped->bytes();
+        auto input = openInput(file);
+        if (!input) return fail(input.error());
+        const std::span<const std::uint8_t> data = input->bytes();
         auto info = parseTpl(data);
         if (!info) return fail(std::string(describe(info.error())));
+        if (request.manifest) return runManifest(data, *info);
         const std::size_t count = info->images.size();
         for (std::size_t k = 0; k < count; ++k) {
             const TplImageHeader& image = info->images[k];

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "cli.h"
+#include "files.h"
 #include "jobs.h"
 #include "picture_input.h"
 #include "tplforge/file_io.h"
@@ -20,14 +21,6 @@ Expected<std::vector<std::uint8_t>, std::string> described(Expected<std::vector<
 }
 
 std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
-
-// Pixels of the key colour become fully transparent, whatever their alpha was.
-void applyKey(Image& picture, ColourValue key) {
-    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
-        std::uint8_t* p = &picture.rgba[i];
-        if (rgb(p[0], p[1], p[2]) == key) p[3] = 0;
-    }
-}
 
 // Sampler filters: plain "near" and "linear" also pick between levels when the
 // texture has them.
@@ -68,14 +61,13 @@ bool load(const PictureSettings& s, Image& picture, JobOutput& out, bool window 
         return false;
     }
     picture = std::move(read).value();
-    if (!window && s.keyColour) applyKey(picture, *s.keyColour);
+    if (!window && s.keyColour) applyKeyColour(picture, *s.keyColour);
     return true;
 }
 
-// As in decode: a new file is not flushed to the disk, a replaced one is.
 bool save(const std::string& path, std::span<const std::uint8_t> bytes, JobOutput& out) {
-    if (const auto written = writeFileAtomically(path, bytes, Flush::WhenReplacing); !written) {
-        out.err += path + ": cannot write: " + written.error().message() + '\n';
+    if (const auto written = writeOutput(path, bytes); !written) {
+        out.err += path + ": " + written.error() + '\n';
         out.failed = true;
         return false;
     }

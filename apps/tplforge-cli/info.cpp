@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli.h"
+#include "files.h"
 #include "jobs.h"
-#include "tplforge/file_io.h"
 
 namespace tplforge::cli {
 
@@ -137,9 +137,9 @@ int runInfo(const InfoRequest& request) {
             out.failed = true;
             if (array) out.out = separator + dump(Json{{"file", file}, {"error", reason}});
         };
-        auto mapped = mapWholeFile(file);
-        if (!mapped) return refuse("cannot read: " + mapped.error().message());
-        const std::span<const std::uint8_t> bytes = mapped->bytes();
+        auto input = openInput(file);
+        if (!input) return refuse(input.error());
+        const std::span<const std::uint8_t> bytes = input->bytes();
         auto info = parseTpl(bytes);
         if (!info) return refuse(std::string(describe(info.error())));
         if (request.json)

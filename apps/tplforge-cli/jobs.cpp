@@ -36,6 +36,17 @@ void sameNameRefused(const std::string& path, const std::string& earlier, JobOut
     out.failed = true;
 }
 
+void forEachOnThreads(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& fn) {
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < count;) fn(i);
+    };
+    std::vector<std::jthread> pool;
+    const std::size_t others = std::min<std::size_t>(std::max(1u, threads), count) - (count > 0 ? 1 : 0);
+    for (std::size_t t = 0; t < others; ++t) pool.emplace_back(work);
+    work();
+}
+
 bool runJobs(std::size_t count, unsigned threads, bool progress,
              const std::function<void(std::size_t, JobOutput&)>& job) {
     std::vector<JobOutput> outputs(count);

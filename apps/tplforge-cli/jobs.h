@@ -22,6 +22,9 @@ struct JobOutput {
 bool runJobs(std::size_t count, unsigned threads, bool progress,
              const std::function<void(std::size_t, JobOutput&)>& job);
 
+// fn(i) for i in 0..count-1 on up to `threads` threads, this one among them.
+void forEachOnThreads(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& fn);
+
 // Outputs are named after their input's stem: for each input, the earlier input
 // of the same stem (whose files it would replace, in whichever order the threads
 // finish), or kNoEarlier.

@@ -2,7 +2,9 @@
 //
 //   tplforge-cli encode [PER-PICTURE OPTIONS] IMAGE... -o OUT.tpl
 //   tplforge-cli encode --each [PER-PICTURE OPTIONS] IMAGE... -d DIR
-//   tplforge-cli decode FILE.tpl... [-o DIR] [--mipmaps] [--bmp] [--window]
+//   tplforge-cli decode FILE.tpl... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
+//   tplforge-cli build MANIFEST.json... (-o OUT.tpl | -d DIR) [--strict]
+//   tplforge-cli replace FILE.tpl K [PICTURE OPTIONS] PICTURE... [-o OUT.tpl] [--strict]
 //   tplforge-cli info FILE.tpl... [--json]
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
@@ -80,8 +82,27 @@ CLI::Validator pairOf(const std::vector<std::string>& first, const std::vector<s
 // CLI11 gathers each option's values separately; settings apply to the pictures
 // typed after them, so they are replayed in the order the parser met them.
 struct PictureOptions {
-    CLI::Option *format, *palette, *mipmaps, *wrap, *filter, *quality, *alpha, *dither, *noDither, *images;
+    CLI::Option *format, *palette, *mipmaps, *wrap, *filter, *quality, *alpha, *dither, *noDither, *images, *entries;
 };
+
+std::pair<WrapMode, WrapMode> wrapPair(const std::string& value) {
+    const auto comma = value.find(',');
+    const WrapMode s = *wrapModeFromName(value.substr(0, comma));
+    return {s, comma == std::string::npos ? s : *wrapModeFromName(value.substr(comma + 1))};
+}
+
+// MIN or MIN,MAG; a lone near or near-between-levels filter magnifies with near.
+std::pair<TextureFilter, TextureFilter> filterPair(const std::string& value) {
+    const auto comma = value.find(',');
+    const TextureFilter min = *filterFromName(value.substr(0, comma));
+    const TextureFilter mag = min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear;
+    return {min, comma == std::string::npos ? mag : *filterFromName(value.substr(comma + 1))};
+}
+
+Quality qualityNamed(const std::string& value) {
+    const std::string q = lowerCase(value);
+    return q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
+}
 
 std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const PictureOptions& o) {
     std::vector<PictureSettings> pictures;
@@ -101,7 +122,8 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
         }
         const bool perPicture = option == o.format || option == o.palette || option == o.mipmaps ||
                                 option == o.wrap || option == o.filter || option == o.quality ||
-                                option == o.alpha || option == o.dither || option == o.noDither;
+                                option == o.alpha || option == o.dither || option == o.noDither ||
+                                option == o.entries;
         if (!perPicture) continue;
         settingsSinceLastImage = true;
         if (option == o.format) {
@@ -112,18 +134,13 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
             current.mipmapsAuto = lowerCase(value) == "auto";
             current.mipmaps = current.mipmapsAuto ? 0 : static_cast<unsigned>(std::stoul(value));
         } else if (option == o.wrap) {
-            const auto comma = value.find(',');
-            current.wrapS = *wrapModeFromName(value.substr(0, comma));
-            current.wrapT = comma == std::string::npos ? current.wrapS : *wrapModeFromName(value.substr(comma + 1));
+            std::tie(current.wrapS, current.wrapT) = wrapPair(value);
         } else if (option == o.filter) {
-            const auto comma = value.find(',');
-            const TextureFilter min = *filterFromName(value.substr(0, comma));
-            current.minFilter = min;
-            const TextureFilter mag = min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear;
-            current.magFilter = comma == std::string::npos ? mag : *filterFromName(value.substr(comma + 1));
+            std::tie(current.minFilter, current.magFilter) = filterPair(value);
         } else if (option == o.quality) {
-            const std::string q = lowerCase(value);
-            current.encode.quality = q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
+            current.encode.quality = qualityNamed(value);
+        } else if (option == o.entries) {
+            current.encode.paletteEntries = static_cast<std::uint32_t>(std::stoul(value));
         } else if (option == o.alpha) {
             current.keyColour = parseColour(value);
         } else if (option == o.dither) {
@@ -138,6 +155,69 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
     return pictures;
 }
 
+// FILE K [options] PICTURE K [options] PICTURE ...: the options between a K
+// and its PICTURE change that texture's settings.
+ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions& o, ReplaceRequest request) {
+    std::map<const CLI::Option*, std::size_t> taken;
+    std::size_t positional = 0;
+    Replacement current;
+    for (const CLI::Option* option : command.parse_order()) {
+        const auto& results = option->results();
+        const std::string value = taken[option] < results.size() ? results[taken[option]] : "";
+        ++taken[option];
+        const bool expectingPicture = positional > 0 && positional % 2 == 0;
+        if (option == o.images) {
+            if (positional == 0) {
+                request.file = value;
+            } else if (!expectingPicture) {
+                std::size_t end = 0;
+                unsigned long k = 0;
+                try {
+                    k = std::stoul(value, &end);
+                } catch (const std::exception&) {
+                    end = 0;
+                }
+                if (end != value.size() || value.empty() || value[0] == '-')
+                    throw CLI::ValidationError("K", "'" + value + "' is not a texture number (1 for the first)");
+                current = Replacement{static_cast<std::size_t>(k), {}, {}};
+            } else {
+                current.picture = value;
+                request.replacements.push_back(current);
+            }
+            ++positional;
+            continue;
+        }
+        const bool perPicture = option == o.format || option == o.palette || option == o.mipmaps ||
+                                option == o.wrap || option == o.filter || option == o.quality ||
+                                option == o.alpha || option == o.dither || option == o.noDither ||
+                                option == o.entries;
+        if (!perPicture) continue;
+        if (!expectingPicture)
+            throw CLI::ValidationError(option->get_name(), "goes between a texture number K and its PICTURE");
+        SettingChanges& c = current.changes;
+        if (option == o.format) c.format = *formatFromName(value);
+        else if (option == o.palette) c.paletteFormat = *paletteFormatFromName(value);
+        else if (option == o.entries) c.paletteEntries = static_cast<std::uint32_t>(std::stoul(value));
+        else if (option == o.mipmaps) {
+            c.mipmapsAuto = lowerCase(value) == "auto";
+            if (!c.mipmapsAuto) c.mipmaps = static_cast<unsigned>(std::stoul(value));
+        } else if (option == o.wrap) {
+            std::tie(c.wrapS, c.wrapT) = wrapPair(value);
+        } else if (option == o.filter) {
+            std::tie(c.minFilter, c.magFilter) = filterPair(value);
+        } else if (option == o.quality) {
+            c.quality = qualityNamed(value);
+        } else if (option == o.alpha) {
+            c.keyColour = parseColour(value);
+        } else {
+            c.dither = option == o.dither;
+        }
+    }
+    if (positional < 3 || positional % 2 == 0)
+        throw CLI::ValidationError("replace", "takes FILE.tpl and then pairs of a texture number K and a PICTURE");
+    return request;
+}
+
 // The window writes RGB565 and RGB5A3 with its alpha colour, and nothing else.
 void checkWindowSettings(const PictureOptions& o, std::vector<PictureSettings>& pictures) {
     for (const CLI::Option* option : {o.palette, o.mipmaps, o.wrap, o.filter, o.quality, o.dither, o.noDither})
@@ -146,6 +226,60 @@ void checkWindowSettings(const PictureOptions& o, std::vector<PictureSettings>& 
     for (const PictureSettings& p : pictures)
         if (p.encode.format != Format::RGB565 && p.encode.format != Format::RGB5A3)
             throw CLI::ValidationError("--window", "the window writes rgb565 and rgb5a3 only");
+}
+
+// The settings of one picture: typed before the pictures of encode, between a
+// texture number and its picture in replace, where what is not given stays as
+// the texture has it.
+PictureOptions addPictureOptions(CLI::App* command, std::vector<std::string> (&values)[10], bool& ditherSeen,
+                                 bool& noDitherSeen, bool texturesOwn = false) {
+    const auto byDefault = [texturesOwn](const std::string& value) {
+        return texturesOwn ? std::string(" (default: the texture's own)") : " (default " + value + ")";
+    };
+    PictureOptions o{};
+    o.format = command->add_option("-f,--format", values[0], "Texture format" + byDefault("rgb565"))
+                    ->type_name("i4|i8|ia4|ia8|rgb565|rgb5a3|rgba8|c4|c8|c14x2|cmpr")
+                    ->allow_extra_args(false)
+                    ->check(CLI::IsMember(kFormats, CLI::ignore_case).description(""));
+    o.palette = command->add_option("--palette", values[1], "Palette entry format of c4, c8, c14x2" + byDefault("rgb5a3"))
+                     ->type_name("ia8|rgb565|rgb5a3")
+                     ->allow_extra_args(false)
+                     ->check(CLI::IsMember({"ia8", "rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
+    o.mipmaps = command->add_option("--mipmaps", values[2],
+                                    "Mipmap levels below the picture, or as many as fit" + byDefault("0"))
+                     ->type_name("N|auto")
+                     ->allow_extra_args(false)
+                     ->check((CLI::Range(0, 10) | CLI::IsMember({"auto"}, CLI::ignore_case)).description(""));
+    o.wrap = command->add_option("--wrap", values[3], "Wrap mode, both directions or S,T" + byDefault("clamp"))
+                  ->type_name("clamp|repeat|mirror[,T]")
+                  ->allow_extra_args(false)
+                  ->check(pairOf(kWraps, kWraps));
+    o.filter = command->add_option("--filter", values[4],
+                                   "Min filter, or MIN,MAG; near and linear also filter between mipmaps" +
+                                       byDefault("linear"))
+                    ->type_name("near|linear|near_mip_near|lin_mip_near|near_mip_lin|lin_mip_lin[,near|linear]")
+                    ->allow_extra_args(false)
+                    ->check(pairOf(kFilters, {"near", "linear"}));
+    o.quality = command->add_option("--quality", values[5], "Effort for cmpr and palettes (default normal)")
+                     ->type_name("fast|normal|best")
+                     ->allow_extra_args(false)
+                     ->check(CLI::IsMember({"fast", "normal", "best"}, CLI::ignore_case).description(""));
+    o.alpha = command->add_option("-a,--alpha", values[6],
+                                  texturesOwn ? "Pixels of this colour become transparent (default: none)"
+                                              : "Pixels of this colour become transparent (default: none; with "
+                                                "--window: the RGB5A3 alpha colour, default ffffff)")
+                   ->type_name("RRGGBB")
+                   ->allow_extra_args(false)
+                   ->check(kHexColour);
+    o.dither = command->add_flag("--dither", ditherSeen,
+                                 "Floyd-Steinberg dithering for palettes that cannot hold every colour");
+    o.noDither = command->add_flag("--no-dither", noDitherSeen, "No dithering (the default)");
+    o.entries = command->add_option("--palette-entries", values[7], "Most entries of a new palette of c4, c8, c14x2 "
+                                                                   "(default: as many as the format indexes)")
+                    ->type_name("N")
+                    ->allow_extra_args(false)
+                    ->check(CLI::Range(1, 16384));
+    return o;
 }
 
 void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
@@ -166,12 +300,17 @@ int main(int argc, char** argv) {
     // Setting up every command's options costs more than a short `info` run
     // itself; when the first word names a command, only that one is set up.
     const std::string_view first = argc > 1 ? argv[1] : "";
-    const bool every = first != "encode" && first != "decode" && first != "info";
-    CLI::App *encode = nullptr, *decode = nullptr, *info = nullptr;
+    const bool every = first != "encode" && first != "decode" && first != "info" && first != "build" && first != "replace";
+    CLI::App *encode = nullptr, *decode = nullptr, *info = nullptr, *build = nullptr, *replace = nullptr;
     EncodeRequest encodeRequest;
     DecodeRequest decodeRequest;
     InfoRequest infoRequest;
-    std::vector<std::string> values[9], imageValues;
+    BuildRequest buildRequest;
+    ReplaceRequest replaceRequest;
+    PictureOptions replaceOptions{};
+    CLI::Option *buildOutput = nullptr, *buildFolder = nullptr;
+    bool replaceDither = false, replaceNoDither = false;
+    std::vector<std::string> values[10], replaceValues[10], imageValues, replaceArgs;
     PictureOptions po{};
     CLI::Option *output = nullptr, *folder = nullptr;
     bool ditherSeen = false, noDitherSeen = false;  // the order of the flags is what counts
@@ -181,40 +320,7 @@ int main(int argc, char** argv) {
             "encode",
             "Write one TPL file holding every IMAGE, in order (or one file each with --each). The picture options apply "
             "to the images that follow them.");
-        po.format = encode->add_option("-f,--format", values[0], "Texture format (default rgb565)")
-                        ->type_name("i4|i8|ia4|ia8|rgb565|rgb5a3|rgba8|c4|c8|c14x2|cmpr")
-                        ->allow_extra_args(false)
-                        ->check(CLI::IsMember(kFormats, CLI::ignore_case).description(""));
-        po.palette = encode->add_option("--palette", values[1], "Palette entry format of c4, c8, c14x2 (default rgb5a3)")
-                         ->type_name("ia8|rgb565|rgb5a3")
-                         ->allow_extra_args(false)
-                         ->check(CLI::IsMember({"ia8", "rgb565", "rgb5a3"}, CLI::ignore_case).description(""));
-        po.mipmaps = encode->add_option("--mipmaps", values[2], "Mipmap levels below the picture, or as many as fit")
-                         ->type_name("N|auto")
-                         ->allow_extra_args(false)
-                         ->check((CLI::Range(0, 10) | CLI::IsMember({"auto"}, CLI::ignore_case)).description(""));
-        po.wrap = encode->add_option("--wrap", values[3], "Wrap mode, both directions or S,T (default clamp)")
-                      ->type_name("clamp|repeat|mirror[,T]")
-                      ->allow_extra_args(false)
-                      ->check(pairOf(kWraps, kWraps));
-        po.filter = encode->add_option("--filter", values[4],
-                                       "Min filter, or MIN,MAG (default linear; near/linear also filter between mipmaps)")
-                        ->type_name("near|linear|near_mip_near|lin_mip_near|near_mip_lin|lin_mip_lin[,near|linear]")
-                        ->allow_extra_args(false)
-                        ->check(pairOf(kFilters, {"near", "linear"}));
-        po.quality = encode->add_option("--quality", values[5], "Effort for cmpr and palettes (default normal)")
-                         ->type_name("fast|normal|best")
-                         ->allow_extra_args(false)
-                         ->check(CLI::IsMember({"fast", "normal", "best"}, CLI::ignore_case).description(""));
-        po.alpha = encode->add_option("-a,--alpha", values[6],
-                                      "Pixels of this colour become transparent (with --window: the RGB5A3 alpha colour, "
-                                      "default ffffff)")
-                       ->type_name("RRGGBB")
-                       ->allow_extra_args(false)
-                       ->check(kHexColour);
-        po.dither = encode->add_flag("--dither", ditherSeen,
-                                     "Floyd-Steinberg dithering for palettes that cannot hold every colour");
-        po.noDither = encode->add_flag("--no-dither", noDitherSeen, "No dithering (the default)");
+        po = addPictureOptions(encode, values, ditherSeen, noDitherSeen);
         po.images = encode->add_option("IMAGE", imageValues, "PNG, Targa (.tga), BMP, GIF, JPEG, icon, cursor or metafile")
                         ->type_name("")
                         ->required();
@@ -236,10 +342,41 @@ int main(int argc, char** argv) {
         decode->add_flag("--bmp", decodeRequest.bmp, "Write BMP instead of PNG");
         decode->add_flag("--window", decodeRequest.window,
                          "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
+        decode->add_flag("--manifest", decodeRequest.manifest,
+                         "Also write every mipmap level and DIR/<stem>.json, which build turns back into the file");
         decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 4")
             ->check(CLI::Range(0, 9))
             ->type_name("0-9");
         addRunOptions(decode, decodeRequest.run, true);
+    }
+    if (every || first == "build") {
+        build = app.add_subcommand("build",
+                                   "Write the TPL file a manifest of decode --manifest describes: textures whose pictures "
+                                   "are unchanged keep their bytes, edited ones are encoded with their settings.");
+        build->add_option("MANIFEST", buildRequest.manifests, "Manifests (.json) to build")->required()->type_name("");
+        buildOutput = build->add_option("-o,--output", buildRequest.output, "TPL file to write (one manifest)")
+                          ->type_name("OUT.tpl");
+        buildFolder = build->add_option("-d,--dir", buildRequest.folder,
+                                        "Folder for DIR/<source name>, one file a manifest (made when missing)")
+                          ->type_name("DIR");
+        build->add_flag("--strict", buildRequest.strict,
+                        "Refuse a source that is not the file the manifest was made from, and a palette that cannot "
+                        "hold the colours, instead of encoding anew or merging colours");
+        addRunOptions(build, buildRequest.run, true);
+    }
+    if (every || first == "replace") {
+        replace = app.add_subcommand("replace",
+                                     "Put PICTURE in place of texture K (1 for the first) with that texture's settings; "
+                                     "options between K and PICTURE change them. Every other texture keeps its bytes.");
+        replaceOptions = addPictureOptions(replace, replaceValues, replaceDither, replaceNoDither, true);
+        replaceOptions.images = replace->add_option("FILE", replaceArgs, "The TPL file, then pairs of a texture number K and a PICTURE")
+                                    ->type_name("")
+                                    ->required();
+        replace->add_option("-o,--output", replaceRequest.output, "TPL file to write (default: FILE itself)")
+            ->type_name("OUT.tpl");
+        replace->add_flag("--strict", replaceRequest.strict,
+                          "Refuse a picture with more colours than its texture's palette holds");
+        addRunOptions(replace, replaceRequest.run, false);
     }
     if (every || first == "info") {
         info = app.add_subcommand("info", "List the headers, palettes and levels of TPL files.");
@@ -258,6 +395,15 @@ int main(int argc, char** argv) {
             if (encodeRequest.each && output->count() > 0)
                 throw CLI::ValidationError("-o", "--each writes DIR/<stem>.tpl; give -d DIR instead");
         }
+        if (decode && *decode && decodeRequest.manifest && (decodeRequest.bmp || decodeRequest.window))
+            throw CLI::ValidationError("--manifest", "writes PNG pictures of the console's view; not with --bmp or --window");
+        if (build && *build) {
+            if ((buildOutput->count() > 0) == (buildFolder->count() > 0))
+                throw CLI::RequiredError("build needs either -o OUT.tpl (one manifest) or -d DIR");
+            if (buildOutput->count() > 0 && buildRequest.manifests.size() > 1)
+                throw CLI::ValidationError("-o", "names one file; give -d DIR for several manifests");
+        }
+        if (replace && *replace) replaceRequest = replacementsInOrder(*replace, replaceOptions, std::move(replaceRequest));
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -269,9 +415,11 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run})
+    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run, &buildRequest.run, &replaceRequest.run})
         if (run->jobs == 0) run->jobs = std::max(1u, std::thread::hardware_concurrency());
     if (encode && *encode) return runEncode(encodeRequest);
     if (decode && *decode) return runDecode(decodeRequest);
+    if (build && *build) return runBuild(buildRequest);
+    if (replace && *replace) return runReplace(replaceRequest);
     return runInfo(infoRequest);
 }

@@ -17,6 +17,13 @@ bool isTargaPath(const std::string& path) {
     return ext == ".tga";
 }
 
+void applyKeyColour(Image& picture, ColourValue key) {
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+        std::uint8_t* p = &picture.rgba[i];
+        if (rgb(p[0], p[1], p[2]) == key) p[3] = 0;
+    }
+}
+
 Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop backdrop, const RowsDecoded& onRows) {
     // Mapped: a picture for the reader process is then read once, by that process.
     const auto file = mapWholeFile(path);

@@ -8,6 +8,7 @@
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
 #include "tplforge/png.h"
+#include "tplforge/window_raster.h"
 
 namespace tplforge::cli {
 
@@ -20,5 +21,8 @@ Expected<Image, std::string> readInputPicture(const std::string& path, Backdrop 
                                               const RowsDecoded& onRows = nullptr);
 
 bool isTargaPath(const std::string& path);
+
+// Pixels of the key colour become fully transparent, whatever their alpha was.
+void applyKeyColour(Image& picture, ColourValue key);
 
 }  // namespace tplforge::cli

@@ -84,6 +84,7 @@ public:
 
     // Fields of a header written earlier, filled in once known; false (nothing
     // written) for a field that would reach past what has been written.
+    [[nodiscard]] bool u8At(std::size_t offset, std::uint8_t v) { return putAt<1>(offset, v); }
     [[nodiscard]] bool u16beAt(std::size_t offset, std::uint16_t v) { return putAt<2>(offset, v); }
     [[nodiscard]] bool u32beAt(std::size_t offset, std::uint32_t v) { return putAt<4>(offset, v); }
 

@@ -56,7 +56,13 @@ struct EncodeOptions {
     Quality quality = Quality::Normal;                    // CMPR and palettes
     bool dither = false;                                  // palettes
     unsigned threads = 0;                                 // 0: every core
+    // The most entries a new palette may have; 0 or more than the format
+    // indexes: as many as it indexes.
+    std::uint32_t paletteEntries = 0;
 };
+
+// The most entries a new palette of these options may have.
+[[nodiscard]] TPLFORGE_API std::uint32_t paletteEntryLimit(const EncodeOptions& options);
 
 // Texels of a format that takes no palette, written into `out`
 // (levelBytes(format, width, height) bytes). Texels of partial blocks beyond the

@@ -128,6 +128,13 @@ struct TextureLayout {
     unsigned levels = 1;
     PaletteFormat paletteFormat = PaletteFormat::RGB5A3;  // palette formats only
     Sampler sampler;
+    // Header bytes kept from a file that was read: its max LOD (unset: levels − 1;
+    // set, it must give the same levels) and the unpacked bytes of both headers
+    // and the palette header's padding byte.
+    std::optional<std::uint8_t> maxLod;
+    std::uint8_t unpacked = 0;
+    std::uint8_t paletteUnpacked = 0;
+    std::uint8_t palettePadding = 0;
 };
 
 enum class TplWriteError {

@@ -98,6 +98,15 @@ void packChecked(Format format, std::span<const std::uint16_t> indices, std::uin
     }
 }
 
+}  // namespace
+
+std::uint32_t paletteEntryLimit(const EncodeOptions& options) {
+    const std::uint32_t most = formatInfo(options.format).maxPaletteEntries;
+    return options.paletteEntries == 0 ? most : std::min(most, options.paletteEntries);
+}
+
+namespace {
+
 Expected<void, CodecError> checkLevels(const TextureInput& t) {
     if (!t.picture || !pictureFits(*t.picture)) return fail(CodecError::WrongPictureSize);
     if (!knownFormat(t.options.format)) return fail(CodecError::UnknownFormat);
@@ -132,7 +141,7 @@ void encodeLevels(const TextureInput& t, unsigned firstLevel, LevelOut levelOut,
         }
         indices.resize(std::size_t{level->width} * level->height);
         if (l == 0) {
-            const palette::Options options{t.options.paletteFormat, info.maxPaletteEntries, t.options.dither,
+            const palette::Options options{t.options.paletteFormat, paletteEntryLimit(t.options), t.options.dither,
                                            t.options.quality};
             colours = palette::quantize(*level, options, indices);
         } else {
@@ -174,8 +183,13 @@ Expected<TplWriter, TplWriteError> planTpl(std::span<const TextureInput> texture
     layouts.reserve(textures.size());
     for (const TextureInput& t : textures) {
         if (!t.picture || t.picture->empty()) return fail(TplWriteError::EmptyPicture);
-        layouts.push_back({t.options.format, t.picture->width, t.picture->height, t.levels, t.options.paletteFormat,
-                           t.sampler});
+        TextureLayout& layout = layouts.emplace_back();
+        layout.format = t.options.format;
+        layout.width = t.picture->width;
+        layout.height = t.picture->height;
+        layout.levels = t.levels;
+        layout.paletteFormat = t.options.paletteFormat;
+        layout.sampler = t.sampler;
     }
     return TplWriter::plan(layouts);
 }
@@ -222,7 +236,7 @@ Expected<TextureData, CodecError> encodeTextureData(const Image& picture, const 
     data.width = picture.width;
     data.height = picture.height;
     data.levels = levels;
-    data.paletteFormat = options.paletteFormat;
+    if (isPaletteFormat(options.format)) data.paletteFormat = options.paletteFormat;
     std::vector<std::size_t> starts;
     std::size_t total = 0;
     for (unsigned l = 0; l < levels; ++l) {

@@ -41,6 +41,13 @@ Expected<TplWriter, TplWriteError> TplWriter::plan(std::span<const TextureLayout
         if (t.width > kMaxSide || t.height > kMaxSide) return fail(TplWriteError::SideTooLarge);
         if (t.levels == 0 || t.levels > kMaxLevels || t.levels > levelsToOne(t.width, t.height))
             return fail(TplWriteError::TooManyLevels);
+        if (t.maxLod) {
+            TplImageHeader header;
+            header.width = static_cast<std::uint16_t>(t.width);
+            header.height = static_cast<std::uint16_t>(t.height);
+            header.maxLod = *t.maxLod;
+            if (levelsHeld(header) != t.levels) return fail(TplWriteError::TooManyLevels);
+        }
         palettes += isPaletteFormat(t.format) ? 1 : 0;
         paletteRoom += alignUp(2 * std::uint64_t{formatInfo(t.format).maxPaletteEntries});
     }
@@ -96,14 +103,14 @@ Expected<TplWriter, TplWriteError> TplWriter::plan(std::span<const TextureLayout
         out.u32be(std::bit_cast<std::uint32_t>(t.sampler.lodBias));
         out.u8(t.sampler.edgeLod);
         out.u8(t.sampler.minLod);
-        out.u8(static_cast<std::uint8_t>(t.levels - 1));
-        out.u8(0);  // unpacked
+        out.u8(t.maxLod.value_or(static_cast<std::uint8_t>(t.levels - 1)));
+        out.u8(t.unpacked);
     }
     for (std::size_t k = 0; k < n; ++k) {
         if (w.placed_[k].paletteHeader == 0) continue;
         out.u16be(0);  // entry count, set with the entries
-        out.u8(0);     // unpacked
-        out.u8(0);
+        out.u8(textures[k].paletteUnpacked);
+        out.u8(textures[k].palettePadding);
         out.u32be(static_cast<std::uint32_t>(textures[k].paletteFormat));
         out.u32be(0);  // entries' offset, set with them
     }
