@@ -2,8 +2,9 @@
 // back. Widening repeats a field's bits from the top until 8 bits are filled:
 //   3 bits abc    -> abcabcab        5 bits abcde  -> abcdeabc
 //   4 bits abcd   -> abcdabcd        6 bits abcdef -> abcdefab
-// Reducing rounds to the nearest field, (v * max + 127) / 255, which gives back the
-// field of every widened value (truncation would not: 5-bit 8 -> 0).
+// Reducing rounds to the nearest field, (v * max + 127) / 255: for every 8-bit v
+// the field whose widened value lies nearest v, so it gives back the field of
+// every widened value (truncation would not: 5-bit 8 -> 0).
 //
 //   IA8     AAAAAAAA IIIIIIII
 //   RGB565  RRRRRGGG GGGBBBBB
@@ -11,6 +12,7 @@
 //           0AAARRRR GGGGBBBB  3-bit alpha, 4-bit colour
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -50,6 +52,12 @@ constexpr std::uint8_t intensity(std::uint32_t r, std::uint32_t g, std::uint32_t
     return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
 }
 
+// Squared distance over red, green, blue and alpha as they are.
+constexpr std::uint32_t distance2(Rgba p, Rgba q) {
+    const auto d2 = [](int x, int y) { return static_cast<std::uint32_t>((x - y) * (x - y)); };
+    return d2(p.r, q.r) + d2(p.g, q.g) + d2(p.b, q.b) + d2(p.a, q.a);
+}
+
 constexpr Rgba decodeIa8(std::uint16_t w) {
     const auto i = static_cast<std::uint8_t>(w & 0xFF);
     return {i, i, i, static_cast<std::uint8_t>(w >> 8)};
@@ -72,12 +80,17 @@ constexpr std::uint16_t encodeRgb565(Rgba c) {
     return static_cast<std::uint16_t>((reduce<5>(c.r) << 11) | (reduce<6>(c.g) << 5) | reduce<5>(c.b));
 }
 
-// A 3-bit alpha of 7 reads as opaque but with 4-bit colour, so the opaque form
-// takes every alpha that rounds to full.
+// Rounding each field gives the nearest texel of each form (alpha 7 reads as opaque
+// with 4-bit colour, so the forms overlap at the top); of the two, the one nearer
+// the pixel wins, the opaque one on a tie. Nearness is of RGBA as it is, not
+// premultiplied: decoding gives back the colour of transparent texels too, and a
+// texel any word shows must encode to a word that shows it.
 constexpr std::uint16_t encodeRgb5a3(Rgba c) {
-    const std::uint32_t a = reduce<3>(c.a);
-    if (a == 7) return static_cast<std::uint16_t>(0x8000 | (reduce<5>(c.r) << 10) | (reduce<5>(c.g) << 5) | reduce<5>(c.b));
-    return static_cast<std::uint16_t>((a << 12) | (reduce<4>(c.r) << 8) | (reduce<4>(c.g) << 4) | reduce<4>(c.b));
+    const auto opaque =
+        static_cast<std::uint16_t>(0x8000 | (reduce<5>(c.r) << 10) | (reduce<5>(c.g) << 5) | reduce<5>(c.b));
+    const auto clear = static_cast<std::uint16_t>((reduce<3>(c.a) << 12) | (reduce<4>(c.r) << 8) |
+                                                  (reduce<4>(c.g) << 4) | reduce<4>(c.b));
+    return distance2(decodeRgb5a3(opaque), c) <= distance2(decodeRgb5a3(clear), c) ? opaque : clear;
 }
 
 constexpr Rgba decodeEntry(PaletteFormat f, std::uint16_t w) {
