@@ -1,8 +1,10 @@
 // Texel words of the GX formats against the worked examples of the format notes,
 // the window's truncating encoder against its table, the round trip every
-// lossless format promises (reduce(widen(f)) == f), and RGB5A3's choice of form.
+// lossless format promises (reduce(widen(f)) == f), and the encoders' choices:
+// intensity, RGB5A3's form, IA4's two fields.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -55,6 +57,11 @@ TEST(Texel, EveryWordSurvivesDecodeThenEncode) {
         ASSERT_EQ(window_rules::encodeRgb5a3(c, window_rules::isAlphaTexel(word) ? c : rgb(1, 1, 1)), word) << std::hex << w;
     }
     EXPECT_EQ(moved, (std::vector<std::uint16_t>{0x7000, 0x700F, 0x70F0, 0x70FF, 0x7F00, 0x7F0F, 0x7FF0, 0x7FFF}));
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        const auto grey = static_cast<std::uint8_t>(v);
+        ASSERT_EQ(intensity(grey, grey, grey), grey);
+        ASSERT_EQ(encodeIa4(decodeIa4(grey)), grey) << v;
+    }
 }
 
 TEST(WindowTexel, EncoderTable) {
@@ -89,6 +96,43 @@ TEST(Texel, Rgb5a3TakesTheNearerForm) {
     };
     for (const auto& [pixel, word] : rows)
         EXPECT_EQ(encodeRgb5a3(pixel), word) << +pixel.r << "," << +pixel.g << "," << +pixel.b << "," << +pixel.a;
+}
+
+// 0.299 R + 0.587 G + 0.114 B rounded, halves up; 256ths were off by one on these.
+TEST(Texel, IntensityRoundsTheRec601Sum) {
+    const std::pair<Rgba, std::uint8_t> rows[] = {
+        {{255, 0, 0}, 76},    // 76.245
+        {{0, 255, 0}, 150},   // 149.685
+        {{0, 55, 161}, 51},   // 50.639
+        {{0, 12, 4}, 8},      // 7.5
+        {{0, 0, 255}, 29},    // 29.07
+        {{255, 255, 0}, 226}, // 225.93
+    };
+    for (const auto& [c, i] : rows) EXPECT_EQ(intensity(c), i) << +c.r << "," << +c.g << "," << +c.b;
+}
+
+// IA4 against every one of its 256 texels, premultiplied grey three times and
+// alpha, for every grey and alpha; and where the joint choice moves off the
+// nearest fields.
+TEST(Texel, Ia4ChoosesBothFieldsForWhatShows) {
+    const auto error = [](std::uint32_t g, std::uint32_t a, std::uint32_t texel) {
+        const double i = (texel & 15) * 17.0, alpha = (texel >> 4) * 17.0;
+        const double shown = (i * alpha - double(g) * a) / 255, d = alpha - a;
+        return 3 * shown * shown + d * d;
+    };
+    for (std::uint32_t a = 0; a < 256; ++a)
+        for (std::uint32_t g = 0; g < 256; ++g) {
+            const std::uint8_t got = encodeIa4(g, a);
+            double least = 1e300;
+            for (std::uint32_t t = 0; t < 256; ++t) least = std::min(least, error(g, a, t));
+            ASSERT_LE(error(g, a, got), least + 1e-9) << "grey " << g << " alpha " << a;
+        }
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint8_t> rows[] = {
+        {255, 25, 0x2B},  // alpha 34 shows 255 · 25 best with intensity 187
+        {255, 255, 0xFF}, {200, 0, 0x0C},  // nothing shows: the nearest intensity
+        {128, 128, 0x87}, {40, 10, 0x11},  // the nearest fields: 0x88, 0x12
+    };
+    for (const auto& [g, a, texel] : rows) EXPECT_EQ(encodeIa4(g, a), texel) << g << " " << a;
 }
 
 }  // namespace
