@@ -1,8 +1,10 @@
 // Texels of every GX format, both ways, as the console's texture unit sees them:
 // fields widen by bit replication, RGB5A3 with bit 15 clear is 3-bit alpha and
-// 4-bit colour, CMPR blends at 3/8 and 5/8. Encoding rounds every channel to the
-// nearest field, so decoding then encoding gives back the same texels for every
-// format but CMPR (and palettes asked to hold more colours than they can).
+// 4-bit colour, CMPR blends at 3/8 and 5/8. Encoding takes the texel nearest the
+// pixel (RGB5A3 the nearer of its two forms; IA4 its intensity and alpha together,
+// for what shows after blending), so a picture of texels a format holds comes back
+// texel for texel, for every format but CMPR (and palettes asked to hold more
+// colours than they can).
 #pragma once
 
 #include <cstdint>

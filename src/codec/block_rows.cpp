@@ -41,6 +41,7 @@ struct V {
     typedef u16 U16 __attribute__((vector_size(N)));
     typedef u32 U32 __attribute__((vector_size(N)));
     typedef u64 U64 __attribute__((vector_size(N)));
+    typedef std::int32_t S32 __attribute__((vector_size(N)));
 };
 
 template <class Vec>
@@ -101,12 +102,14 @@ struct ZipLanes {
     }
 };
 
-// High half of a 16-bit product, which the vector types cannot say.
+// High half of a 16-bit product, and the sum of the two signed products of each
+// pair of 16-bit elements as a 32-bit one, which the vector types cannot say.
 template <int N>
 struct Isa;
 template <>
 struct Isa<16> {
     using U16 = V<16>::U16;
+    using S32 = V<16>::S32;
     static TPLFORGE_INLINE U16 mulhi(U16 a, U16 b) {
 #ifdef TPLFORGE_WIDE_KERNELS
         return reinterpret_cast<U16>(_mm_mulhi_epu16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
@@ -115,20 +118,40 @@ struct Isa<16> {
         return __builtin_convertvector(__builtin_convertvector(a, Wide) * __builtin_convertvector(b, Wide) >> 16, U16);
 #endif
     }
+    static TPLFORGE_INLINE S32 madd(U16 a, U16 b) {
+#ifdef TPLFORGE_WIDE_KERNELS
+        return reinterpret_cast<S32>(_mm_madd_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+#else
+        using U32 = V<16>::U32;
+        const auto low = [](U16 v) TPLFORGE_INLINE_LAMBDA {
+            return reinterpret_cast<S32>(reinterpret_cast<U32>(v) << 16) >> 16;
+        };
+        const auto high = [](U16 v) TPLFORGE_INLINE_LAMBDA { return reinterpret_cast<S32>(v) >> 16; };
+        return low(a) * low(b) + high(a) * high(b);
+#endif
+    }
 };
 #ifdef TPLFORGE_WIDE_KERNELS
 template <>
 struct Isa<32> {
     using U16 = V<32>::U16;
+    using S32 = V<32>::S32;
     __attribute__((target("avx2"))) static inline U16 mulhi(U16 a, U16 b) {
         return reinterpret_cast<U16>(_mm256_mulhi_epu16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+    }
+    __attribute__((target("avx2"))) static inline S32 madd(U16 a, U16 b) {
+        return reinterpret_cast<S32>(_mm256_madd_epi16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
     }
 };
 template <>
 struct Isa<64> {
     using U16 = V<64>::U16;
+    using S32 = V<64>::S32;
     __attribute__((target("arch=x86-64-v4"))) static inline U16 mulhi(U16 a, U16 b) {
         return reinterpret_cast<U16>(_mm512_mulhi_epu16(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)));
+    }
+    __attribute__((target("arch=x86-64-v4"))) static inline S32 madd(U16 a, U16 b) {
+        return reinterpret_cast<S32>(_mm512_madd_epi16(reinterpret_cast<__m512i>(a), reinterpret_cast<__m512i>(b)));
     }
 };
 #endif
@@ -299,16 +322,41 @@ TPLFORGE_INLINE typename V<N>::U32 rgb565Words(typename V<N>::U32 texels) {
     return (rb & 0x1F) << 11 | (g & 0x3F) << 5 | rb >> 16;
 }
 
+// The low halves of a texel's 16-bit lanes from `low`, the high ones from `high`.
+template <int N, class U16>
+TPLFORGE_INLINE U16 lowHigh(U16 low, U16 high) {
+    using U32 = typename V<N>::U32;
+    return reinterpret_cast<U16>((reinterpret_cast<U32>(low) & 0xFFFF) | (reinterpret_cast<U32>(high) & 0xFFFF0000));
+}
+
+// The two elements of each texel's 16-bit pair, to weigh fields by their places.
+template <int N>
+TPLFORGE_INLINE typename V<N>::U16 pairOf(u16 low, u16 high) {
+    return reinterpret_cast<typename V<N>::U16>(typename V<N>::U32{} + (u32{high} << 16 | low));
+}
+
+// Each form's rounded word, and the one whose texel lies nearer, as texel.h chooses.
 template <int N>
 TPLFORGE_INLINE typename V<N>::U32 rgb5a3Words(typename V<N>::U32 texels) {
-    using U32 = typename V<N>::U32;
+    using U16 = typename V<N>::U16;
+    using S32 = typename V<N>::S32;
     const Channels<N> c(texels);
-    const auto rb5 = reinterpret_cast<U32>(Round5::of<N>(c.rb)), ga5 = reinterpret_cast<U32>(Round5::of<N>(c.ga));
-    const auto rb4 = reinterpret_cast<U32>(Round4::of<N>(c.rb)), ga4 = reinterpret_cast<U32>(Round4::of<N>(c.ga));
-    const U32 a = reinterpret_cast<U32>(Round3::of<N>(c.ga)) >> 16;
-    const U32 opaque = 0x8000 | (rb5 & 0x1F) << 10 | (ga5 & 0x1F) << 5 | rb5 >> 16;
-    const U32 clear = a << 12 | (rb4 & 0xF) << 8 | (ga4 & 0xF) << 4 | rb4 >> 16;
-    return a == 7 ? opaque : clear;
+    const U16 rb5 = Round5::of<N>(c.rb), ga5 = Round5::of<N>(c.ga);
+    const U16 rb4 = Round4::of<N>(c.rb), ga4 = Round4::of<N>(c.ga), ga3 = Round3::of<N>(c.ga);
+    // Widened as the console does: 5 bits abcde -> abcdeabc, 4 bits times 17, 3 bits
+    // abc -> abcabcab; the opaque form's alpha is 255.
+    const U16 opaqueRb = rb5 << 3 | rb5 >> 2, opaqueGa = lowHigh<N>(U16(ga5 << 3 | ga5 >> 2), U16{} + 0xFF);
+    const U16 clearRb = rb4 * 17, clearGa = lowHigh<N>(U16(ga4 * 17), U16(ga3 << 5 | ga3 << 2 | ga3 >> 1));
+    // Fields to their places in the word: red with blue, green (and alpha) apart.
+    const auto madd = [](U16 a, U16 b) TPLFORGE_INLINE_LAMBDA { return Isa<N>::madd(a, b); };
+    const S32 opaque = madd(rb5, pairOf<N>(1 << 10, 1)) + madd(ga5, pairOf<N>(1 << 5, 0)) + 0x8000;
+    const S32 clear =
+        madd(rb4, pairOf<N>(1 << 8, 1)) + madd(ga4, pairOf<N>(1 << 4, 0)) + madd(ga3, pairOf<N>(0, 1 << 12));
+    // How much farther the opaque texel o lies from the pixel p than the other, k:
+    // (o - p)² - (k - p)² = (o - k)(o + k - 2p), every factor within 16 bits.
+    const S32 opaqueFarther = madd(opaqueRb - clearRb, opaqueRb + clearRb - c.rb - c.rb) +
+                              madd(opaqueGa - clearGa, opaqueGa + clearGa - c.ga - c.ga);
+    return reinterpret_cast<typename V<N>::U32>(opaqueFarther <= 0 ? opaque : clear);
 }
 
 // --- RGBA8 -------------------------------------------------------------------------

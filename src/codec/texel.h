@@ -2,8 +2,9 @@
 // back. Widening repeats a field's bits from the top until 8 bits are filled:
 //   3 bits abc    -> abcabcab        5 bits abcde  -> abcdeabc
 //   4 bits abcd   -> abcdabcd        6 bits abcdef -> abcdefab
-// Reducing rounds to the nearest field, (v * max + 127) / 255, which gives back the
-// field of every widened value (truncation would not: 5-bit 8 -> 0).
+// Reducing rounds to the nearest field, (v * max + 127) / 255: for every 8-bit v
+// the field whose widened value lies nearest v, so it gives back the field of
+// every widened value (truncation would not: 5-bit 8 -> 0).
 //
 //   IA8     AAAAAAAA IIIIIIII
 //   RGB565  RRRRRGGG GGGBBBBB
@@ -11,6 +12,7 @@
 //           0AAARRRR GGGGBBBB  3-bit alpha, 4-bit colour
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -45,9 +47,23 @@ constexpr std::uint32_t reduce(std::uint32_t v) {
     return (v * max + 127) / 255;
 }
 
-// Intensity of a colour: Rec. 601 weights that sum to 256, so grey stays exact.
+// Intensity of a colour: Rec. 601 luma, 0.299 R + 0.587 G + 0.114 B, rounded to
+// the nearest (halves up). In thousandths the sum is exact, so every colour rounds
+// as the real sum does, and a grey is its own intensity.
 constexpr std::uint8_t intensity(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
-    return static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+    return static_cast<std::uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
+}
+constexpr std::uint8_t intensity(Rgba c) { return intensity(c.r, c.g, c.b); }
+
+// Squared distance over red, green, blue and alpha as they are.
+constexpr std::uint32_t distance2(Rgba p, Rgba q) {
+    const auto d2 = [](int x, int y) { return static_cast<std::uint32_t>((x - y) * (x - y)); };
+    return d2(p.r, q.r) + d2(p.g, q.g) + d2(p.b, q.b) + d2(p.a, q.a);
+}
+
+constexpr Rgba decodeIa4(std::uint8_t t) {
+    const std::uint8_t i = widen4(t & 15u);
+    return {i, i, i, widen4(t >> 4u)};
 }
 
 constexpr Rgba decodeIa8(std::uint16_t w) {
@@ -64,20 +80,45 @@ constexpr Rgba decodeRgb5a3(std::uint16_t w) {
     return {widen4((w >> 8) & 0xF), widen4((w >> 4) & 0xF), widen4(w & 0xF), widen3((w >> 12) & 7)};
 }
 
-constexpr std::uint16_t encodeIa8(Rgba c) {
-    return static_cast<std::uint16_t>((c.a << 8) | intensity(c.r, c.g, c.b));
+// With 8 bits of alpha the alpha is kept and the nearest intensity is also the
+// least error after blending, so IA8 needs no joint choice.
+constexpr std::uint16_t encodeIa8(Rgba c) { return static_cast<std::uint16_t>((c.a << 8) | intensity(c)); }
+
+// IA4 of grey g at alpha a, both fields chosen together. With alpha a a texel adds
+// g·a to what shows, so where alpha is low an intensity that brings g·a nearer
+// beats the one nearest g. The error is that of premultiplied red, green and blue
+// (the grey three times) and alpha, times 255²; only the alpha fields either side
+// of a can win, as any other costs more alpha than intensity gains back. At alpha
+// 0 nothing shows, and the nearest intensity keeps what decoding gave.
+constexpr std::uint8_t encodeIa4(std::uint32_t g, std::uint32_t a) {
+    std::uint64_t least = ~std::uint64_t{0};
+    std::uint32_t best = 0;
+    const std::uint32_t below = a / 17;
+    for (std::uint32_t j = below; j <= below + 1 && j < 16; ++j) {
+        const std::uint32_t i = j == 0 ? reduce<4>(g) : std::min(15u, (2 * g * a + 289 * j) / (578 * j));
+        const std::int64_t shown = std::int64_t{289} * i * j - std::int64_t{g} * a, alpha = std::int64_t{17} * j - a;
+        const auto error = static_cast<std::uint64_t>(3 * shown * shown + 65025 * alpha * alpha);
+        if (error < least) least = error, best = j << 4 | i;
+    }
+    return static_cast<std::uint8_t>(best);
 }
+constexpr std::uint8_t encodeIa4(Rgba c) { return encodeIa4(intensity(c), c.a); }
 
 constexpr std::uint16_t encodeRgb565(Rgba c) {
     return static_cast<std::uint16_t>((reduce<5>(c.r) << 11) | (reduce<6>(c.g) << 5) | reduce<5>(c.b));
 }
 
-// A 3-bit alpha of 7 reads as opaque but with 4-bit colour, so the opaque form
-// takes every alpha that rounds to full.
+// Rounding each field gives the nearest texel of each form (alpha 7 reads as opaque
+// with 4-bit colour, so the forms overlap at the top); of the two, the one nearer
+// the pixel wins, the opaque one on a tie. Nearness is of RGBA as it is, not
+// premultiplied: decoding gives back the colour of transparent texels too, and a
+// texel any word shows must encode to a word that shows it.
 constexpr std::uint16_t encodeRgb5a3(Rgba c) {
-    const std::uint32_t a = reduce<3>(c.a);
-    if (a == 7) return static_cast<std::uint16_t>(0x8000 | (reduce<5>(c.r) << 10) | (reduce<5>(c.g) << 5) | reduce<5>(c.b));
-    return static_cast<std::uint16_t>((a << 12) | (reduce<4>(c.r) << 8) | (reduce<4>(c.g) << 4) | reduce<4>(c.b));
+    const auto opaque =
+        static_cast<std::uint16_t>(0x8000 | (reduce<5>(c.r) << 10) | (reduce<5>(c.g) << 5) | reduce<5>(c.b));
+    const auto clear = static_cast<std::uint16_t>((reduce<3>(c.a) << 12) | (reduce<4>(c.r) << 8) |
+                                                  (reduce<4>(c.g) << 4) | reduce<4>(c.b));
+    return distance2(decodeRgb5a3(opaque), c) <= distance2(decodeRgb5a3(clear), c) ? opaque : clear;
 }
 
 constexpr Rgba decodeEntry(PaletteFormat f, std::uint16_t w) {
