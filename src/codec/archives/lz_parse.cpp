@@ -1,0 +1,172 @@
+#include "archives/lz_parse.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tplforge::lz {
+
+namespace {
+constexpr unsigned kHashBits = 16;
+constexpr std::size_t kRing = 2 * kWindow;  // a power of two above the window
+
+std::uint64_t load64(std::span<const std::uint8_t> data, std::size_t at) {
+    std::uint64_t v;
+    std::memcpy(&v, data.subspan(at, 8).data(), 8);
+    return v;
+}
+}  // namespace
+
+MatchFinder::MatchFinder(std::span<const std::uint8_t> data, Limits limits)
+    : data_(data), limits_(limits), head_(std::size_t{1} << kHashBits, -1), previous_(kRing, -1) {
+    candidates_.reserve(kWindow);
+}
+
+std::uint32_t MatchFinder::hashAt(std::size_t pos) const {
+    const std::uint32_t key = std::uint32_t{data_[pos]} << 16 | std::uint32_t{data_[pos + 1]} << 8 | data_[pos + 2];
+    return (key * 2654435761u) >> (32 - kHashBits);
+}
+
+void MatchFinder::insertUpTo(std::size_t pos) {
+    const std::size_t last = std::min(pos, data_.size() >= kMinMatch ? data_.size() - kMinMatch + 1 : 0);
+    for (; inserted_ < last; ++inserted_) {
+        const std::uint32_t h = hashAt(inserted_);
+        previous_[inserted_ & (kRing - 1)] = head_[h];
+        head_[h] = static_cast<std::int32_t>(inserted_);
+    }
+}
+
+std::uint32_t MatchFinder::matchLength(std::size_t from, std::size_t at, std::uint32_t limit) const {
+    std::uint32_t n = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (n + 8 <= limit) {
+            const std::uint64_t x = load64(data_, from + n) ^ load64(data_, at + n);
+            if (x != 0) return n + static_cast<std::uint32_t>(std::countr_zero(x) / 8);
+            n += 8;
+        }
+    }
+    while (n < limit && data_[from + n] == data_[at + n]) ++n;
+    return n;
+}
+
+Match MatchFinder::nearest(std::size_t pos, std::uint32_t limit) {
+    limit = static_cast<std::uint32_t>(std::min<std::size_t>({limit, limits_.maxLength, data_.size() - pos}));
+    if (limit < kMinMatch) return {};
+    insertUpTo(pos);
+    Match best{kMinMatch - 1, 0};
+    for (std::int32_t p = head_[hashAt(pos)]; p >= 0; p = previous_[static_cast<std::size_t>(p) & (kRing - 1)]) {
+        const std::size_t distance = pos - static_cast<std::size_t>(p);
+        if (distance > kWindow) break;
+        if (distance < limits_.minDistance) continue;
+        // A longer match must agree at the byte the best one stopped before.
+        if (data_[static_cast<std::size_t>(p) + best.length] != data_[pos + best.length]) continue;
+        const std::uint32_t n = matchLength(static_cast<std::size_t>(p), pos, limit);
+        if (n > best.length) {
+            best = {n, static_cast<std::uint32_t>(distance)};
+            if (n == limit) break;
+        }
+    }
+    return best.distance == 0 ? Match{} : best;
+}
+
+Match MatchFinder::furthest(std::size_t pos, std::uint32_t limit) {
+    limit = static_cast<std::uint32_t>(std::min<std::size_t>({limit, limits_.maxLength, data_.size() - pos}));
+    if (limit < kMinMatch) return {};
+    insertUpTo(pos);
+    candidates_.clear();
+    for (std::int32_t p = head_[hashAt(pos)]; p >= 0; p = previous_[static_cast<std::size_t>(p) & (kRing - 1)]) {
+        const std::size_t distance = pos - static_cast<std::size_t>(p);
+        if (distance > kWindow) break;
+        if (distance >= limits_.minDistance) candidates_.push_back(p);
+    }
+    // From the furthest in, taking only strictly longer ones: the first of the
+    // longest length found is then the furthest, and one of the limit cannot be
+    // beaten.
+    Match best{kMinMatch - 1, 0};
+    for (auto it = candidates_.rbegin(); it != candidates_.rend(); ++it) {
+        const auto p = static_cast<std::size_t>(*it);
+        if (data_[p + best.length] != data_[pos + best.length]) continue;
+        const std::uint32_t n = matchLength(p, pos, limit);
+        if (n > best.length) {
+            best = {n, static_cast<std::uint32_t>(pos - p)};
+            if (n == limit) break;
+        }
+    }
+    return best.distance == 0 ? Match{} : best;
+}
+
+namespace {
+
+// Minimum over a range of positions, filled from the back as the costs are known.
+class RangeMin {
+public:
+    explicit RangeMin(std::size_t n) : size_(std::bit_ceil(std::max<std::size_t>(n, 1))), tree_(2 * size_, ~0ull) {}
+    void set(std::size_t i, std::uint64_t v) {
+        std::size_t k = i + size_;
+        tree_[k] = v;
+        for (k /= 2; k >= 1; k /= 2) tree_[k] = std::min(tree_[2 * k], tree_[2 * k + 1]);
+    }
+    std::uint64_t min(std::size_t lo, std::size_t hi) const {  // inclusive
+        std::uint64_t m = ~0ull;
+        for (std::size_t l = lo + size_, r = hi + size_ + 1; l < r; l /= 2, r /= 2) {
+            if (l & 1) m = std::min(m, tree_[l++]);
+            if (r & 1) m = std::min(m, tree_[--r]);
+        }
+        return m;
+    }
+
+private:
+    std::size_t size_;
+    std::vector<std::uint64_t> tree_;
+};
+
+constexpr unsigned kPosBits = 24;  // a chunk's positions, with room
+
+}  // namespace
+
+void optimalChunk(MatchFinder& finder, std::size_t begin, std::size_t end, Limits limits, Costs costs,
+                  std::vector<Item>& items) {
+    const std::size_t n = end - begin;
+    std::vector<Match> matches(n);
+    for (std::size_t i = 0; i < n; ++i)
+        matches[i] = finder.nearest(begin + i, static_cast<std::uint32_t>(std::min<std::size_t>(limits.maxLength, n - i)));
+
+    std::vector<std::uint32_t> cost(n + 1, 0);
+    std::vector<std::uint32_t> choice(n, 0);  // length taken at each position; 0: a literal
+    const bool longForm = limits.maxLength > costs.shortMax;
+    RangeMin ahead(longForm ? n + 1 : 1);
+    if (longForm) ahead.set(n, n);  // cost 0 at the end
+    for (std::size_t i = n; i-- > 0;) {
+        std::uint32_t best = costs.literal + cost[i + 1];
+        std::uint32_t taken = 0;
+        const std::uint32_t longest = matches[i].length;
+        for (std::uint32_t l = kMinMatch; l <= std::min(longest, costs.shortMax); ++l) {
+            if (costs.shortCost + cost[i + l] < best) {
+                best = costs.shortCost + cost[i + l];
+                taken = l;
+            }
+        }
+        if (longest > costs.shortMax) {
+            const std::uint64_t m = ahead.min(i + costs.shortMax + 1, i + longest);
+            const auto c = static_cast<std::uint32_t>(m >> kPosBits);
+            if (costs.longCost + c < best) {
+                best = costs.longCost + c;
+                taken = static_cast<std::uint32_t>((m & ((1u << kPosBits) - 1)) - i);
+            }
+        }
+        cost[i] = best;
+        choice[i] = taken;
+        if (longForm) ahead.set(i, std::uint64_t{best} << kPosBits | i);
+    }
+    for (std::size_t i = 0; i < n;) {
+        if (choice[i] == 0) {
+            items.push_back({});
+            ++i;
+        } else {
+            items.push_back({choice[i], matches[i].distance});
+            i += choice[i];
+        }
+    }
+}
+
+}  // namespace tplforge::lz
