@@ -35,6 +35,7 @@ void appendName(ByteWriter& out, std::string_view name) {
 std::vector<std::uint8_t> standalone(std::vector<std::uint8_t> subfile, std::string_view name) {
     const std::size_t field = nameField(subfile);
     ByteWriter out(std::move(subfile));
+    out.alignTo(4);
     const std::size_t nameChars = out.size() + 4;
     appendName(out, name);
     out.u32beAt(field, static_cast<std::uint32_t>(nameChars));
