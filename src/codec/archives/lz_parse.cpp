@@ -7,7 +7,7 @@
 namespace tplforge::lz {
 
 namespace {
-constexpr unsigned kHashBits = 16;
+constexpr unsigned kMaxHashBits = 16;
 constexpr std::size_t kRing = 2 * kWindow;  // a power of two above the window
 
 std::uint64_t load64(std::span<const std::uint8_t> data, std::size_t at) {
@@ -17,14 +17,19 @@ std::uint64_t load64(std::span<const std::uint8_t> data, std::size_t at) {
 }
 }  // namespace
 
+// Small inputs get a small table: clearing it would cost more than their search.
 MatchFinder::MatchFinder(std::span<const std::uint8_t> data, Limits limits)
-    : data_(data), limits_(limits), head_(std::size_t{1} << kHashBits, -1), previous_(kRing, -1) {
+    : data_(data),
+      limits_(limits),
+      hashBits_(std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(data.size())), 8, kMaxHashBits)),
+      head_(std::size_t{1} << hashBits_, -1),
+      previous_(kRing, -1) {
     candidates_.reserve(kWindow);
 }
 
 std::uint32_t MatchFinder::hashAt(std::size_t pos) const {
     const std::uint32_t key = std::uint32_t{data_[pos]} << 16 | std::uint32_t{data_[pos + 1]} << 8 | data_[pos + 2];
-    return (key * 2654435761u) >> (32 - kHashBits);
+    return (key * 2654435761u) >> (32 - hashBits_);
 }
 
 void MatchFinder::insertUpTo(std::size_t pos) {

@@ -44,6 +44,7 @@ private:
 
     std::span<const std::uint8_t> data_;
     Limits limits_;
+    unsigned hashBits_;
     std::size_t inserted_ = 0;
     std::vector<std::int32_t> head_;
     std::vector<std::int32_t> previous_;  // a ring over the last two windows

@@ -31,6 +31,9 @@ std::string describe(const ArchiveError& e) {
         case ArchiveFault::RarcFolderLoop:
             text = "RARC entry " + n + " points outside the folder table or back at a folder (a loop)";
             break;
+        case ArchiveFault::RarcTablesInData:
+            text = "RARC tables lie among its data: a member can only be replaced by one of the same size";
+            break;
         case ArchiveFault::ImetTooShort: text = "banner's IMET block runs past the end of the file"; break;
         case ArchiveFault::Imd5PastEnd: text = "IMD5 part announces more bytes than it holds"; break;
         case ArchiveFault::NoSuchMember: return "no member named " + e.member;
@@ -356,6 +359,8 @@ Expected<void, ArchiveError> walk(Member current, std::string_view name, Context
         const auto archive = openArchive(current.kind, current.bytes, current.path);
         if (!archive) return report(archive.error());
         for (const ArchiveEntry& f : archive->files()) {
+            // A member without a name cannot be named by a path either.
+            if (f.name().empty()) continue;
             Member child{join(current.path, f.path), FileKind::Unknown, dataOf(current.bytes, f), current.storage};
             const auto done = walk(std::move(child), f.name(), ctx, depth + 1, false, visit);
             (void)done;  // members report through visit

@@ -58,6 +58,8 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
     out.bytes = archive;
     out.entryTable = base + entryTable;
     out.dataStart = dataStart;
+    out.tablesEnd = std::max({base + folderTable + folders->size(), base + entryTable + entries->size(),
+                              base + stringTable + strings->size()});
     std::vector<bool> seen(folderCount, false);
     struct Pending {
         std::uint32_t folder;
@@ -119,6 +121,7 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildRarc(const RarcArchive&
         return out.take();
     }
 
+    if (archive.tablesEnd > archive.dataStart) return fail(error(ArchiveFault::RarcTablesInData));
     const auto oldData = archive.bytes.subspan(static_cast<std::size_t>(archive.dataStart));
     std::vector<relay::Piece> pieces;
     for (const ArchiveEntry& f : archive.files) {

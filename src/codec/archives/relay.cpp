@@ -32,13 +32,15 @@ std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return pieces[a].offset < pieces[b].offset;
     });
-    // Empty members have no bytes to keep apart; they move with what is before them.
+    // Members that were and stay empty hold no bytes to keep apart; they move
+    // with what is before them.
+    const auto occupies = [](const Piece& p) { return p.size > 0 || !p.bytes.empty(); };
     bool overlap = afresh;
     std::uint64_t end = start;
     for (std::size_t k : order) {
-        if (pieces[k].size == 0) continue;
+        if (!occupies(pieces[k])) continue;
         if (pieces[k].offset < end) overlap = true;
-        end = pieces[k].offset + pieces[k].size;
+        end = std::max(end, pieces[k].offset + pieces[k].size);
     }
 
     std::vector<std::uint8_t> out;
@@ -58,12 +60,12 @@ std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_
 
     std::uint64_t alignment = 32;
     for (const Piece& p : pieces)
-        if (p.size > 0) alignment = std::min(alignment, alignmentOf(p.offset));
+        if (occupies(p)) alignment = std::min(alignment, alignmentOf(p.offset));
     std::uint64_t oldEnd = start;
     std::uint64_t newEnd = start;
     for (std::size_t k : order) {
         Piece& p = pieces[k];
-        if (p.size == 0) {
+        if (!occupies(p)) {
             p.newOffset = p.offset + newEnd - oldEnd;
             continue;
         }

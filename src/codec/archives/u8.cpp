@@ -122,13 +122,13 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildU8(const U8Archive& arc
                                ? it->second
                                : archive.bytes.subspan(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.size));
         pieces.push_back({f.offset, f.size, bytes, 0});
-        if (f.size > 0) start = std::min(start, f.offset);
+        if (f.size > 0 || !bytes.empty()) start = std::min(start, f.offset);
     }
     // Members placed among the header, nodes or names cannot move without them:
     // the data then starts afresh after the names.
     bool afresh = false;
     for (const relay::Piece& p : pieces)
-        if (p.size > 0 && p.offset < archive.stringsEnd) afresh = true;
+        if ((p.size > 0 || !p.bytes.empty()) && p.offset < archive.stringsEnd) afresh = true;
     if (afresh) start = archive.stringsEnd;
     const std::vector<std::uint8_t> region = relay::layOut(archive.bytes, start, pieces, afresh);
 

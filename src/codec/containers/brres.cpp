@@ -297,13 +297,33 @@ namespace {
 struct Target {
     const BrresEntry* texture = nullptr;
     Tex0Header tex0;
+    std::uint64_t texRoom = 0;  // bytes it may fill: its size, unless something else starts first
     const BrresEntry* palette = nullptr;  // the PLT0 of the same name, if any
     std::optional<Plt0Header> plt0;
+    std::uint64_t paletteRoom = 0;
 };
 
+// A subfile's size as far as it does not run into the next thing the file holds.
+std::uint64_t roomAt(const Brres& brres, std::uint64_t at, std::uint64_t size) {
+    std::uint64_t next = brres.bytes.size();
+    const auto consider = [&](std::uint64_t start) {
+        if (start > at) next = std::min(next, start);
+    };
+    consider(brres.rootEnd);
+    for (const BrresFolder& f : brres.folders) {
+        consider(f.self.dataAt);
+        consider(f.self.nameAt - 4);
+        for (const BrresEntry& e : f.entries) {
+            consider(e.dataAt);
+            consider(e.nameAt - 4);
+        }
+    }
+    return std::min(size, next - at);
+}
+
 // Writes a TEX0's header fields and texels over the old ones, the rest of its
-// old bytes zero; `base` is where the subfile starts.
-void patchTex0(ByteWriter& out, std::uint64_t base, const Tex0Header& h, const TextureData& data) {
+// room zero; `base` is where the subfile starts.
+void patchTex0(ByteWriter& out, std::uint64_t base, const Tex0Header& h, std::uint64_t room, const TextureData& data) {
     const auto at = static_cast<std::size_t>(base);
     const std::size_t s = h.shift;
     const std::uint64_t size = h.dataOffset + data.texels.size();
@@ -317,11 +337,11 @@ void patchTex0(ByteWriter& out, std::uint64_t base, const Tex0Header& h, const T
         out.u32beAt(at + 0x2C + s, std::bit_cast<std::uint32_t>(static_cast<float>(data.levels - 1)));
     }
     out.bytesAt(at + h.dataOffset, data.texels);
-    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(h.size - size), 0);
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(room - size), 0);
     out.bytesAt(static_cast<std::size_t>(at + size), zeros);
 }
 
-void patchPlt0(ByteWriter& out, std::uint64_t base, const Plt0Header& h, const TextureData& data) {
+void patchPlt0(ByteWriter& out, std::uint64_t base, const Plt0Header& h, std::uint64_t room, const TextureData& data) {
     const auto at = static_cast<std::size_t>(base);
     const std::uint64_t size = h.dataOffset + 2 * data.palette.size();
     if (size != h.size) out.u32beAt(at + 4, static_cast<std::uint32_t>(size));
@@ -329,7 +349,7 @@ void patchPlt0(ByteWriter& out, std::uint64_t base, const Plt0Header& h, const T
     out.u16beAt(at + 0x1C, static_cast<std::uint16_t>(data.palette.size()));
     for (std::size_t i = 0; i < data.palette.size(); ++i)
         out.u16beAt(at + h.dataOffset + 2 * i, data.palette[i]);
-    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(h.size - size), 0);
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(room - size), 0);
     out.bytesAt(static_cast<std::size_t>(at + size), zeros);
 }
 
@@ -440,9 +460,9 @@ Expected<std::vector<std::uint8_t>, ContainerError> growAtEnd(const Brres& brres
 
     const std::uint64_t textureName = folders[tk].entries[ti].nameAt;
     if (texFits) {
-        patchTex0(out, folders[tk].entries[ti].dataAt, t.tex0, data);
+        patchTex0(out, folders[tk].entries[ti].dataAt, t.tex0, t.texRoom, data);
     } else {
-        zeroOld(folders[tk].entries[ti].dataAt, t.tex0.size);
+        zeroOld(folders[tk].entries[ti].dataAt, t.texRoom);
         folders[tk].entries[ti].dataAt = append(tex0Subfile(data, newVersion(t.tex0.version)), textureName);
     }
     if (!data.palette.empty()) {
@@ -451,9 +471,9 @@ Expected<std::vector<std::uint8_t>, ContainerError> growAtEnd(const Brres& brres
             const auto [pk, pi] = placeOf(t.palette);
             Placed& palette = folders[pk].entries[pi];
             if (paletteFits) {
-                patchPlt0(out, palette.dataAt, *t.plt0, data);
+                patchPlt0(out, palette.dataAt, *t.plt0, t.paletteRoom, data);
             } else {
-                zeroOld(palette.dataAt, t.plt0->size);
+                zeroOld(palette.dataAt, t.paletteRoom);
                 palette.dataAt = append(plt0Subfile(data, version), textureName);
             }
         } else {
@@ -516,27 +536,29 @@ Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std
     if (const BrresFolder* palettes = brres->folder(kPalettes))
         for (const BrresEntry& e : palettes->entries)
             if (e.name == t.texture->name) t.palette = &e;
-    if (t.palette) {
-        t.plt0 = readPlt0(file, t.palette->dataAt);
-        if (!t.plt0) return fail(error(ContainerFault::BadSubfile, 0, t.palette->name));
-    }
+    // A PLT0 that does not read matters only where a palette is wanted.
+    if (t.palette) t.plt0 = readPlt0(file, t.palette->dataAt);
+    if (t.palette && !t.plt0 && !data.palette.empty()) return fail(error(ContainerFault::BadSubfile, 0, t.palette->name));
 
+    t.texRoom = roomAt(*brres, t.texture->dataAt, t.tex0.size);
+    if (t.plt0) t.paletteRoom = roomAt(*brres, t.palette->dataAt, t.plt0->size);
     const auto view = tex0View(file, t.texture->dataAt, t.tex0, file,
                                t.palette ? std::optional(t.palette->dataAt) : std::nullopt, t.texture->name);
-    if (view && sameShape(*view, data)) {
+    if (view && storedData(*view) == data) return std::vector<std::uint8_t>(file.begin(), file.end());
+    const bool texFits = t.tex0.dataOffset >= kSubfileHeader &&
+                         std::uint64_t{t.tex0.dataOffset} + data.texels.size() <= t.texRoom;
+    const bool paletteFits = data.palette.empty() ||
+                             (t.plt0 && t.plt0->dataOffset >= kSubfileHeader &&
+                              std::uint64_t{t.plt0->dataOffset} + 2 * data.palette.size() <= t.paletteRoom);
+    if (view && sameShape(*view, data) && texFits && paletteFits) {
         std::vector<std::uint8_t> out(file.begin(), file.end());
         overwrite(out, file, *view, data);
         return out;
     }
-    const bool texFits = std::uint64_t{t.tex0.dataOffset} + data.texels.size() <= t.tex0.size &&
-                         t.tex0.dataOffset >= kSubfileHeader;
-    const bool paletteFits = data.palette.empty() ||
-                             (t.plt0 && t.plt0->dataOffset >= kSubfileHeader &&
-                              std::uint64_t{t.plt0->dataOffset} + 2 * data.palette.size() <= t.plt0->size);
     if (texFits && paletteFits) {
         ByteWriter out(std::vector<std::uint8_t>(file.begin(), file.end()));
-        patchTex0(out, t.texture->dataAt, t.tex0, data);
-        if (!data.palette.empty()) patchPlt0(out, t.palette->dataAt, *t.plt0, data);
+        patchTex0(out, t.texture->dataAt, t.tex0, t.texRoom, data);
+        if (!data.palette.empty()) patchPlt0(out, t.palette->dataAt, *t.plt0, t.paletteRoom, data);
         return out.take();
     }
     bool onlyTextures = true;
