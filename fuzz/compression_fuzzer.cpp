@@ -1,5 +1,5 @@
 // Fuzz targets for the Yaz0 and LZ77 readers and writers. An input is read as a
-// stream; what it decompresses to (its first 16 KiB: a few bytes can announce
+// stream; what it decompresses to (its first 8 KiB: a few bytes can announce
 // hundreds), and the input itself as plain data, must come back unchanged
 // through every compressor.
 #include <algorithm>
@@ -13,7 +13,7 @@ namespace {
 
 using namespace tplforge;
 
-constexpr std::size_t kRoundTrip = 16384;
+constexpr std::size_t kRoundTrip = 8192;
 
 std::span<const std::uint8_t> head(const std::vector<std::uint8_t>& v) {
     return std::span(v).first(std::min(v.size(), kRoundTrip));

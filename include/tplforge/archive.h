@@ -40,6 +40,7 @@ enum class ArchiveFault {
     RarcEntriesPastTable,   // a folder lists entries past the entry table (item: the folder)
     RarcFolderLoop,         // a folder entry points outside the table or back at a folder seen
     RarcTablesInData,       // tables lie among the data: members can only keep their size
+    PathTooLong,            // a member's path is longer than kMaxPath, or all of them far longer than the archive
     ImetTooShort,           // the hashed block runs past the end
     Imd5PastEnd,            // the size an IMD5 header announces runs past the end
     NoSuchMember,           // nothing of that name (`member` holds the path looked for)
@@ -61,6 +62,10 @@ struct ArchiveError {
 std::string describe(const ArchiveError& error);
 
 // --- Archives --------------------------------------------------------------------
+
+// Real paths are short; names that share their characters could otherwise
+// make a small archive list gigabytes of paths.
+inline constexpr std::size_t kMaxPath = 1024;
 
 // A file member of an archive.
 struct ArchiveEntry {

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tplforge/archive.h"
 #include "tplforge/expected.h"
 #include "tplforge/file_kind.h"
 #include "tplforge/texture_data.h"
@@ -46,7 +47,7 @@ enum class ContainerFault {
     BrresNoRoot,          // no "root" section where the header says
     BrresGroupPastEnd,    // an index group runs past the end
     BrresEntryOutside,    // a group entry points outside the file (item: entry)
-    BrresNamePastEnd,     // a name runs past the end (item: entry)
+    BrresNamePastEnd,     // a name runs past the end or is longer than kMaxPath (item: entry)
     BadSubfile,           // a TEX0 or PLT0 runs past the end or is of a version not read (`name`)
     NoSuchTexture,        // `name`
     ShapeMustStay,        // this kind replaces in place only: same format, size, levels and palette

@@ -225,6 +225,17 @@ TEST(U8, ArchivesThatBreakTheirOwnTablesAreRefused) {
         EXPECT_EQ(out.error().fault, c.fault) << c.what << ": " << describe(out.error());
         EXPECT_EQ(out.error().item, c.item) << c.what;
     }
+    // Paths longer than any archive holds are refused both ways.
+    const std::string folder(kMaxPath, 'f');
+    EXPECT_EQ(buildU8(std::vector<NewMember>{{folder + "/a", {}}}).error().fault, ArchiveFault::PathTooLong);
+    Hand deep;
+    deep.u8(0x55).u8(0xAA).u8(0x38).u8(0x2D).u32(0x20).u32(36 + kMaxPath + 3).u32(0).fill(16);
+    deep.u8(1).u24(0).u32(0).u32(3).u8(1).u24(1).u32(0).u32(3).u8(0).u24(0).u32(0).u32(0);
+    deep.cstr("").cstr(folder).cstr("");
+    const auto tooLong = parseU8(deep.b);
+    ASSERT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.error().fault, ArchiveFault::PathTooLong);
+
     EXPECT_EQ(describe(ArchiveError{ArchiveFault::U8DataPastEnd, 7, {}, "menu.szs/arc"}),
               "menu.szs/arc: U8 node 7 runs past the end of the archive");
 }

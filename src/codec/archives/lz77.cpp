@@ -2,6 +2,8 @@
 // size in 24 bits little-endian, then groups of a flag byte and eight items,
 // literal (bit 0) or a 2-byte reference (bit 1) of 3 … 18 bytes from 1 … 4096
 // back. Reads every such stream; writes optimal parses without 1-byte distances.
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "archives/lz_parse.h"
@@ -32,26 +34,34 @@ Expected<std::vector<std::uint8_t>, CompressionError> lz77Decompress(std::span<c
     while (o < n) {
         if (in >= size) return fail(CompressionError::EndsEarly);
         unsigned flags = stream[in++];
-        if (flags == 0 && in + 8 <= size && o + 8 <= n) {
-            std::memcpy(std::span(out).subspan(o, 8).data(), stream.subspan(in, 8).data(), 8);
-            in += 8;
-            o += 8;
-            continue;
-        }
+        // A whole group of input at hand (eight 2-byte references at most).
+        const bool wholeGroup = in + 16 <= size;
         for (unsigned k = 0; k < 8 && o < n; ++k, flags <<= 1) {
             if (!(flags & 0x80)) {
+                if (wholeGroup && o + 8 <= n) {
+                    const auto run = std::min<unsigned>(static_cast<unsigned>(std::countl_zero(static_cast<std::uint8_t>(flags))), 8 - k);
+                    std::memcpy(std::span(out).subspan(o, 8).data(), stream.subspan(in, 8).data(), 8);
+                    in += run;
+                    o += run;
+                    k += run - 1;
+                    flags <<= run - 1;
+                    continue;
+                }
                 if (in >= size) return fail(CompressionError::EndsEarly);
                 out[o++] = stream[in++];
                 continue;
             }
-            if (in + 2 > size) return fail(CompressionError::EndsEarly);
+            if (!wholeGroup && in + 2 > size) return fail(CompressionError::EndsEarly);
             const unsigned b0 = stream[in];
             const std::size_t distance = ((b0 & 0x0F) << 8 | stream[in + 1]) + 1;
             const std::size_t length = (b0 >> 4) + 3;
             in += 2;
             if (distance > o) return fail(CompressionError::DistanceBeforeStart);
             if (length > n - o) return fail(CompressionError::PastAnnouncedSize);
-            lz::copyBack(out, o, distance, length);
+            if (length + 8 <= n - o)
+                lz::copyWithRoom(out, o, distance, length);
+            else
+                lz::copyBack(out, o, distance, length);
             o += length;
         }
     }

@@ -27,12 +27,12 @@ MatchFinder::MatchFinder(std::span<const std::uint8_t> data, Limits limits)
     candidates_.reserve(kWindow);
 }
 
-std::uint32_t MatchFinder::hashAt(std::size_t pos) const {
+[[gnu::always_inline]] inline std::uint32_t MatchFinder::hashAt(std::size_t pos) const {
     const std::uint32_t key = std::uint32_t{data_[pos]} << 16 | std::uint32_t{data_[pos + 1]} << 8 | data_[pos + 2];
     return (key * 2654435761u) >> (32 - hashBits_);
 }
 
-void MatchFinder::insertUpTo(std::size_t pos) {
+[[gnu::always_inline]] inline void MatchFinder::insertUpTo(std::size_t pos) {
     const std::size_t last = std::min(pos, data_.size() >= kMinMatch ? data_.size() - kMinMatch + 1 : 0);
     for (; inserted_ < last; ++inserted_) {
         const std::uint32_t h = hashAt(inserted_);
@@ -41,7 +41,8 @@ void MatchFinder::insertUpTo(std::size_t pos) {
     }
 }
 
-std::uint32_t MatchFinder::matchLength(std::size_t from, std::size_t at, std::uint32_t limit) const {
+[[gnu::always_inline]] inline std::uint32_t MatchFinder::matchLength(std::size_t from, std::size_t at,
+                                                                   std::uint32_t limit) const {
     std::uint32_t n = 0;
     if constexpr (std::endian::native == std::endian::little) {
         while (n + 8 <= limit) {
@@ -102,30 +103,37 @@ Match MatchFinder::furthest(std::size_t pos, std::uint32_t limit) {
 
 namespace {
 
-// Minimum over a range of positions, filled from the back as the costs are known.
+// The cheapest position in a range of those whose costs are known, filled from
+// the back: blocks of 16 keep their minimum, so a query of up to 256 positions
+// looks at some 40 values.
 class RangeMin {
 public:
-    explicit RangeMin(std::size_t n) : size_(std::bit_ceil(std::max<std::size_t>(n, 1))), tree_(2 * size_, ~0ull) {}
-    void set(std::size_t i, std::uint64_t v) {
-        std::size_t k = i + size_;
-        tree_[k] = v;
-        for (k /= 2; k >= 1; k /= 2) tree_[k] = std::min(tree_[2 * k], tree_[2 * k + 1]);
+    explicit RangeMin(std::span<const std::uint32_t> cost)
+        : cost_(cost), blockMin_(cost.size() / kBlock + 1, ~0u), blockAt_(cost.size() / kBlock + 1, 0) {}
+    // cost[i] is known now.
+    void add(std::size_t i) {
+        const std::size_t b = i / kBlock;
+        if (cost_[i] <= blockMin_[b]) blockMin_[b] = cost_[i], blockAt_[b] = i;
     }
-    std::uint64_t min(std::size_t lo, std::size_t hi) const {  // inclusive
-        std::uint64_t m = ~0ull;
-        for (std::size_t l = lo + size_, r = hi + size_ + 1; l < r; l /= 2, r /= 2) {
-            if (l & 1) m = std::min(m, tree_[l++]);
-            if (r & 1) m = std::min(m, tree_[--r]);
-        }
-        return m;
+    // The position of the least cost in [lo, hi], the first of equal ones.
+    std::size_t min(std::size_t lo, std::size_t hi) const {
+        std::size_t best = lo;
+        std::size_t p = lo;
+        for (; p <= hi && p % kBlock != 0; ++p)
+            if (cost_[p] < cost_[best]) best = p;
+        for (; p + kBlock - 1 <= hi; p += kBlock)
+            if (blockMin_[p / kBlock] < cost_[best]) best = blockAt_[p / kBlock];
+        for (; p <= hi; ++p)
+            if (cost_[p] < cost_[best]) best = p;
+        return best;
     }
 
 private:
-    std::size_t size_;
-    std::vector<std::uint64_t> tree_;
+    static constexpr std::size_t kBlock = 16;
+    std::span<const std::uint32_t> cost_;
+    std::vector<std::uint32_t> blockMin_;
+    std::vector<std::size_t> blockAt_;
 };
-
-constexpr unsigned kPosBits = 24;  // a chunk's positions, with room
 
 }  // namespace
 
@@ -138,9 +146,8 @@ void optimalChunk(MatchFinder& finder, std::size_t begin, std::size_t end, Limit
 
     std::vector<std::uint32_t> cost(n + 1, 0);
     std::vector<std::uint32_t> choice(n, 0);  // length taken at each position; 0: a literal
-    const bool longForm = limits.maxLength > costs.shortMax;
-    RangeMin ahead(longForm ? n + 1 : 1);
-    if (longForm) ahead.set(n, n);  // cost 0 at the end
+    RangeMin ahead(cost);
+    ahead.add(n);
     for (std::size_t i = n; i-- > 0;) {
         std::uint32_t best = costs.literal + cost[i + 1];
         std::uint32_t taken = 0;
@@ -152,16 +159,15 @@ void optimalChunk(MatchFinder& finder, std::size_t begin, std::size_t end, Limit
             }
         }
         if (longest > costs.shortMax) {
-            const std::uint64_t m = ahead.min(i + costs.shortMax + 1, i + longest);
-            const auto c = static_cast<std::uint32_t>(m >> kPosBits);
-            if (costs.longCost + c < best) {
-                best = costs.longCost + c;
-                taken = static_cast<std::uint32_t>((m & ((1u << kPosBits) - 1)) - i);
+            const std::size_t at = ahead.min(i + costs.shortMax + 1, i + longest);
+            if (costs.longCost + cost[at] < best) {
+                best = costs.longCost + cost[at];
+                taken = static_cast<std::uint32_t>(at - i);
             }
         }
         cost[i] = best;
         choice[i] = taken;
-        if (longForm) ahead.set(i, std::uint64_t{best} << kPosBits | i);
+        ahead.add(i);
     }
     for (std::size_t i = 0; i < n;) {
         if (choice[i] == 0) {

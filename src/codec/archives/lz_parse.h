@@ -96,6 +96,9 @@ namespace tplforge::lz {
 // ≤ out.size()), as the decoders of both formats copy: byte by byte in effect, so
 // that an overlap repeats what was just written.
 void copyBack(std::span<std::uint8_t> out, std::size_t at, std::size_t distance, std::size_t length);
+// The same when at + length + 8 ≤ out.size(): whole words, the last one running
+// into bytes written next.
+void copyWithRoom(std::span<std::uint8_t> out, std::size_t at, std::size_t distance, std::size_t length);
 
 // Decodes a Yaz0 file into `out` (its announced size) and tells how many bytes of
 // the file the stream took, header included: what follows is padding.

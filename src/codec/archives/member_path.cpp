@@ -34,6 +34,7 @@ std::string describe(const ArchiveError& e) {
         case ArchiveFault::RarcTablesInData:
             text = "RARC tables lie among its data: a member can only be replaced by one of the same size";
             break;
+        case ArchiveFault::PathTooLong: text = "member " + n + " has a path longer than any archive holds"; break;
         case ArchiveFault::ImetTooShort: text = "banner's IMET block runs past the end of the file"; break;
         case ArchiveFault::Imd5PastEnd: text = "IMD5 part announces more bytes than it holds"; break;
         case ArchiveFault::NoSuchMember: return "no member named " + e.member;

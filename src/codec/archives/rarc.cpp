@@ -67,6 +67,8 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
     };
     // Depth first, children in stored order: a stack taken from the back.
     std::vector<Pending> stack{{0, {}}};
+    std::uint64_t pathBytes = 0;
+    const std::uint64_t pathBudget = 16 * std::uint64_t{archive.size()} + (1 << 20);
     seen[0] = true;
     while (!stack.empty()) {
         Pending at = std::move(stack.back());
@@ -89,6 +91,8 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
             if (!name) return fail(error(ArchiveFault::RarcNamePastStringTable, e));
             if (*name == "." || *name == "..") continue;
             std::string path = at.path.empty() ? std::string(*name) : at.path + '/' + std::string(*name);
+            pathBytes += path.size();
+            if (path.size() > kMaxPath || pathBytes > pathBudget) return fail(error(ArchiveFault::PathTooLong, e));
             if (flags & 0x02) {
                 if (word >= folderCount || seen[word]) return fail(error(ArchiveFault::RarcFolderLoop, e));
                 seen[word] = true;
@@ -107,6 +111,16 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildRarc(const RarcArchive&
                                                               std::span<const MemberBytes> replaced) {
     std::map<std::uint32_t, std::span<const std::uint8_t>> changes;
     for (const MemberBytes& m : replaced) changes[m.index] = m.bytes;
+    // Members given what they hold already change nothing: the archive stays as it is.
+    std::erase_if(changes, [&](const auto& change) {
+        for (const ArchiveEntry& f : archive.files)
+            if (f.index == change.first) {
+                const auto now = archive.bytes.subspan(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.size));
+                return std::equal(now.begin(), now.end(), change.second.begin(), change.second.end());
+            }
+        return true;  // no such member
+    });
+    if (changes.empty()) return std::vector<std::uint8_t>(archive.bytes.begin(), archive.bytes.end());
     bool sameSizes = true;
     for (const ArchiveEntry& f : archive.files) {
         const auto it = changes.find(f.index);

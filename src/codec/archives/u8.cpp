@@ -84,6 +84,8 @@ Expected<U8Archive, ArchiveError> parseU8(std::span<const std::uint8_t> archive)
     };
     std::vector<Open> open{{count, 0}};
     std::string path;
+    std::uint64_t pathBytes = 0;
+    const std::uint64_t pathBudget = 16 * std::uint64_t{archive.size()} + (1 << 20);
     for (std::uint32_t i = 1; i < count; ++i) {
         while (i >= open.back().end) {
             path.resize(open.back().pathLength);
@@ -96,13 +98,16 @@ Expected<U8Archive, ArchiveError> parseU8(std::span<const std::uint8_t> archive)
             open.push_back({n.word2, path.size()});
             if (name != ".") {
                 if (!path.empty()) path += '/';
-                path += name;
+                path += name.substr(0, kMaxPath + 1);
+                if (path.size() > kMaxPath) return fail(error(ArchiveFault::PathTooLong, i));
             }
             continue;
         }
         std::string file = path;
         if (!file.empty()) file += '/';
         file += name;
+        pathBytes += file.size();
+        if (file.size() > kMaxPath || pathBytes > pathBudget) return fail(error(ArchiveFault::PathTooLong, i));
         out.files.push_back({std::move(file), i, n.word1, n.word2});
     }
     return out;
@@ -112,6 +117,16 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildU8(const U8Archive& arc
                                                             std::span<const MemberBytes> replaced) {
     std::map<std::uint32_t, std::span<const std::uint8_t>> changes;
     for (const MemberBytes& m : replaced) changes[m.index] = m.bytes;
+    // Members given what they hold already change nothing: the archive stays as it is.
+    std::erase_if(changes, [&](const auto& change) {
+        for (const ArchiveEntry& f : archive.files)
+            if (f.index == change.first) {
+                const auto now = archive.bytes.subspan(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.size));
+                return std::equal(now.begin(), now.end(), change.second.begin(), change.second.end());
+            }
+        return true;  // no such member
+    });
+    if (changes.empty()) return std::vector<std::uint8_t>(archive.bytes.begin(), archive.bytes.end());
 
     std::vector<relay::Piece> pieces;
     pieces.reserve(archive.files.size());
@@ -196,6 +211,7 @@ Expected<std::vector<std::uint8_t>, ArchiveError> buildU8(std::span<const NewMem
     Tree* top = &root;
     if (layout.dotFolder) top = &childFolder(root, ".");
     for (const NewMember& m : members) {
+        if (m.path.size() > kMaxPath) return fail(error(ArchiveFault::PathTooLong));
         Tree* at = top;
         std::string_view path = m.path;
         for (auto slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/')) {

@@ -2,6 +2,8 @@
 // are zero on the GameCube and Wii) and groups of a code byte and eight items,
 // literal (bit 1) or a reference of 2 bytes (3 … 17 long) or 3 bytes (18 … 273).
 // Reads both magics; writes "Yaz0" by the Nintendo rule or by optimal parse.
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "archives/lz_parse.h"
@@ -40,6 +42,26 @@ void copyBack(std::span<std::uint8_t> out, std::size_t at, std::size_t distance,
     }
 }
 
+// A copy with room behind it: whole words may run past `length` into bytes the
+// stream writes next.
+void copyWithRoom(std::span<std::uint8_t> out, std::size_t at, std::size_t distance, std::size_t length) {
+    std::uint8_t* to = out.subspan(at, length + 8).data();
+    const std::uint8_t* from = to - distance;
+    if (distance == 1) {
+        std::memset(to, *from, length);
+        return;
+    }
+    std::size_t k = 0;
+    if (distance < 8) {
+        // The bytes repeat every `distance`, so every multiple of it is a distance
+        // too: once a multiple of 8 or more is written, whole words follow.
+        const std::size_t wide = (8 + distance - 1) / distance * distance;
+        for (; k < wide && k < length; ++k) to[k] = from[k];
+        from = to - wide;
+    }
+    for (; k < length; k += 8) std::memcpy(to + k, from + k, 8);
+}
+
 Expected<std::size_t, CompressionError> yaz0DecodeInto(std::span<const std::uint8_t> file, std::span<std::uint8_t> out) {
     const std::size_t size = file.size();
     const std::size_t n = out.size();
@@ -48,7 +70,10 @@ Expected<std::size_t, CompressionError> yaz0DecodeInto(std::span<const std::uint
     while (o < n) {
         if (in >= size) return fail(CompressionError::EndsEarly);
         unsigned code = file[in++];
-        if (code == 0xFF && in + 8 <= size && o + 8 <= n) {
+        // A whole group of input at hand (eight 3-byte references at most): no
+        // checks on the input inside it.
+        const bool wholeGroup = in + 24 <= size;
+        if (code == 0xFF && wholeGroup && o + 8 <= n) {
             std::memcpy(out.subspan(o, 8).data(), file.subspan(in, 8).data(), 8);
             in += 8;
             o += 8;
@@ -56,24 +81,37 @@ Expected<std::size_t, CompressionError> yaz0DecodeInto(std::span<const std::uint
         }
         for (unsigned k = 0; k < 8 && o < n; ++k, code <<= 1) {
             if (code & 0x80) {
-                if (in >= size) return fail(CompressionError::EndsEarly);
+                // A run of literals in one move when there is room for a word.
+                if (wholeGroup && o + 8 <= n) {
+                    const auto run = std::min<unsigned>(static_cast<unsigned>(std::countl_one(static_cast<std::uint8_t>(code))), 8 - k);
+                    std::memcpy(out.subspan(o, 8).data(), file.subspan(in, 8).data(), 8);
+                    in += run;
+                    o += run;
+                    k += run - 1;
+                    code <<= run - 1;
+                    continue;
+                }
+                if (!wholeGroup && in >= size) return fail(CompressionError::EndsEarly);
                 out[o++] = file[in++];
                 continue;
             }
-            if (in + 2 > size) return fail(CompressionError::EndsEarly);
+            if (!wholeGroup && in + 2 > size) return fail(CompressionError::EndsEarly);
             const unsigned b0 = file[in];
             const std::size_t distance = ((b0 & 0x0F) << 8 | file[in + 1]) + 1;
             in += 2;
             std::size_t length = b0 >> 4;
             if (length == 0) {
-                if (in >= size) return fail(CompressionError::EndsEarly);
+                if (!wholeGroup && in >= size) return fail(CompressionError::EndsEarly);
                 length = std::size_t{file[in++]} + 0x12;
             } else {
                 length += 2;
             }
             if (distance > o) return fail(CompressionError::DistanceBeforeStart);
             if (length > n - o) return fail(CompressionError::PastAnnouncedSize);
-            copyBack(out, o, distance, length);
+            if (length + 8 <= n - o)
+                copyWithRoom(out, o, distance, length);
+            else
+                copyBack(out, o, distance, length);
             o += length;
         }
     }

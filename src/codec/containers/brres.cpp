@@ -284,7 +284,7 @@ Expected<std::vector<TextureEntry>, ContainerError> brresTextures(Bytes file) {
         std::optional<std::uint64_t> paletteAt;
         if (palettes)
             for (const BrresEntry& p : palettes->entries)
-                if (p.name == e.name) paletteAt = p.dataAt;
+                if (!paletteAt && p.name == e.name) paletteAt = p.dataAt;
         auto view = tex0View(file, e.dataAt, *h, file, paletteAt, e.name);
         if (!view) return fail(view.error());
         out.push_back({e.name, {}, std::move(view).value(), std::nullopt});
@@ -522,12 +522,12 @@ Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std
     if (!brres) return fail(brres.error());
     const BrresFolder* textures = brres->folder(kTextures);
     Target t;
+    // The first of that name, as the listing names them; ignoring case if none.
     if (textures) {
         for (const BrresEntry& e : textures->entries)
-            if (e.name == name) t.texture = &e;
-        if (!t.texture)
-            for (const BrresEntry& e : textures->entries)
-                if (!t.texture && foldedEqual(e.name, name)) t.texture = &e;
+            if (!t.texture && e.name == name) t.texture = &e;
+        for (const BrresEntry& e : textures->entries)
+            if (!t.texture && foldedEqual(e.name, name)) t.texture = &e;
     }
     if (!t.texture) return fail(error(ContainerFault::NoSuchTexture, 0, std::string(name)));
     const auto tex0 = readTex0(file, t.texture->dataAt);
@@ -535,7 +535,7 @@ Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std
     t.tex0 = *tex0;
     if (const BrresFolder* palettes = brres->folder(kPalettes))
         for (const BrresEntry& e : palettes->entries)
-            if (e.name == t.texture->name) t.palette = &e;
+            if (!t.palette && e.name == t.texture->name) t.palette = &e;
     // A PLT0 that does not read matters only where a palette is wanted.
     if (t.palette) t.plt0 = readPlt0(file, t.palette->dataAt);
     if (t.palette && !t.plt0 && !data.palette.empty()) return fail(error(ContainerFault::BadSubfile, 0, t.palette->name));

@@ -203,7 +203,8 @@ Expected<Tex1, ContainerError> findTex1(Bytes file) {
                 n.skip(2);
                 const std::uint64_t nameAt = std::uint64_t{names} + *n.u16be();
                 std::string name;
-                for (std::uint64_t c = nameAt; c < section.size() && section[c] != 0; ++c) name += static_cast<char>(section[c]);
+                for (std::uint64_t c = nameAt; c < section.size() && section[c] != 0 && name.size() < kMaxPath; ++c)
+                    name += static_cast<char>(section[c]);
                 out.names.push_back(std::move(name));
             }
         }

@@ -49,7 +49,7 @@ std::optional<std::string> brresName(Bytes file, std::uint64_t at) {
     ByteReader r(file);
     if (!r.seek(static_cast<std::size_t>(at - 4))) return std::nullopt;
     const auto length = r.u32be();
-    const auto chars = length ? r.bytes(*length) : std::nullopt;
+    const auto chars = length && *length <= kMaxPath ? r.bytes(*length) : std::nullopt;
     if (!chars) return std::nullopt;
     return std::string(chars->begin(), chars->end());
 }

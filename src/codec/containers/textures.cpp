@@ -34,7 +34,7 @@ std::string describe(const ContainerError& e) {
         case ContainerFault::BrresEntryOutside:
             text = "BRRES group entry " + std::to_string(e.item) + " points outside the file";
             break;
-        case ContainerFault::BrresNamePastEnd: text = "BRRES name runs past the end of the file"; break;
+        case ContainerFault::BrresNamePastEnd: text = "BRRES name runs past the end of the file or is too long"; break;
         case ContainerFault::BadSubfile: text = "TEX0 or PLT0 runs past the end or is of a version not read"; break;
         case ContainerFault::NoSuchTexture: return "no texture " + (e.name.empty() ? std::to_string(e.item) : e.name);
         case ContainerFault::ShapeMustStay:
@@ -45,7 +45,7 @@ std::string describe(const ContainerError& e) {
         case ContainerFault::TooLarge: text = "texture or file too large for this kind of file"; break;
     }
     if (!e.name.empty()) return e.name + ": " + text;
-    const bool numbered = e.fault == ContainerFault::BadFormat || e.fault == ContainerFault::BadSize ||
+    const bool numbered = e.fault == ContainerFault::Tpl || e.fault == ContainerFault::BadFormat || e.fault == ContainerFault::BadSize ||
                           e.fault == ContainerFault::BadLevels || e.fault == ContainerFault::DataPastEnd ||
                           e.fault == ContainerFault::BadPalette || e.fault == ContainerFault::PalettePastEnd ||
                           e.fault == ContainerFault::ShapeMustStay;
