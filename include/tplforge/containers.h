@@ -46,8 +46,8 @@ enum class ContainerFault {
     J3dHeadersPastEnd,    // the TEX1 header array runs past the end
     BrresNoRoot,          // no "root" section where the header says
     BrresGroupPastEnd,    // an index group runs past the end
-    BrresEntryOutside,    // a group entry points outside the file (item: entry)
-    BrresNamePastEnd,     // a name runs past the end or is longer than kMaxPath (item: entry)
+    BrresEntryOutside,    // a group entry points outside the file, or a folder's outside the root (item: entry)
+    BrresNamePastEnd,     // a name lies in the root, runs past the end or is longer than kMaxPath (item: entry)
     BadSubfile,           // a TEX0 or PLT0 runs past the end or is of a version not read (`name`)
     NoSuchTexture,        // `name`
     ShapeMustStay,        // this kind replaces in place only: same format, size, levels and palette

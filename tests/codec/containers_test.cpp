@@ -535,6 +535,7 @@ TEST(Containers, FilesThatBreakTheirOwnFieldsAreRefused) {
         {"BRRES group past the end", &brres, FileKind::Brres, textures + 4, 0x10000, ContainerFault::BrresGroupPastEnd},
         {"BRRES folder pointing outside", &brres, FileKind::Brres, 0x18 + 8 + 16 + 12, 0x10000, ContainerFault::BrresEntryOutside},
         {"BRRES entry pointing outside", &brres, FileKind::Brres, textures + 8 + 32 + 12, 0x100000, ContainerFault::BrresEntryOutside},
+        {"BRRES entry pointing into the groups", &brres, FileKind::Brres, textures + 8 + 32 + 12, 0, ContainerFault::BrresEntryOutside},
         {"BRRES name past the end", &brres, FileKind::Brres, textures + 8 + 32 + 8, 0x100000, ContainerFault::BrresNamePastEnd},
         {"PLT0 name past the end", &brres, FileKind::Brres, palettes + 8 + 16 + 8, 0x7FFFFFFF, ContainerFault::BrresNamePastEnd},
         {"TEX0 data past its size", &brres, FileKind::Brres, lm0 + 4, 0x60, ContainerFault::DataPastEnd},

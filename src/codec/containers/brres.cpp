@@ -23,7 +23,10 @@ bool foldedEqual(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return low(x) == low(y); });
 }
 
-Expected<std::vector<BrresEntry>, ContainerError> readGroup(Bytes file, std::uint64_t at, const std::string& where) {
+// Entries must point into [lo, hi): the root's folders at groups inside it,
+// folders' entries at subfiles after it; names lie after it too.
+Expected<std::vector<BrresEntry>, ContainerError> readGroup(Bytes file, std::uint64_t at, const std::string& where,
+                                                           std::uint64_t lo, std::uint64_t hi, std::uint64_t namesFrom) {
     const auto head = sliceAt(file, at, 8);
     if (!head) return fail(error(ContainerFault::BrresGroupPastEnd, 0, where));
     ByteReader h(*head);
@@ -39,8 +42,8 @@ Expected<std::vector<BrresEntry>, ContainerError> readGroup(Bytes file, std::uin
         r.skip(8);
         const std::uint64_t nameAt = at + *r.u32be();
         const std::uint64_t dataAt = at + *r.u32be();
-        if (dataAt >= file.size()) return fail(error(ContainerFault::BrresEntryOutside, i, where));
-        auto name = brresName(file, nameAt);
+        if (dataAt < lo || dataAt >= hi) return fail(error(ContainerFault::BrresEntryOutside, i, where));
+        auto name = nameAt >= namesFrom + 4 ? brresName(file, nameAt) : std::nullopt;
         if (!name) return fail(error(ContainerFault::BrresNamePastEnd, i, where));
         out.push_back({std::move(*name), nameAt, dataAt, at + 8 + kGroupEntry * i});
     }
@@ -165,13 +168,13 @@ Expected<Brres, ContainerError> parseBrres(Bytes file) {
     r.skip(4);
     const std::uint64_t rootEnd = std::uint64_t{rootAt} + *r.u32be();
     if (rootEnd > file.size()) return fail(error(ContainerFault::BrresNoRoot));
-    auto folders = readGroup(file, rootAt + 8, "root");
+    auto folders = readGroup(file, rootAt + 8, "root", rootAt + 8, rootEnd, rootEnd);
     if (!folders) return fail(folders.error());
     Brres out;
     out.bytes = file;
     out.rootEnd = rootEnd;
     for (BrresEntry& f : *folders) {
-        auto entries = readGroup(file, f.dataAt, f.name);
+        auto entries = readGroup(file, f.dataAt, f.name, rootEnd, file.size(), rootEnd);
         if (!entries) return fail(entries.error());
         out.folders.push_back({std::move(f), std::move(entries).value()});
     }

@@ -32,9 +32,9 @@ std::string describe(const ContainerError& e) {
         case ContainerFault::BrresNoRoot: text = "BRRES has no root section where its header says"; break;
         case ContainerFault::BrresGroupPastEnd: text = "BRRES index group runs past the end"; break;
         case ContainerFault::BrresEntryOutside:
-            text = "BRRES group entry " + std::to_string(e.item) + " points outside the file";
+            text = "BRRES group entry " + std::to_string(e.item) + " points outside the file or its section";
             break;
-        case ContainerFault::BrresNamePastEnd: text = "BRRES name runs past the end of the file or is too long"; break;
+        case ContainerFault::BrresNamePastEnd: text = "BRRES name lies outside the name table or is too long"; break;
         case ContainerFault::BadSubfile: text = "TEX0 or PLT0 runs past the end or is of a version not read"; break;
         case ContainerFault::NoSuchTexture: return "no texture " + (e.name.empty() ? std::to_string(e.item) : e.name);
         case ContainerFault::ShapeMustStay:
