@@ -1,7 +1,7 @@
 // Fuzz target for the texture containers with headers of their own (BRRES with
 // TEX0 and PLT0, BTI, J3D models, standalone TEX0). Every texture listed decodes
 // at its size; put back as it is, it gives the same file; replaced by a larger
-// texture of another format, the file still reads and holds it.
+// texture of another format, the file still reads and holds it in its place.
 #include <span>
 #include <vector>
 
@@ -42,11 +42,12 @@ void check(std::span<const std::uint8_t> input, FileKind kind) {
         const TextureData other = larger(t.view);
         const auto out = replaceTexture(input, kind, t.name, other);
         if (!out) continue;  // a file too large to grow
+        // The texture keeps its place in the listing. (Not always its name: in a
+        // file whose names overlap a subfile's header, moving that subfile
+        // rewrites them.)
         const auto again = readTextures(*out, kind);
-        fuzzRequire(again.ok());
-        bool held = false;
-        for (const TextureEntry& e : *again) held = held || (e.name == t.name && storedData(e.view) == other);
-        fuzzRequire(held);
+        fuzzRequire(again.ok() && again->size() == textures->size());
+        fuzzRequire(storedData((*again)[k].view) == other);
     }
 }
 

@@ -3,6 +3,7 @@
 // do, rebuilds that keep every other byte, and one table of refusals.
 #include "support/containers.h"
 #include "tplforge/archive.h"
+#include "tplforge/containers.h"
 #include "tplforge/md5.h"
 #include "tplforge/tpl.h"
 
@@ -476,16 +477,17 @@ struct Banner {
     ByteVector meta = u8Of({{"meta/icon.bin", part(iconU8, true)}, {"meta/banner.bin", part(bannerU8, true)},
                             {"meta/sound.bin", sound}},
                            U8Layout::banner());
-    ByteVector file = [this] {
+    static ByteVector withImet(const ByteVector& meta, std::size_t icon, std::size_t banner) {
         Hand h;
-        h.fill(0x40).text("IMET").u32(0x600).u32(3).u32(static_cast<std::uint32_t>(iconU8.size()))
-            .u32(static_cast<std::uint32_t>(bannerU8.size())).u32(9).u32(0);
+        h.fill(0x40).text("IMET").u32(0x600).u32(3).u32(static_cast<std::uint32_t>(icon))
+            .u32(static_cast<std::uint32_t>(banner)).u32(9).u32(0);
         for (char c : "Banner"sv) h.u16(static_cast<std::uint8_t>(c));
         h.to(0x600);
         const Md5Digest d = md5(h.b);
         std::copy(d.begin(), d.end(), h.b.begin() + 0x5F0);
         return h.bytes(meta).b;
-    }();
+    }
+    ByteVector file = withImet(meta, iconU8.size(), bannerU8.size());
 };
 
 TEST(Paths, BannerTexturesAreReachedAndReplacedWithEveryDigestAndSizeRedone) {
@@ -586,6 +588,62 @@ TEST(Paths, NestingAndExpansionAreBounded) {
     EXPECT_EQ(located.error().fault, ArchiveFault::TooDeep);
     limits.maxDepth = 4;
     EXPECT_TRUE(openPath(deep, "x", "", limits));
+}
+
+// The first problem met opening a file as `info` does: every member holding
+// textures, and every texture of each; one line.
+std::string firstProblem(const ByteVector& file, std::string_view name) {
+    std::string problem;
+    const auto walked = walkTextureMembers(file, name, [&](FoundMember&& m) {
+        if (!problem.empty()) return;
+        if (m.error) {
+            problem = describe(*m.error);
+            return;
+        }
+        const auto textures = readTextures(m.member.bytes, m.member.kind);
+        if (!textures) problem = (m.member.path.empty() ? "" : m.member.path + ": ") + describe(textures.error());
+    });
+    return walked ? problem : describe(walked.error());
+}
+
+TEST(Refusals, EveryDamagedFileGivesOneLine) {
+    const auto patched = [](ByteVector b, std::size_t at, std::uint32_t v) { return Hand{std::move(b)}.set32(at, v).b; };
+    const ByteVector example = u8Of({{"arc/a.tpl", tinyTpl(1)}}, {false, true, 0});
+    const ByteVector overrun = patched(szs(bytesOf("abcabcabcabcX")), 4, 10);
+    // The worked LZ77 stream announcing 10 bytes: its reference of 9 at 3 runs past.
+    ByteVector stream = bytesOf("LZ77");
+    for (std::uint8_t b : bytesOf({0x10, 10, 0, 0, 0x10, 'a', 'b', 'c', 0x60, 0x02, 'X', 0})) stream.push_back(b);
+    const ByteVector lzShort = Banner::withImet(u8Of({{"meta/banner.bin", Banner::part(stream, false)}}, U8Layout::banner()), 0, 10);
+    const TextureData c4 = testing::textureData(Format::C4, 8, 8, 1, 1, 16);
+    const ByteVector brres = *writeBrres(std::vector<NamedTexture>{{"pal", &c4}});
+    const std::uint32_t textures = 0x18 + be32(brres, 0x18 + 8 + 16 + 12);
+    ByteVector noPalette = brres;
+    noPalette[0x18 + be32(brres, 0x18 + 8 + 32 + 8)] = 'X';  // "Palettes(NW4R)" renamed
+    struct Case {
+        const char* what;
+        ByteVector file;
+        const char* name;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"truncated archive", ByteVector(example.begin(), example.begin() + 20), "a.arc", "archive is shorter than its header"},
+        {"node table past the end", patched(example, 0x28, 400), "a.arc", "U8 node table runs past the end of the archive"},
+        {"name past the string table", patched(example, 0x38, 0x40), "a.arc", "U8 node 2 has its name past the string table"},
+        {"member data past the end", patched(example, 0x40, 0x10000), "a.arc", "U8 node 2 runs past the end of the archive"},
+        {"member loop", patched(example, 0x34, 1), "a.arc", "U8 folder node 1 ends before itself or past its parent"},
+        {"RARC folder loop", handMadeRarc(0), "x.arc",
+         "RARC entry 1 points outside the folder table or back at a folder (a loop)"},
+        {"Yaz0 past its size", overrun, "x.szs", "compressed stream runs past its announced size"},
+        {"Yaz0 member past its size", u8Of({{"ok.tpl", tinyTpl(2)}, {"bad.szs", overrun}}), "a.arc",
+         "bad.szs: compressed stream runs past its announced size"},
+        {"LZ77 past its size", lzShort, "opening.bnr", "meta/banner.bin: compressed stream runs past its announced size"},
+        {"BRRES entry outside", patched(brres, textures + 8 + 16 + 12, 0x100000), "a.brres",
+         "Textures(NW4R): BRRES group entry 1 points outside the file or its section"},
+        {"TEX0 without its PLT0", noPalette, "a.brres", "pal: TEX0 of a palette format has no PLT0 of its name"},
+        {"no kind at all", bytesOf("just text"), "a.txt", "not an archive, banner or texture file"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(firstProblem(c.file, c.name), c.line) << c.what;
+    EXPECT_EQ(firstProblem(example, "a.arc"), "") << "the undamaged file";
 }
 
 }  // namespace

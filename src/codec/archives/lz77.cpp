@@ -34,8 +34,9 @@ Expected<std::vector<std::uint8_t>, CompressionError> lz77Decompress(std::span<c
     while (o < n) {
         if (in >= size) return fail(CompressionError::EndsEarly);
         unsigned flags = stream[in++];
-        // A whole group of input at hand (eight 2-byte references at most).
-        const bool wholeGroup = in + 16 <= size;
+        // A whole group of input at hand, and then some: seven 2-byte references,
+        // then a word read for literals.
+        const bool wholeGroup = in + 7 * 2 + 8 <= size;
         for (unsigned k = 0; k < 8 && o < n; ++k, flags <<= 1) {
             if (!(flags & 0x80)) {
                 if (wholeGroup && o + 8 <= n) {

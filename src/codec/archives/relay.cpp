@@ -66,7 +66,8 @@ std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_
     for (std::size_t k : order) {
         Piece& p = pieces[k];
         if (!occupies(p)) {
-            p.newOffset = p.offset + newEnd - oldEnd;
+            // After the last member it keeps its distance; inside one it stays in bounds.
+            p.newOffset = p.offset >= oldEnd ? p.offset - oldEnd + newEnd : std::min(p.offset, newEnd);
             continue;
         }
         const std::uint64_t oldGap = p.offset - oldEnd;

@@ -70,9 +70,9 @@ Expected<std::size_t, CompressionError> yaz0DecodeInto(std::span<const std::uint
     while (o < n) {
         if (in >= size) return fail(CompressionError::EndsEarly);
         unsigned code = file[in++];
-        // A whole group of input at hand (eight 3-byte references at most): no
-        // checks on the input inside it.
-        const bool wholeGroup = in + 24 <= size;
+        // A whole group of input at hand, and then some: no checks on the input
+        // inside it. (Seven 3-byte references, then a word read for literals.)
+        const bool wholeGroup = in + 7 * 3 + 8 <= size;
         if (code == 0xFF && wholeGroup && o + 8 <= n) {
             std::memcpy(out.subspan(o, 8).data(), file.subspan(in, 8).data(), 8);
             in += 8;
