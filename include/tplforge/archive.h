@@ -39,7 +39,7 @@ enum class ArchiveFault {
     RarcDataPastEnd,
     RarcEntriesPastTable,   // a folder lists entries past the entry table (item: the folder)
     RarcFolderLoop,         // a folder entry points outside the table or back at a folder seen
-    RarcTablesInData,       // tables lie among the data: members can only keep their size
+    RarcTablesOverlap,      // tables overlap each other or the data: members can only keep their size
     PathTooLong,            // a member's path is longer than kMaxPath, or all of them far longer than the archive
     ImetTooShort,           // the hashed block runs past the end
     Imd5PastEnd,            // the size an IMD5 header announces runs past the end
@@ -49,7 +49,7 @@ enum class ArchiveFault {
     NotReadable,            // the outer file is of no kind read here
     TooDeep,                // wrappers and archives nested deeper than the limit
     OverBudget,             // more bytes decompressed than the limit allows
-    TooLargeToWrite,        // an offset of the rebuilt archive does not fit its field
+    TooLargeToWrite,        // an offset of the rebuilt archive does not fit its field, or copies of shared members grow it too far
 };
 
 struct ArchiveError {
@@ -127,7 +127,7 @@ struct RarcArchive {
     std::span<const std::uint8_t> bytes;
     std::uint64_t entryTable = 0;  // absolute offsets
     std::uint64_t dataStart = 0;
-    std::uint64_t tablesEnd = 0;   // past the last of the folder, entry and string tables
+    bool tablesApart = true;       // folder, entry and string tables apart from each other and before the data
     std::vector<ArchiveEntry> files;  // folder by folder from the root, entries in stored order
 };
 Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> archive);
@@ -183,8 +183,9 @@ Expected<std::vector<std::uint8_t>, ArchiveError> replaceMember(std::span<const 
                                                                 const ReplaceOptions& options = {});
 
 // Every member that holds textures (holdsTextures), archives inside archives
-// opened, in stored order (members without a name left out, as no path names
-// them); the file itself when it is a texture container. A
+// opened, in stored order (left out: members without a name, and those behind
+// an earlier member of the same path, as no path names them); the file itself
+// when it is a texture container. A
 // damaged member is handed over with its error, and the walk goes on. Fails only
 // when the outer file cannot be read as anything.
 struct FoundMember {

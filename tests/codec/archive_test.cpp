@@ -552,6 +552,12 @@ TEST(Paths, WalkListsEveryTextureMemberAndReportsDamagedOnesWithoutStopping) {
     ASSERT_TRUE(walkTextureMembers(b.file, "opening.bnr", [&](FoundMember&& m) { found.push_back(m.member.path); }));
     EXPECT_EQ(found, (std::vector<std::string>{"meta/icon.bin/arc/timg/icon.tpl", "meta/banner.bin/arc/timg/x.tpl"}));
 
+    // A member behind an earlier one of the same path is not listed: no path reaches it.
+    found.clear();
+    const ByteVector twice = u8Of({{"a.tpl", n.tpl}, {"A.TPL", tinyTpl(8)}}, {false, false, 0});
+    ASSERT_TRUE(walkTextureMembers(twice, "x.arc", [&](FoundMember&& m) { found.push_back(bytesIn(m.member) == n.tpl ? "first" : "second"); }));
+    EXPECT_EQ(found, std::vector<std::string>{"first"});
+
     // A texture file walks as itself; a file of no kind, or a broken archive, fails.
     found.clear();
     ASSERT_TRUE(walkTextureMembers(n.tpl, "x.tpl", [&](FoundMember&& m) { found.push_back(m.member.path); }));
@@ -566,10 +572,13 @@ TEST(Paths, NestingAndExpansionAreBounded) {
     const ByteVector stream = szs(ByteVector(90000, 0));
     Hand h;
     const std::uint32_t count = 41;
-    h.u8(0x55).u8(0xAA).u8(0x38).u8(0x2D).u32(0x20).u32(count * 12 + 3).u32(0x400).fill(16);
+    h.u8(0x55).u8(0xAA).u8(0x38).u8(0x2D).u32(0x20).u32(count * 12 + 1 + 4 * (count - 1)).u32(0x400).fill(16);
     h.u8(1).u24(0).u32(0).u32(count);
-    for (std::uint32_t i = 1; i < count; ++i) h.u8(0).u24(1).u32(0x400).u32(static_cast<std::uint32_t>(stream.size()));
-    h.cstr("").cstr("a").to(0x400).bytes(stream);
+    for (std::uint32_t i = 1; i < count; ++i)
+        h.u8(0).u24(1 + 4 * (i - 1)).u32(0x400).u32(static_cast<std::uint32_t>(stream.size()));
+    h.cstr("");
+    for (std::uint32_t i = 1; i < count; ++i) h.u8('m').u8('0' + i / 10).u8('0' + i % 10).u8(0);
+    h.to(0x400).bytes(stream);
     PathLimits limits;
     limits.maxDecompressed = 1 << 20;
     std::size_t over = 0, fine = 0;

@@ -4,6 +4,7 @@
 // LZ77 type 0x10; archives: U8 and RARC.
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "archives/lz_parse.h"
 #include "codec/bytes.h"
@@ -31,8 +32,8 @@ std::string describe(const ArchiveError& e) {
         case ArchiveFault::RarcFolderLoop:
             text = "RARC entry " + n + " points outside the folder table or back at a folder (a loop)";
             break;
-        case ArchiveFault::RarcTablesInData:
-            text = "RARC tables lie among its data: a member can only be replaced by one of the same size";
+        case ArchiveFault::RarcTablesOverlap:
+            text = "RARC tables overlap each other or its data: a member can only be replaced by one of the same size";
             break;
         case ArchiveFault::PathTooLong: text = "member " + n + " has a path longer than any archive holds"; break;
         case ArchiveFault::ImetTooShort: text = "banner's IMET block runs past the end of the file"; break;
@@ -43,7 +44,9 @@ std::string describe(const ArchiveError& e) {
         case ArchiveFault::NotReadable: text = "not an archive, banner or texture file"; break;
         case ArchiveFault::TooDeep: text = "archives nested too deep"; break;
         case ArchiveFault::OverBudget: text = "archive expands to more bytes than are decompressed at once"; break;
-        case ArchiveFault::TooLargeToWrite: text = "rebuilt archive would not fit its 32-bit offsets"; break;
+        case ArchiveFault::TooLargeToWrite:
+            text = "rebuilt archive would not fit its 32-bit offsets, or its shared members grow it too far";
+            break;
     }
     return e.member.empty() ? text : e.member + ": " + text;
 }
@@ -63,6 +66,12 @@ std::string join(std::string_view a, std::string_view b) {
     if (a.empty()) return std::string(b);
     if (b.empty()) return std::string(a);
     return std::string(a) + '/' + std::string(b);
+}
+
+std::string folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return out;
 }
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -359,9 +368,11 @@ Expected<void, ArchiveError> walk(Member current, std::string_view name, Context
     if (isArchive(current.kind)) {
         const auto archive = openArchive(current.kind, current.bytes, current.path);
         if (!archive) return report(archive.error());
+        // Members a path cannot name are left out: those without a name, and
+        // those behind an earlier one of the same path (a lookup finds the first).
+        std::set<std::string> seen;
         for (const ArchiveEntry& f : archive->files()) {
-            // A member without a name cannot be named by a path either.
-            if (f.name().empty()) continue;
+            if (f.name().empty() || !seen.insert(folded(f.path)).second) continue;
             Member child{join(current.path, f.path), FileKind::Unknown, dataOf(current.bytes, f), current.storage};
             const auto done = walk(std::move(child), f.name(), ctx, depth + 1, false, visit);
             (void)done;  // members report through visit

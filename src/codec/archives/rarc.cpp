@@ -58,8 +58,15 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
     out.bytes = archive;
     out.entryTable = base + entryTable;
     out.dataStart = dataStart;
-    out.tablesEnd = std::max({base + folderTable + folders->size(), base + entryTable + entries->size(),
-                              base + stringTable + strings->size()});
+    // Entries are rewritten when the data moves; names or folders among them would change too.
+    const std::pair<std::uint64_t, std::uint64_t> tables[3] = {{base + folderTable, folders->size()},
+                                                               {base + entryTable, entries->size()},
+                                                               {base + stringTable, strings->size()}};
+    for (const auto& [at, size] : tables) {
+        if (at + size > dataStart) out.tablesApart = false;
+        for (const auto& [other, otherSize] : tables)
+            if (at != other && at < other + otherSize && other < at + size) out.tablesApart = false;
+    }
     std::vector<bool> seen(folderCount, false);
     struct Pending {
         std::uint32_t folder;
@@ -135,7 +142,7 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildRarc(const RarcArchive&
         return out.take();
     }
 
-    if (archive.tablesEnd > archive.dataStart) return fail(error(ArchiveFault::RarcTablesInData));
+    if (!archive.tablesApart) return fail(error(ArchiveFault::RarcTablesOverlap));
     const auto oldData = archive.bytes.subspan(static_cast<std::size_t>(archive.dataStart));
     std::vector<relay::Piece> pieces;
     for (const ArchiveEntry& f : archive.files) {
@@ -145,7 +152,9 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildRarc(const RarcArchive&
                                                                        static_cast<std::size_t>(f.size));
         pieces.push_back({f.offset - archive.dataStart, f.size, bytes, 0});
     }
-    const std::vector<std::uint8_t> data = relay::layOut(oldData, 0, pieces);
+    const auto laidOut = relay::layOut(oldData, 0, pieces);
+    if (!laidOut) return fail(error(ArchiveFault::TooLargeToWrite));
+    const std::vector<std::uint8_t>& data = *laidOut;
     if (archive.dataStart + data.size() > 0xFFFFFFFFu) return fail(error(ArchiveFault::TooLargeToWrite));
     std::vector<std::uint8_t>& bytes = out.data();
     bytes.resize(static_cast<std::size_t>(archive.dataStart));

@@ -25,8 +25,8 @@ void copyOrZero(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> ol
 
 }  // namespace
 
-std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_t start, std::vector<Piece>& pieces,
-                                 bool afresh) {
+std::optional<std::vector<std::uint8_t>> layOut(std::span<const std::uint8_t> old, std::uint64_t start,
+                                                std::vector<Piece>& pieces, bool afresh) {
     std::vector<std::size_t> order(pieces.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -45,6 +45,10 @@ std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_
 
     std::vector<std::uint8_t> out;
     if (overlap) {
+        // Members sharing bytes each get a copy of their own, within reason.
+        std::uint64_t total = 0;
+        for (const Piece& p : pieces) total += alignUp(p.bytes.size(), 32);
+        if (total > 4 * std::uint64_t{old.size()} + (std::uint64_t{1} << 24)) return std::nullopt;
         std::uint64_t at = alignUp(start, 32);
         out.resize(static_cast<std::size_t>(at - start), 0);
         for (Piece& p : pieces) {

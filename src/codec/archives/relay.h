@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,8 +24,9 @@ struct Piece {
 // that overlap are laid out one after another in their given order instead,
 // each at the next multiple of 32, and so are all when `afresh`. `old` holds the region as it was, from the
 // base. Returns the region from `start`; the pieces get their new offsets.
-std::vector<std::uint8_t> layOut(std::span<const std::uint8_t> old, std::uint64_t start, std::vector<Piece>& pieces,
-                                 bool afresh = false);
+// Nothing when copies of shared members would grow the region many times over.
+std::optional<std::vector<std::uint8_t>> layOut(std::span<const std::uint8_t> old, std::uint64_t start,
+                                                std::vector<Piece>& pieces, bool afresh = false);
 
 constexpr std::uint64_t alignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 

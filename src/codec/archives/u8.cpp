@@ -145,10 +145,11 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rebuildU8(const U8Archive& arc
     for (const relay::Piece& p : pieces)
         if ((p.size > 0 || !p.bytes.empty()) && p.offset < archive.stringsEnd) afresh = true;
     if (afresh) start = archive.stringsEnd;
-    const std::vector<std::uint8_t> region = relay::layOut(archive.bytes, start, pieces, afresh);
+    const auto region = relay::layOut(archive.bytes, start, pieces, afresh);
+    if (!region) return fail(error(ArchiveFault::TooLargeToWrite));
 
     ByteWriter out(std::vector<std::uint8_t>(archive.bytes.begin(), archive.bytes.begin() + static_cast<std::ptrdiff_t>(start)));
-    out.append(region);
+    out.append(*region);
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const relay::Piece& p = pieces[k];
         if (p.newOffset + p.bytes.size() > 0xFFFFFFFFu) return fail(error(ArchiveFault::TooLargeToWrite));

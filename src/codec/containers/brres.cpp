@@ -450,8 +450,13 @@ Expected<std::vector<std::uint8_t>, ContainerError> growAtEnd(const Brres& brres
         return std::pair{std::size_t{0}, std::size_t{0}};
     };
     const auto [tk, ti] = placeOf(t.texture);
+    // The old bytes are cleared, unless another entry shares them.
     const auto zeroOld = [&](std::uint64_t at, std::uint64_t size) {
-        out.bytesAt(static_cast<std::size_t>(at), std::vector<std::uint8_t>(static_cast<std::size_t>(size), 0));
+        std::size_t users = 0;
+        for (const PlacedFolder& f : folders)
+            for (const Placed& e : f.entries) users += e.dataAt == at;
+        if (users == 1)
+            out.bytesAt(static_cast<std::size_t>(at), std::vector<std::uint8_t>(static_cast<std::size_t>(size), 0));
     };
     const auto append = [&](const std::vector<std::uint8_t>& subfile, std::uint64_t nameAt) {
         out.alignTo(32);
