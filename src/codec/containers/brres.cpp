@@ -178,6 +178,28 @@ Expected<Brres, ContainerError> parseBrres(Bytes file) {
         if (!entries) return fail(entries.error());
         out.folders.push_back({std::move(f), std::move(entries).value()});
     }
+    // Names lie apart from the subfiles' headers, which a rewrite changes.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> headers;
+    for (const BrresFolder& f : out.folders)
+        for (const BrresEntry& e : f.entries)
+            headers.push_back({e.dataAt, e.dataAt + (isTextureOrPalette(file, e.dataAt) ? kSubfileHeader : 0x10)});
+    std::sort(headers.begin(), headers.end());
+    const auto onHeader = [&](const BrresEntry& e) {
+        const std::uint64_t from = e.nameAt - 4, to = e.nameAt + e.name.size() + 1;
+        auto it = std::upper_bound(headers.begin(), headers.end(), std::pair{to, std::uint64_t{0}});
+        // Headers are at most 0x40 long: only those starting shortly before can reach in.
+        for (; it != headers.begin(); --it) {
+            const auto& h = *(it - 1);
+            if (h.first + kSubfileHeader <= from) break;
+            if (h.first < to && from < h.second) return true;
+        }
+        return false;
+    };
+    for (const BrresFolder& f : out.folders) {
+        if (onHeader(f.self)) return fail(error(ContainerFault::BrresNamePastEnd, 0, f.self.name));
+        for (std::size_t i = 0; i < f.entries.size(); ++i)
+            if (onHeader(f.entries[i])) return fail(error(ContainerFault::BrresNamePastEnd, static_cast<std::uint32_t>(i + 1), f.self.name));
+    }
     return out;
 }
 
