@@ -4,6 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+// A promise of the code under test that did not hold: says where, then stops
+// as a crash does, so that the fuzzer keeps the input.
+inline void fuzzRequire(bool condition, int line = __builtin_LINE(), const char* file = __builtin_FILE()) {
+    if (condition) return;
+    std::fprintf(stderr, "%s:%d: promise broken\n", file, line);
+    std::abort();
+}
 
 int tplFuzzOne(const std::uint8_t* data, std::size_t size);
 int tgaFuzzOne(const std::uint8_t* data, std::size_t size);
@@ -11,6 +21,12 @@ int pngFuzzOne(const std::uint8_t* data, std::size_t size);
 // readPng against libspng, over the same corpus as pngFuzzOne.
 int pngDiffFuzzOne(const std::uint8_t* data, std::size_t size);
 int manifestFuzzOne(const std::uint8_t* data, std::size_t size);
+int yaz0FuzzOne(const std::uint8_t* data, std::size_t size);
+int lz77FuzzOne(const std::uint8_t* data, std::size_t size);
+int u8FuzzOne(const std::uint8_t* data, std::size_t size);
+int brresFuzzOne(const std::uint8_t* data, std::size_t size);
+int btiFuzzOne(const std::uint8_t* data, std::size_t size);
+int pathFuzzOne(const std::uint8_t* data, std::size_t size);
 
 // The picture loader's target needs Qt, so its replay is a program of its own.
 void pictureFuzzSetUp(int* argc, char*** argv);

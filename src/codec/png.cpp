@@ -477,7 +477,8 @@ Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, Png
     if (packed == 0) return fail(PngError::TooLarge);
     bytes.resize(dataAt + packed);
     // The length field was written above, so it is there to fill.
-    if (!out.u32beAt(lengthAt, static_cast<u32>(packed))) return fail(PngError::TooLarge);
+    out.u32beAt(lengthAt, static_cast<u32>(packed));
+    if (!out.ok()) return fail(PngError::TooLarge);
     out.u32be(crcOf(std::span(bytes).subspan(lengthAt + 4, 4), std::span(bytes).subspan(dataAt, packed)));
     chunk(out, "IEND", {});
     return out.take();

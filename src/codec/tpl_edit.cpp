@@ -304,16 +304,16 @@ void writeHeaderFields(ByteWriter& out, const TplImageHeader& image, const Textu
     const Sampler& s = r.settings.sampler;
     const std::size_t h = image.headerOffset;
     // Every field lies inside the file, checked by parseTpl; what is equal stays equal.
-    (void)out.u32beAt(h + 4, static_cast<std::uint32_t>(d.format));
-    (void)out.u32beAt(h + 12, static_cast<std::uint32_t>(s.wrapS));
-    (void)out.u32beAt(h + 16, static_cast<std::uint32_t>(s.wrapT));
-    (void)out.u32beAt(h + 20, static_cast<std::uint32_t>(s.minFilter));
-    (void)out.u32beAt(h + 24, static_cast<std::uint32_t>(s.magFilter));
-    (void)out.u32beAt(h + 28, std::bit_cast<std::uint32_t>(s.lodBias));
-    (void)out.u8At(h + 32, s.edgeLod);
-    (void)out.u8At(h + 33, s.minLod);
-    (void)out.u8At(h + 34, r.settings.maxLod.value_or(static_cast<std::uint8_t>(d.levels - 1)));
-    (void)out.u8At(h + 35, r.settings.unpacked);
+    out.u32beAt(h + 4, static_cast<std::uint32_t>(d.format));
+    out.u32beAt(h + 12, static_cast<std::uint32_t>(s.wrapS));
+    out.u32beAt(h + 16, static_cast<std::uint32_t>(s.wrapT));
+    out.u32beAt(h + 20, static_cast<std::uint32_t>(s.minFilter));
+    out.u32beAt(h + 24, static_cast<std::uint32_t>(s.magFilter));
+    out.u32beAt(h + 28, std::bit_cast<std::uint32_t>(s.lodBias));
+    out.u8At(h + 32, s.edgeLod);
+    out.u8At(h + 33, s.minLod);
+    out.u8At(h + 34, r.settings.maxLod.value_or(static_cast<std::uint8_t>(d.levels - 1)));
+    out.u8At(h + 35, r.settings.unpacked);
 }
 
 std::optional<std::vector<std::uint8_t>> inPlace(std::span<const std::uint8_t> file, const TplHeaders& headers,
@@ -354,13 +354,16 @@ std::optional<std::vector<std::uint8_t>> inPlace(std::span<const std::uint8_t> f
         writeHeaderFields(out, headers.images[k], *r);
         if (d.palette.empty()) continue;
         const std::size_t ph = headers.images[k].paletteHeaderOffset;
-        (void)out.u16beAt(ph, static_cast<std::uint16_t>(d.palette.size()));
-        (void)out.u8At(ph + 2, r->settings.paletteUnpacked);
-        (void)out.u8At(ph + 3, r->settings.palettePadding);
-        (void)out.u32beAt(ph + 4, static_cast<std::uint32_t>(d.paletteFormat));
+        out.u16beAt(ph, static_cast<std::uint16_t>(d.palette.size()));
+        out.u8At(ph + 2, r->settings.paletteUnpacked);
+        out.u8At(ph + 3, r->settings.palettePadding);
+        out.u32beAt(ph + 4, static_cast<std::uint32_t>(d.paletteFormat));
         for (std::uint32_t e = 0; e < p.paletteEntries; ++e)
-            (void)out.u16beAt(p.entriesOffset + 2 * std::size_t{e}, e < d.palette.size() ? d.palette[e] : 0);
+            out.u16beAt(p.entriesOffset + 2 * std::size_t{e}, e < d.palette.size() ? d.palette[e] : 0);
     }
+    // Every field was found inside the file above; should one not be, the file
+    // is laid out afresh instead.
+    if (!out.ok()) return std::nullopt;
     return out.take();
 }
 

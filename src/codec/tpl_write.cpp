@@ -137,8 +137,9 @@ Expected<void, TplWriteError> TplWriter::setPalette(std::size_t texture, std::sp
     for (const std::uint16_t entry : entries) out.u16be(entry);
     out.zeros(static_cast<std::size_t>(alignUp(out.size())) - out.size());
     // The palette header was laid out by plan(), so both fields are there.
-    const bool placed = out.u16beAt(p.paletteHeader, static_cast<std::uint16_t>(entries.size())) &&
-                        out.u32beAt(p.paletteHeader + 8, static_cast<std::uint32_t>(at));
+    out.u16beAt(p.paletteHeader, static_cast<std::uint16_t>(entries.size()));
+    out.u32beAt(p.paletteHeader + 8, static_cast<std::uint32_t>(at));
+    const bool placed = out.ok();
     file_ = out.take();
     if (!placed) return fail(TplWriteError::NoSuchLevel);
     return {};

@@ -39,27 +39,35 @@ inline std::vector<std::uint8_t> handLaidTpl(std::size_t size, const std::vector
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size && !zeros; ++i) bytes[i] = patternByte(i);
     ByteWriter out(std::move(bytes));
-    bool ok = out.u32beAt(0, 0x0020AF30) && out.u32beAt(4, static_cast<std::uint32_t>(textures.size())) &&
-              out.u32beAt(8, 12);
+    out.u32beAt(0, 0x0020AF30);
+    out.u32beAt(4, static_cast<std::uint32_t>(textures.size()));
+    out.u32beAt(8, 12);
     for (std::size_t k = 0; k < textures.size(); ++k) {
         const HandLaidTexture& t = textures[k];
         const std::size_t h = t.header;
-        ok = ok && out.u32beAt(12 + 8 * k, t.header) && out.u32beAt(16 + 8 * k, t.paletteHeader) &&
-             out.u16beAt(h, t.height) && out.u16beAt(h + 2, t.width) &&
-             out.u32beAt(h + 4, static_cast<std::uint32_t>(t.format)) && out.u32beAt(h + 8, t.data) &&
-             out.u32beAt(h + 12, static_cast<std::uint32_t>(t.sampler.wrapS)) &&
-             out.u32beAt(h + 16, static_cast<std::uint32_t>(t.sampler.wrapT)) &&
-             out.u32beAt(h + 20, static_cast<std::uint32_t>(t.sampler.minFilter)) &&
-             out.u32beAt(h + 24, static_cast<std::uint32_t>(t.sampler.magFilter)) &&
-             out.u32beAt(h + 28, std::bit_cast<std::uint32_t>(t.sampler.lodBias)) && out.u8At(h + 32, t.sampler.edgeLod) &&
-             out.u8At(h + 33, t.sampler.minLod) && out.u8At(h + 34, t.maxLod) && out.u8At(h + 35, 0);
-        if (t.paletteHeader != 0)
-            ok = ok && out.u16beAt(t.paletteHeader, t.entries) && out.u8At(t.paletteHeader + 2, 0) &&
-                 out.u8At(t.paletteHeader + 3, 0) &&
-                 out.u32beAt(t.paletteHeader + 4, static_cast<std::uint32_t>(t.paletteFormat)) &&
-                 out.u32beAt(t.paletteHeader + 8, t.paletteData);
+        out.u32beAt(12 + 8 * k, t.header);
+        out.u32beAt(16 + 8 * k, t.paletteHeader);
+        out.u16beAt(h, t.height);
+        out.u16beAt(h + 2, t.width);
+        out.u32beAt(h + 4, static_cast<std::uint32_t>(t.format));
+        out.u32beAt(h + 8, t.data);
+        out.u32beAt(h + 12, static_cast<std::uint32_t>(t.sampler.wrapS));
+        out.u32beAt(h + 16, static_cast<std::uint32_t>(t.sampler.wrapT));
+        out.u32beAt(h + 20, static_cast<std::uint32_t>(t.sampler.minFilter));
+        out.u32beAt(h + 24, static_cast<std::uint32_t>(t.sampler.magFilter));
+        out.u32beAt(h + 28, std::bit_cast<std::uint32_t>(t.sampler.lodBias));
+        for (const auto& [at, v] : {std::pair{h + 32, t.sampler.edgeLod}, {h + 33, t.sampler.minLod}, {h + 34, t.maxLod},
+                                   {h + 35, std::uint8_t{0}}})
+            out.u8At(at, v);
+        if (t.paletteHeader != 0) {
+            out.u16beAt(t.paletteHeader, t.entries);
+            out.u8At(t.paletteHeader + 2, 0);
+            out.u8At(t.paletteHeader + 3, 0);
+            out.u32beAt(t.paletteHeader + 4, static_cast<std::uint32_t>(t.paletteFormat));
+            out.u32beAt(t.paletteHeader + 8, t.paletteData);
+        }
     }
-    if (!ok) return {};  // a layout that does not fit its size: no file, and every check of it fails
+    if (!out.ok()) return {};  // a layout that does not fit its size: no file, and every check of it fails
     return out.take();
 }
 
