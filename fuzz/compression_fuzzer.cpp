@@ -1,7 +1,8 @@
 // Fuzz targets for the Yaz0 and LZ77 readers and writers. An input is read as a
-// stream; what it decompresses to (its first 8 KiB: a few bytes can announce
-// hundreds), and the input itself as plain data, must come back unchanged
-// through every compressor.
+// stream; what it decompresses to, and the input itself as plain data, must come
+// back unchanged through every compressor. Only their first 256 bytes go through
+// the compressors, which under the sanitizer cost many times what the reader
+// does; long distances are the unit tests' job.
 #include <algorithm>
 #include <span>
 #include <vector>
@@ -13,11 +14,9 @@ namespace {
 
 using namespace tplforge;
 
-constexpr std::size_t kRoundTrip = 8192;
+constexpr std::size_t kRoundTrip = 256;
 
-std::span<const std::uint8_t> head(const std::vector<std::uint8_t>& v) {
-    return std::span(v).first(std::min(v.size(), kRoundTrip));
-}
+std::span<const std::uint8_t> head(std::span<const std::uint8_t> v) { return v.first(std::min(v.size(), kRoundTrip)); }
 
 void yaz0RoundTrips(std::span<const std::uint8_t> data) {
     for (const Yaz0Mode mode : {Yaz0Mode::Nintendo, Yaz0Mode::Smallest}) {
@@ -46,7 +45,7 @@ int yaz0FuzzOne(const std::uint8_t* data, std::size_t size) {
         fuzzRequire(out->size() == *yaz0Size(input));
         yaz0RoundTrips(head(*out));
     }
-    yaz0RoundTrips(input);
+    yaz0RoundTrips(head(input));
     return 0;
 }
 
@@ -54,7 +53,7 @@ int lz77FuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);
     const auto out = lz77Decompress(input);
     if (out) lz77RoundTrips(head(*out));
-    lz77RoundTrips(input);
+    lz77RoundTrips(head(input));
     return 0;
 }
 

@@ -89,6 +89,10 @@ std::optional<std::vector<std::uint8_t>> layOut(std::span<const std::uint8_t> ol
     const bool padding = tail < endAlignment && alignUp(oldEnd, endAlignment) == old.size();
     const std::uint64_t newTail = padding ? alignUp(newEnd, endAlignment) - newEnd : tail;
     copyOrZero(out, old, oldEnd, tail, newTail);
+    // An empty member that lay at the very end stays there when the end's
+    // padding shrinks: an offset past the data would not read.
+    for (Piece& p : pieces)
+        if (!occupies(p)) p.newOffset = std::min<std::uint64_t>(p.newOffset, start + out.size());
     return out;
 }
 
