@@ -25,6 +25,22 @@ void copyOrZero(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> ol
 
 }  // namespace
 
+std::map<std::uint32_t, std::span<const std::uint8_t>> realChanges(std::span<const std::uint8_t> archive,
+                                                                   std::span<const ArchiveEntry> files,
+                                                                   std::span<const MemberBytes> replaced) {
+    std::map<std::uint32_t, std::span<const std::uint8_t>> changes;
+    for (const MemberBytes& m : replaced) changes[m.index] = m.bytes;
+    std::erase_if(changes, [&](const auto& change) {
+        for (const ArchiveEntry& f : files)
+            if (f.index == change.first) {
+                const auto now = archive.subspan(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.size));
+                return std::equal(now.begin(), now.end(), change.second.begin(), change.second.end());
+            }
+        return true;
+    });
+    return changes;
+}
+
 std::optional<std::vector<std::uint8_t>> layOut(std::span<const std::uint8_t> old, std::uint64_t start,
                                                 std::vector<Piece>& pieces, bool afresh) {
     std::vector<std::size_t> order(pieces.size());

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <vector>
+
+#include "tplforge/archive.h"
 
 namespace tplforge::relay {
 
@@ -27,6 +30,13 @@ struct Piece {
 // Nothing when copies of shared members would grow the region many times over.
 std::optional<std::vector<std::uint8_t>> layOut(std::span<const std::uint8_t> old, std::uint64_t start,
                                                 std::vector<Piece>& pieces, bool afresh = false);
+
+// The replacements by member index, less those that give a member what it
+// holds already (they change nothing, so the archive can stay as it is) and
+// those for no member.
+std::map<std::uint32_t, std::span<const std::uint8_t>> realChanges(std::span<const std::uint8_t> archive,
+                                                                   std::span<const ArchiveEntry> files,
+                                                                   std::span<const MemberBytes> replaced);
 
 constexpr std::uint64_t alignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 

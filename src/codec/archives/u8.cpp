@@ -115,17 +115,7 @@ Expected<U8Archive, ArchiveError> parseU8(std::span<const std::uint8_t> archive)
 
 Expected<std::vector<std::uint8_t>, ArchiveError> rebuildU8(const U8Archive& archive,
                                                             std::span<const MemberBytes> replaced) {
-    std::map<std::uint32_t, std::span<const std::uint8_t>> changes;
-    for (const MemberBytes& m : replaced) changes[m.index] = m.bytes;
-    // Members given what they hold already change nothing: the archive stays as it is.
-    std::erase_if(changes, [&](const auto& change) {
-        for (const ArchiveEntry& f : archive.files)
-            if (f.index == change.first) {
-                const auto now = archive.bytes.subspan(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.size));
-                return std::equal(now.begin(), now.end(), change.second.begin(), change.second.end());
-            }
-        return true;  // no such member
-    });
+    const auto changes = relay::realChanges(archive.bytes, archive.files, replaced);
     if (changes.empty()) return std::vector<std::uint8_t>(archive.bytes.begin(), archive.bytes.end());
 
     std::vector<relay::Piece> pieces;
