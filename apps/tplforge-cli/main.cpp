@@ -160,12 +160,14 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
 ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions& o, ReplaceRequest request) {
     std::map<const CLI::Option*, std::size_t> taken;
     std::size_t positional = 0;
+    // FILE PICTURE alone: the one texture FILE holds or its path names.
+    const bool noK = o.images->results().size() == 2;
     Replacement current;
     for (const CLI::Option* option : command.parse_order()) {
         const auto& results = option->results();
         const std::string value = taken[option] < results.size() ? results[taken[option]] : "";
         ++taken[option];
-        const bool expectingPicture = positional > 0 && positional % 2 == 0;
+        const bool expectingPicture = noK ? positional == 1 : positional > 0 && positional % 2 == 0;
         if (option == o.images) {
             if (positional == 0) {
                 request.file = value;
@@ -213,8 +215,9 @@ ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions
             c.dither = option == o.dither;
         }
     }
-    if (positional < 3 || positional % 2 == 0)
-        throw CLI::ValidationError("replace", "takes FILE.tpl and then pairs of a texture number K and a PICTURE");
+    if (!noK && (positional < 3 || positional % 2 == 0))
+        throw CLI::ValidationError("replace", "takes FILE and then pairs of a texture number K and a PICTURE, or FILE "
+                                              "and a PICTURE for its only texture");
     return request;
 }
 
@@ -394,6 +397,9 @@ int main(int argc, char** argv) {
             if (!encodeRequest.each && output->count() == 0) throw CLI::RequiredError("-o OUT.tpl");
             if (encodeRequest.each && output->count() > 0)
                 throw CLI::ValidationError("-o", "--each writes DIR/<stem>.tpl; give -d DIR instead");
+            if (!encodeRequest.each && outputKindOf(encodeRequest.output) != OutputKind::Tpl &&
+                (encodeRequest.window || encodeRequest.pictures.size() != 1))
+                throw CLI::ValidationError("-o", "a .bti or .tex0 file holds one picture, and not with --window");
         }
         if (decode && *decode && decodeRequest.manifest && (decodeRequest.bmp || decodeRequest.window))
             throw CLI::ValidationError("--manifest", "writes PNG pictures of the console's view; not with --bmp or --window");
