@@ -163,7 +163,7 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
             std::fprintf(stderr, "%s: note: %s; the nearest were merged\n", r.picture.c_str(), what.c_str());
         }
         auto replaced = replaceTexture(current, m.kind, entry.name, edited->data);
-        if (!replaced) return refuse(where, describe(replaced.error()));
+        if (!replaced) return refuse(file, describe(replaced.error()));  // which names the texture
         current = std::move(replaced).value();
         // Model headers that share one image all show the new one.
         for (const TextureEntry& other : *entries)

@@ -420,8 +420,10 @@ TEST_F(ArchiveCli, ReplacingWithAChangedPictureChangesOnlyThatMember) {
 // Which texture replace takes when K is left out, and what it refuses.
 TEST_F(ArchiveCli, ReplaceNamesItsTextureByPathOrNumber) {
     seeds();
-    ASSERT_EQ(run("decode textures.brres -o .").status, 0);
-    const Bytes brres = fileBytes(path("textures.brres"));
+    ASSERT_EQ(run("decode textures.brres seed-scene.arc -o .").status, 0);
+    const std::string files[] = {"textures.brres", "seed-scene.arc", "seed-menu.szs"};
+    std::map<std::string, Bytes> before;
+    for (const std::string& f : files) before[f] = fileBytes(path(f));
     const std::tuple<std::string, int, const char*> cases[] = {  // arguments, status, in the line on stderr
         {"replace textures.brres textures/lm_0.png", 1, "holds several textures; give the number K"},
         {"replace textures.brres/none textures/lm_0.png", 1, "no texture named none"},
@@ -430,15 +432,33 @@ TEST_F(ArchiveCli, ReplaceNamesItsTextureByPathOrNumber) {
         {"replace textures.brres 2 --wrap repeat textures/lm_0.png", 1, "--wrap and --filter change the sampler of TPL textures only"},
         {"replace seed-menu.szs 1 textures/lm_0.png", 1, "holds no textures (U8)"},
         {"replace seed-menu.szs/arc textures/lm_0.png", 1, "arc is a folder"},
+        // A model takes a texture of its own shape only: 8 x 4 where texture 1 is 8 x 8.
+        {"replace seed-scene.arc/model.bmd 1 seed-scene/model/2.png", 1,
+         "seed-scene.arc/model.bmd: texture 1: this file takes a texture of the same format, size"},
         {"replace textures.brres 2 textures/lm_0.png -o same.brres", 0, ""},
     };
     for (const auto& [args, status, line] : cases) {
         const Outcome r = run(args);
         EXPECT_EQ(r.status, status) << args << ": " << r.err;
         EXPECT_NE(r.err.find(line), std::string::npos) << args << ": " << r.err;
-        EXPECT_EQ(fileBytes(path("textures.brres")), brres) << args;
+        EXPECT_LE(r.errLines(), 1u) << args << ": " << r.err;
+        for (const std::string& f : files) EXPECT_EQ(fileBytes(path(f)), before[f]) << args << ": " << f;
     }
-    EXPECT_EQ(fileBytes(path("same.brres")), brres);
+    EXPECT_EQ(fileBytes(path("same.brres")), before["textures.brres"]);
+
+    // Model headers 1 and 3 share one image: replacing one shows in both, and says so.
+    Image edited = picture("seed-scene/model/1.png");
+    ASSERT_GT(edited.rgba.size(), 4u);
+    std::fill_n(edited.rgba.begin(), 16, 255);
+    write("edited.png", writePng(edited, PngChannels::Rgba).value());
+    const Outcome shared = run("replace seed-scene.arc/model.bmd/1 edited.png -o new.arc");
+    ASSERT_EQ(shared.status, 0) << shared.err;
+    EXPECT_NE(shared.err.find("note: texture 3 shares its image"), std::string::npos) << shared.err;
+    ASSERT_EQ(run("decode new.arc -o back").status, 0);
+    EXPECT_EQ(fileBytes(path("back/new/model/1.png")), fileBytes(path("back/new/model/3.png")));
+    EXPECT_NE(picture("back/new/model/1.png").rgba, picture("seed-scene/model/1.png").rgba);
+    EXPECT_EQ(fileBytes(path("back/new/model/2.png")), fileBytes(path("seed-scene/model/2.png")));
+    EXPECT_EQ(fileBytes(path("back/new/face.png")), fileBytes(path("seed-scene/face.png")));
 }
 
 // encode writes a BTI or a TEX0 (with its PLT0 beside) by the output's name;
