@@ -93,6 +93,10 @@ struct InfoRequest {
     RunOptions run;
 };
 
+// What encode writes, by the output's extension: .bti and .tex0 (any case) hold one texture.
+enum class OutputKind { Tpl, Bti, Tex0 };
+OutputKind outputKindOf(const std::string& path);
+
 int runEncode(const EncodeRequest& request);
 int runDecode(const DecodeRequest& request);
 int runInfo(const InfoRequest& request);

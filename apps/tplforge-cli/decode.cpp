@@ -1,10 +1,14 @@
+#include <charconv>
 #include <filesystem>
+#include <mutex>
+#include <set>
 
 #include "cli.h"
 #include "files.h"
 #include "jobs.h"
 #include "manifest.h"
 #include "tplforge/bmp.h"
+#include "tplforge/containers.h"
 #include "tplforge/png.h"
 #include "tplforge/sha256.h"
 #include "tplforge/tpl_edit.h"
@@ -34,10 +38,21 @@ void keepHeldChannels(Image& picture, Format format) {
     for (std::size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = 255;
 }
 
+// Where one container's pictures go: FOLDER/<stem>[.<k>].png, or for kinds of
+// named or numbered textures FOLDER/<stem>/<name>.png.
+struct Target {
+    std::filesystem::path folder;
+    std::string stem;
+};
+
+// BRRES, J3D models and save banners hold textures by name or many by number: a folder of them.
+bool foldered(FileKind kind) { return kind == FileKind::Brres || kind == FileKind::J3d || kind == FileKind::Wibn; }
+
 struct FileDecoder {
     const DecodeRequest& request;
-    const std::string& file;
+    std::string file;  // what messages name: the path typed, and a member below it
     JobOutput& out;
+    Target target;
 
     void fail(const std::string& what) {
         out.err += file + ": " + what + '\n';
@@ -47,11 +62,14 @@ struct FileDecoder {
     // <stem>.png for a lone texture, <stem>.<k>.png otherwise, k being the
     // texture's place in the file so that names stay stable when some are skipped.
     std::string outputPath(std::size_t index, std::size_t count, unsigned level) const {
-        std::string name = std::filesystem::path(file).stem().string();
+        std::string name = target.stem;
         if (count > 1) name += "." + std::to_string(index + 1);
+        return levelPath(target.folder, name, level);
+    }
+    std::string levelPath(const std::filesystem::path& folder, std::string name, unsigned level) const {
         if (level > 0) name += ".mip" + std::to_string(level);
         name += request.bmp ? ".bmp" : ".png";
-        return (std::filesystem::path(request.folder) / name).string();
+        return (folder / name).string();
     }
 
     template <class E>
@@ -61,6 +79,8 @@ struct FileDecoder {
             out.failed = true;
             return;
         }
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
         if (const auto written = writeOutput(path, *bytes); !written) {
             out.err += path + ": " + written.error() + '\n';
             out.failed = true;
@@ -130,7 +150,7 @@ struct FileDecoder {
             manifest.textures.push_back(std::move(t));
         }
         const std::string text = writeManifest(manifest);
-        const std::string path = (fs::path(request.folder) / fs::path(file).stem()).string() + ".json";
+        const std::string path = (fs::path(request.folder) / target.stem).string() + ".json";
         if (const auto written = writeOutput(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
             !written) {
             out.err += path + ": " + written.error() + '\n';
@@ -138,15 +158,15 @@ struct FileDecoder {
         }
     }
 
-    void run() {
-        auto input = openInput(file);
-        if (!input) return fail(input.error());
-        const std::span<const std::uint8_t> data = input->bytes();
+    // `only`: one texture, numbered from 1; 0 for all.
+    void decodeTpl(std::span<const std::uint8_t> data, std::size_t only) {
         auto info = parseTpl(data);
         if (!info) return fail(std::string(describe(info.error())));
-        if (request.manifest) return runManifest(data, *info);
         const std::size_t count = info->images.size();
+        if (only > count)
+            return fail("no texture " + std::to_string(only) + " (the file has " + std::to_string(count) + ")");
         for (std::size_t k = 0; k < count; ++k) {
+            if (only != 0 && k + 1 != only) continue;
             const TplImageHeader& image = info->images[k];
             const std::string texture = "texture " + std::to_string(k + 1) + ": ";
             if (request.window) {
@@ -179,6 +199,118 @@ struct FileDecoder {
             }
         }
     }
+
+    // Any other kind of container; `only` one texture by name.
+    void decodeContainer(const Member& m, std::span<const std::uint8_t> palette, const std::string& only) {
+        if (request.window) return fail("--window reads TPL textures only; skipped");
+        auto entries = readTextures(m.bytes, m.kind, palette);
+        if (!entries) return fail(describe(entries.error()));
+        const std::size_t count = entries->size();
+        bool found = false;
+        for (std::size_t k = 0; k < count; ++k) {
+            const TextureEntry& e = (*entries)[k];
+            if (!only.empty() && e.name != only) continue;
+            found = true;
+            const auto name = safeParts(e.name);
+            if (foldered(m.kind) && (!name || name->size() != 1)) {
+                fail("texture name \"" + e.name + "\" is not a file name here; skipped");
+                continue;
+            }
+            const unsigned levels = request.mipmaps ? static_cast<unsigned>(e.view.levels.size()) : 1;
+            for (unsigned level = 0; level < levels; ++level) {
+                auto picture = decodeLevel(e.view, level);
+                if (!picture) {
+                    fail("texture " + e.name + ": " + std::string(describe(picture.error())) + "; skipped");
+                    break;
+                }
+                const std::string path = foldered(m.kind) ? levelPath(target.folder / target.stem, e.name, level)
+                                                          : outputPath(k, count, level);
+                writePicture(path, *picture, channelsOf(e.view.format));
+            }
+        }
+        if (!found) fail("no texture named " + only);
+    }
+
+    // What a member or file holds, as its kind is.
+    void decodeMember(const Member& m, std::span<const std::uint8_t> palette, const std::string& only) {
+        if (m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && m.path.empty() && only.empty())) {
+            std::size_t k = 0;
+            if (!only.empty()) {
+                const auto [end, ec] = std::from_chars(only.data(), only.data() + only.size(), k);
+                if (ec != std::errc() || end != only.data() + only.size() || k == 0)
+                    return fail("no texture " + only + " (TPL textures are numbered from 1)");
+            }
+            return decodeTpl(m.bytes, k);
+        }
+        if (!holdsTextures(m.kind)) return fail("holds no textures (" + std::string(kindName(m.kind)) + ")");
+        decodeContainer(m, palette, only);
+    }
+
+    // Every member that holds textures, mirrored under DIR/<stem>/; members on
+    // up to `threads` threads, their messages in stored order.
+    void decodeArchive(const Member& whole, const std::string& name, unsigned threads) {
+        std::vector<FoundMember> members;
+        const auto walked = walkTextureMembers(whole.bytes, name, [&](FoundMember&& m) { members.push_back(std::move(m)); });
+        if (!walked) return fail(describe(walked.error()));
+        const std::filesystem::path root = target.folder / target.stem;
+        std::vector<JobOutput> outputs(members.size());
+        std::vector<std::optional<Target>> targets(members.size());
+        std::set<std::string> taken;  // two members of one stem in one folder would write the same pictures
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const Member& m = members[i].member;
+            if (members[i].error) continue;
+            const auto parts = safeParts(m.path);
+            if (!parts) {
+                outputs[i].err = file + ": member \"" + m.path + "\" would be written outside " + request.folder + "; skipped\n";
+                outputs[i].failed = true;
+                continue;
+            }
+            Target t{root, std::filesystem::path(parts->back()).stem().string()};
+            for (std::size_t p = 0; p + 1 < parts->size(); ++p) t.folder /= (*parts)[p];
+            std::string key = (t.folder / t.stem).string();
+            for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (!taken.insert(key).second) {
+                outputs[i].err = file + ": " + m.path + ": its pictures would replace those of an earlier member; skipped\n";
+                outputs[i].failed = true;
+                continue;
+            }
+            targets[i] = std::move(t);
+        }
+        forEachOnThreads(members.size(), threads, [&](std::size_t i) {
+            if (members[i].error) {
+                outputs[i].err = file + ": " + describe(*members[i].error) + '\n';
+                outputs[i].failed = true;
+                return;
+            }
+            if (!targets[i]) return;
+            FileDecoder member{request, file + ": " + members[i].member.path, outputs[i], *targets[i]};
+            member.decodeMember(members[i].member, {}, "");
+        });
+        for (const JobOutput& o : outputs) {
+            out.out += o.out;
+            out.err += o.err;
+            out.failed = out.failed || o.failed;
+        }
+    }
+
+    void run(unsigned threads) {
+        auto source = openSource(file);
+        if (!source) return fail(source.error());
+        const Member& m = source->located.member;
+        const std::string& rest = source->located.rest;
+        const std::string name = m.path.empty() ? source->outer : m.path;
+        target = {request.folder, std::filesystem::path(name).filename().stem().string()};
+        const bool archive = (isArchive(m.kind) || isWrapper(m.kind)) && rest.empty();
+        if (request.manifest) {
+            if (!source->isWholeFile() || archive || (m.kind != FileKind::Tpl && m.kind != FileKind::Unknown))
+                return fail("--manifest takes TPL files on their own");
+            auto info = parseTpl(m.bytes);
+            if (!info) return fail(std::string(describe(info.error())));
+            return runManifest(m.bytes, *info);
+        }
+        if (archive) return decodeArchive(m, name, threads);
+        decodeMember(m, source->paletteBytes(), rest);
+    }
 };
 
 }  // namespace
@@ -191,9 +323,13 @@ int runDecode(const DecodeRequest& request) {
         return kInputFailed;
     }
     const auto earlier = sameNameAsEarlier(request.files);
-    const bool failed = runJobs(request.files.size(), request.run.jobs, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
+    // Several files spread over the threads; the members of one over those it has.
+    const std::size_t n = request.files.size();
+    const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(request.run.jobs, n));
+    const unsigned perFile = std::max(1u, request.run.jobs / std::max(1u, workers));
+    const bool failed = runJobs(n, workers, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
         if (earlier[i] != kNoEarlier) return sameNameRefused(request.files[i], request.files[earlier[i]], out);
-        FileDecoder{request, request.files[i], out}.run();
+        FileDecoder{request, request.files[i], out, {}}.run(perFile);
     });
     return failed ? kInputFailed : kSuccess;
 }

@@ -1,4 +1,5 @@
 #include <bit>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 
@@ -6,7 +7,9 @@
 #include "files.h"
 #include "jobs.h"
 #include "picture_input.h"
+#include "tplforge/containers.h"
 #include "tplforge/file_io.h"
+#include "tplforge/tpl_edit.h"
 #include "tplforge/window_rules.h"
 
 namespace tplforge::cli {
@@ -206,6 +209,46 @@ int encodeOneFile(const EncodeRequest& request) {
     return out.failed ? kInputFailed : kSuccess;
 }
 
+// A standalone BTI (sampler from the options) or TEX0, and for a palette
+// format the PLT0 beside the TEX0 as <stem>.plt0; the TEX0 is named after the stem.
+int encodeOtherKind(const EncodeRequest& request, OutputKind kind) {
+    const PictureSettings& s = request.pictures.front();
+    JobOutput out;
+    Image picture;
+    const auto give = [&] {
+        std::fputs(out.err.c_str(), stderr);
+        return out.failed ? kInputFailed : kSuccess;
+    };
+    if (!load(s, picture, out)) {
+        out.err += request.output + ": not written\n";
+        return give();
+    }
+    const TextureInput texture = textureFor(s, picture, request.run.jobs, out);
+    EditSettings settings;
+    settings.encode = texture.options;
+    settings.levels = texture.levels;
+    const Image* levels[] = {&picture};
+    auto edited = encodeEdited(levels, settings);
+    const auto refuse = [&](const std::string& why) {
+        out.err += request.output + ": " + why + "; not written\n";
+        out.failed = true;
+        return give();
+    };
+    if (!edited) return refuse(std::string(describe(edited.error())));
+    if (kind == OutputKind::Bti) {
+        const auto bti = writeBti(edited->data, BtiSettings{texture.sampler, std::nullopt});
+        if (!bti) return refuse(describe(bti.error()));
+        save(request.output, *bti, out);
+        return give();
+    }
+    const std::string stem = std::filesystem::path(request.output).stem().string();
+    const auto pair = writeTex0(edited->data, stem);
+    if (!pair) return refuse(describe(pair.error()));
+    if (!pair->plt0.empty() && !save(palettePathFor(request.output), pair->plt0, out)) return give();
+    save(request.output, pair->tex0, out);
+    return give();
+}
+
 // One file a picture, each on its own: a bad picture is reported and the others
 // are still written.
 int encodeEach(const EncodeRequest& request) {
@@ -251,8 +294,15 @@ int encodeEach(const EncodeRequest& request) {
 
 }  // namespace
 
+OutputKind outputKindOf(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".bti" ? OutputKind::Bti : extension == ".tex0" ? OutputKind::Tex0 : OutputKind::Tpl;
+}
+
 int runEncode(const EncodeRequest& request) {
     if (request.each) return encodeEach(request);
+    if (const OutputKind kind = outputKindOf(request.output); kind != OutputKind::Tpl) return encodeOtherKind(request, kind);
     return request.window ? encodeAsWindow(request) : encodeOneFile(request);
 }
 

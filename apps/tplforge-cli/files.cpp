@@ -1,11 +1,69 @@
 #include "files.h"
 
+#include <filesystem>
+
+#include "tplforge/file_kind.h"
+
 namespace tplforge::cli {
+
+namespace fs = std::filesystem;
 
 Expected<InputFile, std::string> openInput(const std::string& path) {
     auto mapped = mapWholeFile(path);
     if (!mapped) return fail("cannot read: " + mapped.error().message());
     return InputFile(std::move(mapped).value());
+}
+
+namespace {
+
+bool isFile(const std::string& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+std::string palettePathFor(const std::string& tex0Path) {
+    return fs::path(tex0Path).replace_extension(".plt0").string();
+}
+
+Expected<Source, std::string> openSource(const std::string& path) {
+    // The longest leading part that is a file; what follows it is inside.
+    std::string outer = path, inner;
+    if (!isFile(path)) {
+        for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
+            if (isFile(path.substr(0, slash))) {
+                outer = path.substr(0, slash);
+                inner = path.substr(slash + 1);
+                break;
+            }
+        }
+    }
+    auto file = openInput(outer);
+    if (!file) return fail(file.error());
+    auto located = openPath(file->bytes(), fs::path(outer).filename().string(), inner);
+    if (!located) return fail(describe(located.error()));
+    Source source{path, outer, std::move(file).value(), std::move(located).value(), std::nullopt};
+    if (source.located.member.kind == FileKind::Tex0 && source.located.member.path.empty()) {
+        if (auto palette = openInput(palettePathFor(outer))) source.palette = std::move(palette).value();
+    }
+    return source;
+}
+
+std::optional<std::vector<std::string>> safeParts(const std::string& path) {
+    std::vector<std::string> parts;
+    if (path.empty() || path.front() == '/') return std::nullopt;
+    std::size_t start = 0;
+    while (true) {
+        const auto slash = path.find('/', start);
+        std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos ||
+            part.find('\0') != std::string::npos)
+            return std::nullopt;
+        parts.push_back(std::move(part));
+        if (slash == std::string::npos) return parts;
+        start = slash + 1;
+    }
 }
 
 Expected<void, std::string> writeOutput(const std::string& path, std::span<const std::uint8_t> bytes) {

@@ -1,12 +1,16 @@
 // The one place where commands get the bytes of a file they read and put the
-// bytes of one they write, so that a path into an archive can be resolved here
-// later without touching the commands.
+// bytes of one they write. A path may run on through archives below a file
+// (menu.szs/arc/timg/x.tpl) and name a texture of a container at its end
+// (model.brres/grass): openSource resolves it.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "tplforge/archive.h"
 #include "tplforge/expected.h"
 #include "tplforge/file_io.h"
 
@@ -23,6 +27,34 @@ private:
 
 // The reason is English and names no file: "cannot read: No such file or directory".
 [[nodiscard]] Expected<InputFile, std::string> openInput(const std::string& path);
+
+// What a typed path names: the file on disk (its longest leading part that is
+// one), and the member or texture below it.
+struct Source {
+    std::string typed;
+    std::string outer;  // the file on disk
+    InputFile file;
+    Located located;    // located.member.path "" for the file itself
+    // The PLT0 beside a TEX0 file on disk (x.plt0 for x.tex0), when there is one.
+    std::optional<InputFile> palette;
+
+    [[nodiscard]] bool isWholeFile() const { return located.member.path.empty() && located.rest.empty(); }
+    [[nodiscard]] std::span<const std::uint8_t> paletteBytes() const {
+        return palette ? palette->bytes() : std::span<const std::uint8_t>{};
+    }
+};
+
+// The reason is one English line; for a damaged archive it names the member.
+[[nodiscard]] Expected<Source, std::string> openSource(const std::string& path);
+
+// The PLT0 written beside a TEX0 file: x.tex0 -> x.plt0.
+[[nodiscard]] std::string palettePathFor(const std::string& tex0Path);
+
+// A path from inside an archive (member and texture names are the archive's,
+// not the user's) as parts of a relative path, or nothing when a part is empty,
+// "." or "..", holds a backslash or a NUL, or the path is absolute: written as
+// given, it could land outside the output folder.
+[[nodiscard]] std::optional<std::vector<std::string>> safeParts(const std::string& path);
 
 // Atomically, as every write is: a temporary file renamed over `path`. A new
 // file is not flushed to the disk (running the command again makes it again);

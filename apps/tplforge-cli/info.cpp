@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "files.h"
 #include "jobs.h"
+#include "tplforge/containers.h"
 
 namespace tplforge::cli {
 
@@ -21,8 +22,6 @@ std::uint32_t code(WrapMode mode) { return static_cast<std::uint32_t>(mode); }
 std::uint32_t code(TextureFilter filter) { return static_cast<std::uint32_t>(filter); }
 
 std::string named(const std::string& name, std::uint32_t value) { return name + " (" + std::to_string(value) + ")"; }
-
-float lodBias(const TplImageHeader& image) { return image.sampler.lodBias; }
 
 // The shortest text that reads back as the same float.
 std::string floatText(float value) {
@@ -43,10 +42,28 @@ Extra extraOf(std::span<const std::uint8_t> file, const TplImageHeader& image) {
     return {std::move(view).value(), {}};
 }
 
-std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
-    std::string out = "file: " + file + "\nsize: " + std::to_string(info.fileSize) +
-                      " bytes\ntextures: " + std::to_string(info.images.size()) + '\n';
+std::string samplerText(const Sampler& s, std::optional<std::uint32_t> maxLod) {
+    return "  wrap s / t:     " + named(wrapNameOf(s.wrapS), code(s.wrapS)) + " / " +
+           named(wrapNameOf(s.wrapT), code(s.wrapT)) + '\n' +
+           "  min / mag:      " + named(filterNameOf(s.minFilter), code(s.minFilter)) + " / " +
+           named(filterNameOf(s.magFilter), code(s.magFilter)) + '\n' +
+           "  lod bias:       " + floatText(s.lodBias) + '\n' +
+           "  edge lod:       " + std::to_string(s.edgeLod) + '\n' +
+           (maxLod ? "  min / max lod:  " + std::to_string(s.minLod) + " / " + std::to_string(*maxLod) + '\n'
+                   : "  min lod:        " + std::to_string(s.minLod) + '\n');
+}
+
+std::string paletteText(const PaletteView& p) {
+    return "  palette:        " +
+           named(std::string(paletteFormatName(static_cast<std::uint32_t>(p.format))), static_cast<std::uint32_t>(p.format)) +
+           ", " + std::to_string(p.entryCount) + " entries\n";
+}
+
+// The texture blocks of a TPL; `only` (a number from 1) keeps one.
+std::string tplTextures(std::span<const std::uint8_t> bytes, const TplHeaders& info, std::size_t only = 0) {
+    std::string out;
     for (std::size_t k = 0; k < info.images.size(); ++k) {
+        if (only != 0 && k + 1 != only) continue;
         const TplImageHeader& t = info.images[k];
         const Extra extra = extraOf(bytes, t);
         out += "\ntexture " + std::to_string(k + 1) + '\n';
@@ -56,30 +73,23 @@ std::string text(const std::string& file, std::span<const std::uint8_t> bytes, c
         out += "  levels:         " + std::to_string(levelsHeld(t)) + '\n';
         if (t.paletteHeaderOffset != 0 || (extra.view && extra.view->palette)) {
             out += "  palette header: " + std::to_string(t.paletteHeaderOffset) + '\n';
-            if (extra.view && extra.view->palette) {
-                const PaletteView& p = *extra.view->palette;
-                out += "  palette:        " +
-                       named(std::string(paletteFormatName(static_cast<std::uint32_t>(p.format))),
-                             static_cast<std::uint32_t>(p.format)) +
-                       ", " + std::to_string(p.entryCount) + " entries\n";
-            }
+            if (extra.view && extra.view->palette) out += paletteText(*extra.view->palette);
         }
-        const Sampler& s = t.sampler;
-        out += "  wrap s / t:     " + named(wrapNameOf(s.wrapS), code(s.wrapS)) + " / " +
-               named(wrapNameOf(s.wrapT), code(s.wrapT)) + '\n';
-        out += "  min / mag:      " + named(filterNameOf(s.minFilter), code(s.minFilter)) + " / " +
-               named(filterNameOf(s.magFilter), code(s.magFilter)) + '\n';
-        out += "  lod bias:       " + floatText(lodBias(t)) + '\n';
-        out += "  edge lod:       " + std::to_string(s.edgeLod) + '\n';
-        out += "  min / max lod:  " + std::to_string(s.minLod) + " / " + std::to_string(t.maxLod) + '\n';
+        out += samplerText(t.sampler, t.maxLod);
         if (!extra.problem.empty()) out += "  problem:        " + extra.problem + '\n';
     }
     return out;
 }
 
-Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
+std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
+    return "file: " + file + "\nsize: " + std::to_string(info.fileSize) + " bytes\ntextures: " +
+           std::to_string(info.images.size()) + '\n' + tplTextures(bytes, info);
+}
+
+Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, std::size_t only = 0) {
     Json textures = Json::array();
     for (std::size_t k = 0; k < info.images.size(); ++k) {
+        if (only != 0 && k + 1 != only) continue;
         const TplImageHeader& t = info.images[k];
         const Extra extra = extraOf(bytes, t);
         Json j;
@@ -101,7 +111,7 @@ Json json(const std::string& file, std::span<const std::uint8_t> bytes, const Tp
         j["wrap_t"] = code(t.sampler.wrapT);
         j["min_filter"] = code(t.sampler.minFilter);
         j["mag_filter"] = code(t.sampler.magFilter);
-        const float bias = lodBias(t);
+        const float bias = t.sampler.lodBias;
         j["lod_bias"] = std::isfinite(bias) ? Json(bias) : Json(nullptr);
         j["edge_lod"] = t.sampler.edgeLod;
         j["min_lod"] = t.sampler.minLod;
@@ -109,16 +119,198 @@ Json json(const std::string& file, std::span<const std::uint8_t> bytes, const Tp
         if (!extra.problem.empty()) j["problem"] = extra.problem;
         textures.push_back(std::move(j));
     }
+    return textures;
+}
+
+Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
     Json j;
     j["file"] = file;
     j["size"] = info.fileSize;
-    j["textures"] = std::move(textures);
+    j["textures"] = tplJson(bytes, info);
     return j;
+}
+
+// The textures of one container, as info lists them, or why it cannot be read.
+struct Listed {
+    std::string text;  // a block a texture
+    Json textures = Json::array();
+    std::size_t count = 0;
+    std::string problem;
+};
+
+Json samplerJson(Json j, const Sampler& s) {
+    j["wrap_s"] = code(s.wrapS);
+    j["wrap_t"] = code(s.wrapT);
+    j["min_filter"] = code(s.minFilter);
+    j["mag_filter"] = code(s.magFilter);
+    j["lod_bias"] = std::isfinite(s.lodBias) ? Json(s.lodBias) : Json(nullptr);
+    j["edge_lod"] = s.edgeLod;
+    j["min_lod"] = s.minLod;
+    return j;
+}
+
+// `only`: one texture by its name (a number from 1 where they are numbered).
+Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::span<const std::uint8_t> palette,
+                    const std::string& only) {
+    Listed l;
+    if (kind == FileKind::Tpl) {
+        auto info = parseTpl(bytes);
+        if (!info) {
+            l.problem = std::string(describe(info.error()));
+            return l;
+        }
+        std::size_t k = 0;
+        if (!only.empty()) {
+            const auto [end, ec] = std::from_chars(only.data(), only.data() + only.size(), k);
+            if (ec != std::errc() || end != only.data() + only.size() || k == 0 || k > info->images.size()) {
+                l.problem = "no texture " + only + " (the file has " + std::to_string(info->images.size()) + ")";
+                return l;
+            }
+        }
+        l.text = tplTextures(bytes, *info, k);
+        l.textures = tplJson(bytes, *info, k);
+        l.count = k != 0 ? 1 : info->images.size();
+        return l;
+    }
+    auto entries = readTextures(bytes, kind, palette);
+    if (!entries) {
+        l.problem = describe(entries.error());
+        return l;
+    }
+    for (const TextureEntry& e : *entries) {
+        if (!only.empty() && e.name != only) continue;
+        const TextureView& v = e.view;
+        ++l.count;
+        l.text += "\ntexture " + e.name + (e.storedName.empty() ? "" : " (" + e.storedName + ")") + '\n';
+        l.text += "  size:           " + std::to_string(v.width) + " x " + std::to_string(v.height) + '\n';
+        l.text += "  format:         " + named(std::string(formatName(v.format)), static_cast<std::uint32_t>(v.format)) + '\n';
+        l.text += "  levels:         " + std::to_string(v.levels.size()) + '\n';
+        if (v.palette) l.text += paletteText(*v.palette);
+        if (e.sampler) l.text += samplerText(*e.sampler, std::nullopt);
+        Json j;
+        j["name"] = e.name;
+        if (!e.storedName.empty()) j["stored_name"] = e.storedName;
+        j["width"] = v.width;
+        j["height"] = v.height;
+        j["format"] = formatName(v.format);
+        j["code"] = static_cast<std::uint32_t>(v.format);
+        j["levels"] = v.levels.size();
+        if (v.palette) {
+            j["palette_format"] = paletteFormatName(v.palette->format);
+            j["palette_code"] = static_cast<std::uint32_t>(v.palette->format);
+            j["palette_entries"] = v.palette->entryCount;
+        }
+        if (e.sampler) j = samplerJson(std::move(j), *e.sampler);
+        l.textures.push_back(std::move(j));
+    }
+    if (!only.empty() && l.count == 0) l.problem = "no texture named " + only;
+    return l;
 }
 
 std::string dump(const Json& j) {
     // File names are bytes: ones that are not UTF-8 are shown with U+FFFD rather than refused.
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// One file's listing, or the reason it has none; `damaged` gathers the lines of
+// members that could not be read, the others being listed all the same.
+struct Listing {
+    std::string text;
+    Json json;
+    std::string refusal;
+    std::vector<std::string> damaged;
+};
+
+std::string kindLine(FileKind kind) { return "kind: " + std::string(kindName(kind)) + '\n'; }
+
+Listing listArchive(const Source& source) {
+    Listing out;
+    const Member& whole = source.located.member;
+    std::string members;
+    Json list = Json::array();
+    std::size_t count = 0;
+    const std::string name = whole.path.empty() ? source.outer : whole.path;
+    const auto walked = walkTextureMembers(whole.bytes, name, [&](FoundMember&& found) {
+        const Member& m = found.member;
+        ++count;
+        members += "\nmember: " + m.path + '\n' + kindLine(m.kind);
+        Json j;
+        j["path"] = m.path;
+        j["kind"] = kindName(m.kind);
+        std::string problem;
+        if (found.error) {
+            problem = describe(*found.error);
+        } else {
+            const Listed listed = listTextures(m.bytes, m.kind, {}, "");
+            if (!listed.problem.empty()) {
+                problem = m.path + ": " + listed.problem;
+            } else {
+                members += "size: " + std::to_string(m.bytes.size()) + " bytes\ntextures: " + std::to_string(listed.count) +
+                           '\n' + listed.text;
+                j["size"] = m.bytes.size();
+                j["textures"] = listed.textures;
+            }
+        }
+        if (!problem.empty()) {
+            members += "problem: " + problem + '\n';
+            j["error"] = problem;
+            out.damaged.push_back(problem);
+        }
+        list.push_back(std::move(j));
+    });
+    if (!walked) {
+        out.refusal = describe(walked.error());
+        return out;
+    }
+    const std::size_t size = whole.path.empty() ? source.file.bytes().size() : whole.bytes.size();
+    out.text = "file: " + source.typed + "\nsize: " + std::to_string(size) + " bytes\n" +
+               kindLine(detectKind(whole.path.empty() ? source.file.bytes() : whole.bytes, name)) +
+               "members: " + std::to_string(count) + '\n' + members;
+    out.json["file"] = source.typed;
+    out.json["size"] = size;
+    out.json["kind"] = kindName(detectKind(whole.path.empty() ? source.file.bytes() : whole.bytes, name));
+    out.json["members"] = std::move(list);
+    return out;
+}
+
+Listing listFile(const std::string& file) {
+    Listing out;
+    auto source = openSource(file);
+    if (!source) {
+        out.refusal = source.error();
+        return out;
+    }
+    const Member& m = source->located.member;
+    const std::string& rest = source->located.rest;
+    // A file of no kind known is taken for a TPL, so that it is refused as one.
+    const bool tpl = m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && m.path.empty());
+    if (tpl && source->isWholeFile()) {
+        const auto info = parseTpl(m.bytes);
+        if (!info) {
+            out.refusal = std::string(describe(info.error()));
+            return out;
+        }
+        out.text = text(file, m.bytes, *info);
+        out.json = json(file, m.bytes, *info);
+        return out;
+    }
+    if ((isArchive(m.kind) || isWrapper(m.kind)) && rest.empty()) return listArchive(*source);
+    if (!holdsTextures(m.kind)) {
+        out.refusal = (m.path.empty() ? "" : m.path + ": ") + "holds no textures (" + std::string(kindName(m.kind)) + ")";
+        return out;
+    }
+    const Listed listed = listTextures(m.bytes, m.kind, source->paletteBytes(), rest);
+    if (!listed.problem.empty()) {
+        out.refusal = (m.path.empty() ? "" : m.path + ": ") + listed.problem;
+        return out;
+    }
+    out.text = "file: " + file + "\nsize: " + std::to_string(m.bytes.size()) + " bytes\n" + kindLine(m.kind) +
+               "textures: " + std::to_string(listed.count) + '\n' + listed.text;
+    out.json["file"] = file;
+    out.json["size"] = m.bytes.size();
+    out.json["kind"] = kindName(m.kind);
+    out.json["textures"] = listed.textures;
+    return out;
 }
 
 }  // namespace
@@ -131,21 +323,20 @@ int runInfo(const InfoRequest& request) {
     const bool failed = runJobs(n, threads, false, [&](std::size_t i, JobOutput& out) {
         const std::string& file = request.files[i];
         const std::string separator = array && i > 0 ? ",\n" : "";
+        const Listing listing = listFile(file);
         // In a JSON array every file keeps its place, a failed one as its error.
-        auto refuse = [&](const std::string& reason) {
-            out.err = file + ": " + reason + '\n';
+        if (!listing.refusal.empty()) {
+            out.err = file + ": " + listing.refusal + '\n';
             out.failed = true;
-            if (array) out.out = separator + dump(Json{{"file", file}, {"error", reason}});
-        };
-        auto input = openInput(file);
-        if (!input) return refuse(input.error());
-        const std::span<const std::uint8_t> bytes = input->bytes();
-        auto info = parseTpl(bytes);
-        if (!info) return refuse(std::string(describe(info.error())));
+            if (array) out.out = separator + dump(Json{{"file", file}, {"error", listing.refusal}});
+            return;
+        }
+        for (const std::string& line : listing.damaged) out.err += file + ": " + line + '\n';
+        out.failed = !listing.damaged.empty();
         if (request.json)
-            out.out = separator + dump(json(file, bytes, *info)) + (array ? "" : "\n");
+            out.out = separator + dump(listing.json) + (array ? "" : "\n");
         else
-            out.out = (i > 0 ? "\n" : "") + text(file, bytes, *info);
+            out.out = (i > 0 ? "\n" : "") + listing.text;
     });
     if (array) std::fputs("]\n", stdout);
     std::fflush(stdout);

@@ -1,11 +1,14 @@
 // tplforge-cli: pictures to GameCube / Wii TPL textures and back.
 //
-//   tplforge-cli encode [PER-PICTURE OPTIONS] IMAGE... -o OUT.tpl
+//   tplforge-cli encode [PER-PICTURE OPTIONS] IMAGE... -o OUT.tpl|OUT.bti|OUT.tex0
 //   tplforge-cli encode --each [PER-PICTURE OPTIONS] IMAGE... -d DIR
-//   tplforge-cli decode FILE.tpl... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
+//   tplforge-cli decode FILE... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
 //   tplforge-cli build MANIFEST.json... (-o OUT.tpl | -d DIR) [--strict]
-//   tplforge-cli replace FILE.tpl K [PICTURE OPTIONS] PICTURE... [-o OUT.tpl] [--strict]
-//   tplforge-cli info FILE.tpl... [--json]
+//   tplforge-cli replace FILE [K] [PICTURE OPTIONS] PICTURE... [-o OUT] [--strict]
+//   tplforge-cli info FILE... [--json]
+//
+// FILE is a texture file or archive, or a path running on into one:
+// menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2.
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
 #include <cctype>
@@ -160,12 +163,14 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
 ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions& o, ReplaceRequest request) {
     std::map<const CLI::Option*, std::size_t> taken;
     std::size_t positional = 0;
+    // FILE PICTURE alone: the one texture FILE holds or its path names.
+    const bool noK = o.images->results().size() == 2;
     Replacement current;
     for (const CLI::Option* option : command.parse_order()) {
         const auto& results = option->results();
         const std::string value = taken[option] < results.size() ? results[taken[option]] : "";
         ++taken[option];
-        const bool expectingPicture = positional > 0 && positional % 2 == 0;
+        const bool expectingPicture = noK ? positional == 1 : positional > 0 && positional % 2 == 0;
         if (option == o.images) {
             if (positional == 0) {
                 request.file = value;
@@ -213,8 +218,9 @@ ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions
             c.dither = option == o.dither;
         }
     }
-    if (positional < 3 || positional % 2 == 0)
-        throw CLI::ValidationError("replace", "takes FILE.tpl and then pairs of a texture number K and a PICTURE");
+    if (!noK && (positional < 3 || positional % 2 == 0))
+        throw CLI::ValidationError("replace", "takes FILE and then pairs of a texture number K and a PICTURE, or FILE "
+                                              "and a PICTURE for its only texture");
     return request;
 }
 
@@ -324,7 +330,10 @@ int main(int argc, char** argv) {
         po.images = encode->add_option("IMAGE", imageValues, "PNG, Targa (.tga), BMP, GIF, JPEG, icon, cursor or metafile")
                         ->type_name("")
                         ->required();
-        output = encode->add_option("-o,--output", encodeRequest.output, "TPL file to write")->type_name("OUT.tpl");
+        output = encode->add_option("-o,--output", encodeRequest.output,
+                                    "TPL file to write; a name ending in .bti or .tex0 writes that kind, of one picture "
+                                    "(a .tex0 of a palette format with its .plt0 beside it)")
+                     ->type_name("OUT.tpl");
         encode->add_flag("--each", encodeRequest.each, "One TPL file a picture, DIR/<stem>.tpl");
         folder =
             encode->add_option("-d,--dir", encodeRequest.eachFolder, "Folder for --each (made when missing)")->type_name("DIR");
@@ -334,8 +343,14 @@ int main(int argc, char** argv) {
         addRunOptions(encode, encodeRequest.run, true);
     }
     if (every || first == "decode") {
-        decode = app.add_subcommand("decode", "Write every texture of TPL files as pictures.");
-        decode->add_option("FILE", decodeRequest.files, "TPL files to read")->required()->type_name("");
+        decode = app.add_subcommand("decode",
+                                    "Write every texture of texture files as pictures; archives are mirrored under "
+                                    "DIR/<archive stem>/, containers of named or numbered textures become folders.");
+        decode->add_option("FILE", decodeRequest.files,
+                           "TPL, BTI, TEX0, BRRES, J3D or banner files, archives (U8, RARC, Yaz0, opening.bnr), or "
+                           "paths into them")
+            ->required()
+            ->type_name("");
         decode->add_option("-o,--output", decodeRequest.folder, "Folder for the pictures (default: current folder)")
             ->type_name("DIR");
         decode->add_flag("--mipmaps", decodeRequest.mipmaps, "Also write mipmap levels as <stem>.mip<l>.png");
@@ -367,20 +382,28 @@ int main(int argc, char** argv) {
     if (every || first == "replace") {
         replace = app.add_subcommand("replace",
                                      "Put PICTURE in place of texture K (1 for the first) with that texture's settings; "
-                                     "options between K and PICTURE change them. Every other texture keeps its bytes.");
+                                     "options between K and PICTURE change them. Every other texture, and every other "
+                                     "member of an archive, keeps its bytes.");
         replaceOptions = addPictureOptions(replace, replaceValues, replaceDither, replaceNoDither, true);
-        replaceOptions.images = replace->add_option("FILE", replaceArgs, "The TPL file, then pairs of a texture number K and a PICTURE")
+        replaceOptions.images = replace->add_option("FILE", replaceArgs,
+                                                    "The file or a path into an archive, then pairs of a texture number "
+                                                    "K and a PICTURE; K left out for one texture")
                                     ->type_name("")
                                     ->required();
-        replace->add_option("-o,--output", replaceRequest.output, "TPL file to write (default: FILE itself)")
-            ->type_name("OUT.tpl");
+        replace->add_option("-o,--output", replaceRequest.output,
+                            "File to write (default: FILE itself, or the archive FILE runs through)")
+            ->type_name("OUT");
         replace->add_flag("--strict", replaceRequest.strict,
                           "Refuse a picture with more colours than its texture's palette holds");
         addRunOptions(replace, replaceRequest.run, false);
     }
     if (every || first == "info") {
-        info = app.add_subcommand("info", "List the headers, palettes and levels of TPL files.");
-        info->add_option("FILE", infoRequest.files, "TPL files to read")->required()->type_name("");
+        info = app.add_subcommand("info",
+                                  "List the headers, palettes and levels of texture files, and of every member of an "
+                                  "archive that holds textures.");
+        info->add_option("FILE", infoRequest.files, "Texture files, archives, or paths into them")
+            ->required()
+            ->type_name("");
         info->add_flag("--json", infoRequest.json, "Print JSON: one object, or an array of them for several files");
         addRunOptions(info, infoRequest.run, false);
     }
@@ -394,6 +417,9 @@ int main(int argc, char** argv) {
             if (!encodeRequest.each && output->count() == 0) throw CLI::RequiredError("-o OUT.tpl");
             if (encodeRequest.each && output->count() > 0)
                 throw CLI::ValidationError("-o", "--each writes DIR/<stem>.tpl; give -d DIR instead");
+            if (!encodeRequest.each && outputKindOf(encodeRequest.output) != OutputKind::Tpl &&
+                (encodeRequest.window || encodeRequest.pictures.size() != 1))
+                throw CLI::ValidationError("-o", "a .bti or .tex0 file holds one picture, and not with --window");
         }
         if (decode && *decode && decodeRequest.manifest && (decodeRequest.bmp || decodeRequest.window))
             throw CLI::ValidationError("--manifest", "writes PNG pictures of the console's view; not with --bmp or --window");

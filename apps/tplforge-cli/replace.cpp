@@ -1,12 +1,16 @@
-// replace: pictures put in place of some textures of a TPL file, each with the
-// settings that texture has unless the command line changes them; every other
-// texture keeps its bytes.
+// replace: pictures put in place of some textures of a TPL file or of any other
+// container, also inside archives, each with the settings that texture has
+// unless the command line changes them; every other texture, member and layer
+// keeps its bytes.
 #include <bit>
+#include <charconv>
+#include <filesystem>
 #include <set>
 
 #include "cli.h"
 #include "files.h"
 #include "picture_input.h"
+#include "tplforge/containers.h"
 #include "tplforge/tpl_edit.h"
 
 namespace tplforge::cli {
@@ -59,34 +63,33 @@ TextureSettings headerSettings(const TextureSettings& own, const SettingChanges&
     return s;
 }
 
-}  // namespace
+// One line for stderr: "where: why; nothing written".
+struct Refusal {
+    std::string where, why;
+};
 
-int runReplace(const ReplaceRequest& request) {
-    const std::string& file = request.file;
-    const std::string target = request.output.empty() ? file : request.output;
-    const auto refuse = [&](const std::string& where, const std::string& why) {
-        std::fprintf(stderr, "%s: %s; nothing written\n", where.c_str(), why.c_str());
-        return kInputFailed;
-    };
-    auto input = openInput(file);
-    if (!input) return refuse(file, input.error());
-    const auto bytes = input->bytes();
+using Bytes = std::vector<std::uint8_t>;
+
+// The TPL with the replacements put in (textures numbered from 1).
+Expected<Bytes, Refusal> replaceInTpl(std::span<const std::uint8_t> bytes, const std::string& file,
+                                      const std::vector<Replacement>& replacementsTyped, const ReplaceRequest& request) {
+    const auto refuse = [](const std::string& where, const std::string& why) { return fail(Refusal{where, why}); };
     const auto headers = parseTpl(bytes);
     if (!headers) return refuse(file, std::string(describe(headers.error())));
     const std::size_t n = headers->images.size();
 
     std::set<std::size_t> seen;
-    for (const Replacement& r : request.replacements) {
+    for (const Replacement& r : replacementsTyped) {
         if (r.texture < 1 || r.texture > n)
             return refuse(file, "texture " + std::to_string(r.texture) + ": the file has " + std::to_string(n) +
                                     (n == 1 ? " texture" : " textures"));
         if (!seen.insert(r.texture).second) return refuse(file, "texture " + std::to_string(r.texture) + " is named twice");
     }
 
-    std::vector<Job> jobs(request.replacements.size());
+    std::vector<Job> jobs(replacementsTyped.size());
     std::vector<TextureReplacement> replacements;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const Replacement& r = request.replacements[i];
+        const Replacement& r = replacementsTyped[i];
         const std::size_t k = r.texture - 1;
         const TplImageHeader& image = headers->images[k];
         const std::string where = file + ": texture " + std::to_string(r.texture);
@@ -115,10 +118,131 @@ int runReplace(const ReplaceRequest& request) {
         job.settings = headerSettings(settingsOf(image, bytes), r.changes, settings.levels, stored->levels);
         replacements.push_back({k, &job.data, job.settings});
     }
-    const auto rebuilt = rebuildTpl(bytes, replacements);
+    auto rebuilt = rebuildTpl(bytes, replacements);
     if (!rebuilt) return refuse(file, std::string(describe(rebuilt.error())));
-    if (const auto written = writeOutput(target, rebuilt->bytes); !written)
-        return refuse(target, written.error());
+    return std::move(rebuilt->bytes);
+}
+
+// Any other container: each texture encoded with its own format, levels and
+// palette, unless typed otherwise, and put in by the container's own rules.
+// `palettes` gets the PLT0 a standalone TEX0 of a palette format needs beside it.
+Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std::uint8_t> palette, const std::string& file,
+                                            const std::vector<Replacement>& typed, const ReplaceRequest& request,
+                                            Bytes& plt0) {
+    const auto refuse = [](const std::string& where, const std::string& why) { return fail(Refusal{where, why}); };
+    auto entries = readTextures(m.bytes, m.kind, palette);
+    if (!entries) return refuse(file, describe(entries.error()));
+    const std::size_t n = entries->size();
+    Bytes current(m.bytes.begin(), m.bytes.end());
+    std::set<std::size_t> seen;
+    for (const Replacement& r : typed) {
+        if (r.texture < 1 || r.texture > n)
+            return refuse(file, "texture " + std::to_string(r.texture) + ": the file has " + std::to_string(n) +
+                                    (n == 1 ? " texture" : " textures"));
+        if (!seen.insert(r.texture).second) return refuse(file, "texture " + std::to_string(r.texture) + " is named twice");
+        const SettingChanges& c = r.changes;
+        if (c.wrapS || c.wrapT || c.minFilter || c.magFilter)
+            return refuse(file, "--wrap and --filter change the sampler of TPL textures only; " +
+                                    std::string(kindName(m.kind)) + " textures keep theirs");
+    }
+    for (const Replacement& r : typed) {
+        const TextureEntry& entry = (*entries)[r.texture - 1];
+        const std::string where = file + ": texture " + entry.name;
+        const TextureData stored = storedData(entry.view);
+        auto picture = readInputPicture(r.picture, Backdrop::keepAlpha());
+        if (!picture) return refuse(r.picture, picture.error());
+        if (r.changes.keyColour) applyKeyColour(*picture, *r.changes.keyColour);
+        const EditSettings settings = editSettings(stored, r.changes, *picture, request.run.jobs);
+        const Image* levels[] = {&*picture};
+        auto edited = encodeEdited(levels, settings);
+        if (!edited) return refuse(r.picture, std::string(describe(edited.error())));
+        if (edited->palette == PaletteOutcome::Merged) {
+            const std::string what = "more colours than " + std::to_string(paletteEntryLimit(settings.encode)) +
+                                     " palette entries hold";
+            if (request.strict) return refuse(r.picture, what + " (--strict)");
+            std::fprintf(stderr, "%s: note: %s; the nearest were merged\n", r.picture.c_str(), what.c_str());
+        }
+        auto replaced = replaceTexture(current, m.kind, entry.name, edited->data);
+        if (!replaced) return refuse(file, describe(replaced.error()));  // which names the texture
+        current = std::move(replaced).value();
+        // Model headers that share one image all show the new one.
+        for (const TextureEntry& other : *entries)
+            if (&other != &entry && !other.view.levels.empty() && !entry.view.levels.empty() &&
+                other.view.levels[0].data() == entry.view.levels[0].data())
+                std::fprintf(stderr, "%s: note: texture %s shares its image, and shows the new one too\n", where.c_str(),
+                             other.name.c_str());
+        if (m.kind == FileKind::Tex0 && isPaletteFormat(edited->data.format)) {
+            auto pair = writeTex0(edited->data, entry.name);
+            if (!pair) return refuse(where, describe(pair.error()));
+            plt0 = std::move(pair->plt0);
+        }
+    }
+    return current;
+}
+
+}  // namespace
+
+int runReplace(const ReplaceRequest& request) {
+    const std::string& file = request.file;
+    const auto refuse = [&](const std::string& where, const std::string& why) {
+        std::fprintf(stderr, "%s: %s; nothing written\n", where.c_str(), why.c_str());
+        return kInputFailed;
+    };
+    auto source = openSource(file);
+    if (!source) return refuse(file, source.error());
+    const Member& m = source->located.member;
+    const std::string& rest = source->located.rest;
+    const bool tpl = m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && m.path.empty() && rest.empty());
+    if (!tpl && !holdsTextures(m.kind))
+        return refuse(file, "holds no textures (" + std::string(kindName(m.kind)) + "); name a member that does");
+
+    // K left out: the texture the path names, or the only one.
+    std::vector<Replacement> replacements = request.replacements;
+    if (replacements.size() == 1 && replacements[0].texture == 0) {
+        std::size_t k = 0;
+        if (!rest.empty()) {
+            if (tpl) {
+                const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), k);
+                if (ec != std::errc() || end != rest.data() + rest.size()) k = 0;
+            } else if (auto entries = readTextures(m.bytes, m.kind, source->paletteBytes())) {
+                for (std::size_t i = 0; i < entries->size(); ++i)
+                    if ((*entries)[i].name == rest) k = i + 1;
+            }
+            if (k == 0) return refuse(file, "no texture named " + rest);
+        } else if (tpl) {
+            if (const auto headers = parseTpl(m.bytes); headers && headers->images.size() == 1) k = 1;
+        } else if (auto entries = readTextures(m.bytes, m.kind, source->paletteBytes()); entries && entries->size() == 1) {
+            k = 1;
+        }
+        if (k == 0 && (!tpl || parseTpl(m.bytes)))
+            return refuse(file, "holds several textures; give the number K of the one to replace");
+        replacements[0].texture = k == 0 ? 1 : k;
+    } else if (!rest.empty()) {
+        return refuse(file, "names one texture already; give no K");
+    }
+
+    Bytes plt0;
+    auto replaced = tpl ? replaceInTpl(m.bytes, file, replacements, request)
+                        : replaceInContainer(m, source->paletteBytes(), file, replacements, request, plt0);
+    if (!replaced) return refuse(replaced.error().where, replaced.error().why);
+
+    const std::span<const std::uint8_t> outer = source->file.bytes();
+    Bytes written;
+    if (m.path.empty() && m.bytes.data() == outer.data() && m.bytes.size() == outer.size()) {
+        written = std::move(replaced).value();
+    } else {
+        auto rebuilt = replaceMember(outer, std::filesystem::path(source->outer).filename().string(), m.path, *replaced);
+        if (!rebuilt) return refuse(file, describe(rebuilt.error()));
+        written = std::move(rebuilt).value();
+    }
+    const std::string target = request.output.empty() ? source->outer : request.output;
+    if (!plt0.empty()) {
+        const std::string palettePath = palettePathFor(target);
+        const auto besideNow = source->paletteBytes();
+        if (!request.output.empty() || !std::equal(plt0.begin(), plt0.end(), besideNow.begin(), besideNow.end()))
+            if (const auto saved = writeOutput(palettePath, plt0); !saved) return refuse(palettePath, saved.error());
+    }
+    if (const auto saved = writeOutput(target, written); !saved) return refuse(target, saved.error());
     return kSuccess;
 }
 

@@ -83,7 +83,7 @@ inline const std::filesystem::path kContainerData = std::filesystem::path(TPLFOR
 inline void expectGolden(const std::string& name, const ByteVector& got) {
     const ByteVector want = fileBytes((kContainerData / name).string());
     if (got == want) return;
-    writeFileAtomically("got-" + name, got);
+    if (!writeFileAtomically("got-" + name, got)) ADD_FAILURE() << "got-" << name << " could not be written";
     std::size_t at = 0;
     while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
     ADD_FAILURE() << name << ": " << got.size() << " bytes, golden file " << want.size() << ", first difference at "

@@ -1,0 +1,511 @@
+// info, decode, replace and encode on archives and texture containers, run as a
+// user runs them on the nested files of the path fuzz corpus and the container
+// test files: what each lists and writes, damaged files refused in one line
+// that leaves everything as it was, member names that would leave the output
+// folder, and replace round trips that change one member alone.
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "support/containers.h"
+#include "support/scratch.h"
+#include "tplforge/archive.h"
+#include "tplforge/containers.h"
+#include "tplforge/md5.h"
+#include "tplforge/png.h"
+#include "tplforge/texture.h"
+#include "tplforge/tpl.h"
+
+namespace tplforge {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using testing::fileBytes;
+using testing::Hand;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    [[nodiscard]] std::size_t errLines() const { return static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')); }
+};
+
+const fs::path kSeeds = TPLFORGE_PATH_SEEDS;
+const fs::path kContainers = TPLFORGE_CONTAINER_DATA;
+
+Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+Bytes u8Of(std::initializer_list<std::pair<std::string, Bytes>> members, U8Layout layout = U8Layout::game()) {
+    std::vector<NewMember> list;
+    for (const auto& [path, bytes] : members) list.push_back({path, bytes});
+    auto out = buildU8(list, layout);
+    EXPECT_TRUE(out);
+    return out ? *out : Bytes{};
+}
+
+Bytes szs(const Bytes& data) { return yaz0Compress(data).value(); }
+
+// A one-texture RGB5A3 TPL, every texel opaque 5-5-5 so that a picture of it comes back exact.
+Bytes tinyTpl(std::uint8_t seed, std::uint32_t side = 4) {
+    TextureLayout layout;
+    layout.format = Format::RGB5A3;
+    layout.width = layout.height = side;
+    auto writer = TplWriter::plan(std::span(&layout, 1));
+    EXPECT_TRUE(writer);
+    const std::span<std::uint8_t> level = *writer->level(0, 0);
+    for (std::size_t i = 0; i < level.size(); ++i) level[i] = static_cast<std::uint8_t>(i % 2 ? seed + i : 0x80 | i);
+    return std::move(*writer).finish();
+}
+
+// A U8 of nodes as given: node 0 the root, names as typed (even ones no tool would write).
+struct Node {
+    bool folder = false;
+    std::string name;
+    Bytes data;             // files
+    std::uint32_t parent = 0, next = 0;  // folders
+};
+Bytes handU8(const std::vector<Node>& nodes) {
+    std::string names;
+    std::vector<std::uint32_t> nameAt;
+    for (const Node& n : nodes) {
+        nameAt.push_back(static_cast<std::uint32_t>(names.size()));
+        names += n.name + '\0';
+    }
+    const auto tableSize = static_cast<std::uint32_t>(12 * nodes.size() + names.size());
+    std::uint32_t dataAt = (0x20 + tableSize + 31) / 32 * 32;
+    Hand h;
+    h.u32(0x55AA382D).u32(0x20).u32(tableSize).u32(dataAt).fill(16);
+    std::vector<std::uint32_t> offsets;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const Node& n = nodes[i];
+        offsets.push_back(dataAt);
+        h.u8(n.folder ? 1 : 0).u24(nameAt[i]);
+        if (n.folder) {
+            h.u32(n.parent).u32(i == 0 ? static_cast<std::uint32_t>(nodes.size()) : n.next);
+        } else {
+            h.u32(dataAt).u32(static_cast<std::uint32_t>(n.data.size()));
+            dataAt = (dataAt + static_cast<std::uint32_t>(n.data.size()) + 31) / 32 * 32;
+        }
+    }
+    h.text(names);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        if (!nodes[i].folder) h.to(offsets[i]).bytes(nodes[i].data);
+    return h.b;
+}
+
+// opening.bnr holding one part, meta/banner.bin: 64 zeros, IMET and its hashed block, the U8.
+Bytes bannerWith(const Bytes& part, std::uint32_t bannerSize) {
+    Hand h;
+    h.fill(0x40).text("IMET").u32(0x600).u32(3).u32(0).u32(bannerSize).u32(0).to(0x600);
+    const Md5Digest d = md5(h.b);
+    std::copy(d.begin(), d.end(), h.b.begin() + 0x5F0);
+    return h.bytes(u8Of({{"meta/banner.bin", part}}, U8Layout::banner())).b;
+}
+Bytes imd5(const Bytes& body) {
+    const Md5Digest digest = md5(body);
+    Hand h;
+    h.text("IMD5").u32(static_cast<std::uint32_t>(body.size())).fill(8);
+    h.b.insert(h.b.end(), digest.begin(), digest.end());
+    return h.bytes(body).b;
+}
+
+Bytes patched(Bytes b, std::size_t at, std::uint32_t v) { return Hand{std::move(b)}.set32(at, v).b; }
+
+class ArchiveCli : public ::testing::Test, protected testing::ScratchDir {
+protected:
+    Outcome run(const std::string& args) const {
+        const std::string command = "cd '" + dir.string() + "' && '" TPLFORGE_CLI_PATH "' " + args + " >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        const Bytes out = fileBytes(path("out.txt")), err = fileBytes(path("err.txt"));
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+    }
+    void write(const std::string& name, const Bytes& bytes) const { testing::writeBytes(path(name), bytes); }
+    void copyIn(const fs::path& from, const std::string& name) const { write(name, fileBytes(from.string())); }
+    void seeds() const {
+        for (const char* name : {"seed-menu.szs", "seed-opening.bnr", "seed-scene.arc"}) copyIn(kSeeds / name, name);
+        for (const char* name : {"textures.brres", "face.tex0", "face.plt0", "c8-mip.bti", "game.u8"})
+            copyIn(kContainers / name, name);
+    }
+    Image picture(const std::string& name) const {
+        auto read = readPng(fileBytes(path(name)));
+        return read ? std::move(read).value() : Image{};
+    }
+    // Every file below `folder`, relative to it.
+    std::set<std::string> filesIn(const std::string& folder) const {
+        std::set<std::string> out;
+        if (!fs::exists(path(folder))) return out;
+        for (const auto& e : fs::recursive_directory_iterator(path(folder)))
+            if (e.is_regular_file()) out.insert(fs::relative(e.path(), path(folder)).string());
+        return out;
+    }
+};
+
+// What info --json lists, member by member: path, kind and each texture's
+// name or number, sides, format and levels; a path can name one member or
+// texture, or go through archives into a container.
+TEST_F(ArchiveCli, InfoListsEveryTextureMemberThroughNestedArchives) {
+    seeds();
+    using Texture = std::tuple<std::string, unsigned, unsigned, std::string, unsigned>;
+    struct Case {
+        std::string path;
+        std::vector<std::pair<std::string, std::vector<Texture>>> members;  // "" for the file itself
+    };
+    const std::vector<Texture> modelTextures = {
+        {"grass", 16, 16, "CMPR", 2}, {"lm_0", 8, 8, "RGB5A3", 1}, {"pal", 8, 8, "C4", 1}};
+    const std::vector<Case> cases = {
+        {"seed-menu.szs",
+         {{"arc/timg/x.tpl", {{"1", 8, 4, "RGB5A3", 1}}},
+          {"race/course.szs/inner.tpl", {{"1", 4, 4, "RGB5A3", 1}}},
+          {"race/model.brres", {{"grass", 8, 8, "CMPR", 1}, {"lm_0", 4, 4, "RGB5A3", 1}, {"pal", 8, 8, "C4", 1}}}}},
+        {"seed-opening.bnr",
+         {{"meta/icon.bin/arc/timg/icon.tpl", {{"1", 4, 4, "RGB5A3", 1}}},
+          {"meta/banner.bin/arc/timg/x.tpl", {{"1", 8, 4, "RGB5A3", 1}}}}},
+        {"seed-menu.szs/race/course.szs", {{"inner.tpl", {{"1", 4, 4, "RGB5A3", 1}}}}},
+        {"seed-menu.szs/race/model.brres/lm_0", {{"", {{"lm_0", 4, 4, "RGB5A3", 1}}}}},
+        {"seed-menu.szs/arc/timg/x.tpl", {{"", {{"1", 8, 4, "RGB5A3", 1}}}}},
+        {"seed-scene.arc/face.bti", {{"", {{"1", 8, 8, "RGB5A3", 2}}}}},
+        {"textures.brres", {{"", modelTextures}}},
+        {"face.tex0", {{"", {{"face", 8, 4, "C8", 1}}}}},
+        {"game.u8", {}},  // members, none of them textures
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Outcome r = run("info --json " + c.path);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto j = nlohmann::json::parse(r.out);
+        EXPECT_EQ(j["file"], c.path);
+        const bool archive = c.members.empty() || c.members.front().first != "";
+        const auto& members = archive ? j["members"] : nlohmann::json::array({j});
+        ASSERT_EQ(members.size(), c.members.size()) << r.out;
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            if (archive) {
+                EXPECT_EQ(members[m]["path"], c.members[m].first);
+            }
+            const auto& textures = members[m]["textures"];
+            ASSERT_EQ(textures.size(), c.members[m].second.size()) << r.out;
+            for (std::size_t t = 0; t < textures.size(); ++t) {
+                const auto& [name, w, h, format, levels] = c.members[m].second[t];
+                const auto& got = textures[t];
+                EXPECT_EQ(got.contains("name") ? got["name"].get<std::string>() : std::to_string(got["index"].get<int>()), name);
+                EXPECT_EQ(got["width"], w);
+                EXPECT_EQ(got["height"], h);
+                EXPECT_EQ(got["format"], format);
+                EXPECT_EQ(got["levels"], levels);
+            }
+        }
+    }
+    // As text: every member and texture by name, with the palette.
+    const Outcome text = run("info seed-menu.szs");
+    for (const char* line : {"kind: Yaz0\nmembers: 3\n", "member: race/course.szs/inner.tpl\nkind: TPL\n",
+                             "\ntexture pal\n", "palette:        RGB565 (1), 16 entries"})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+}
+
+// decode mirrors every archive under DIR/<stem>/; containers of named or
+// numbered textures become folders; a lone file writes as before. The same
+// pictures on one thread or several, each what the library decodes.
+TEST_F(ArchiveCli, DecodeMirrorsArchivesAndFoldsContainers) {
+    seeds();
+    const std::set<std::string> want = {
+        "seed-menu/arc/timg/x.png", "seed-menu/race/course.szs/inner.png", "seed-menu/race/model/grass.png",
+        "seed-menu/race/model/lm_0.png", "seed-menu/race/model/pal.png",
+        "seed-opening/meta/icon.bin/arc/timg/icon.png", "seed-opening/meta/banner.bin/arc/timg/x.png",
+        "seed-scene/face.png", "seed-scene/model/1.png", "seed-scene/model/2.png", "seed-scene/model/3.png",
+        "textures/grass.png", "textures/lm_0.png", "textures/pal.png", "face.png", "c8-mip.png"};
+    const std::string inputs = " seed-menu.szs seed-opening.bnr seed-scene.arc textures.brres face.tex0 c8-mip.bti game.u8";
+    for (const char* jobs : {"1", "3"}) {
+        const Outcome r = run(std::string("decode -j ") + jobs + inputs + " -o j" + jobs);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(filesIn(std::string("j") + jobs), want);
+    }
+    for (const std::string& name : want)
+        EXPECT_EQ(fileBytes(path("j1/" + name)), fileBytes(path("j3/" + name))) << name;
+
+    const Bytes brres = fileBytes((kContainers / "textures.brres").string());
+    const auto textures = readTextures(brres, FileKind::Brres);
+    ASSERT_TRUE(textures && textures->size() == 3);
+    for (const TextureEntry& t : *textures)
+        EXPECT_EQ(picture("j1/textures/" + t.name + ".png").rgba, decodeLevel(t.view, 0).value().rgba) << t.name;
+
+    // One texture by its path: the very file decoding the whole writes for it.
+    ASSERT_EQ(run("decode seed-menu.szs/race/model.brres/pal seed-scene.arc/model.bmd/2 textures.brres/grass --mipmaps -o one").status, 0);
+    EXPECT_EQ(filesIn("one"), (std::set<std::string>{"model/pal.png", "model/2.png", "textures/grass.png",
+                                                      "textures/grass.mip1.png"}));
+    EXPECT_EQ(fileBytes(path("one/model/pal.png")), fileBytes(path("j1/seed-menu/race/model/pal.png")));
+}
+
+// Names come from the archive: a member or texture whose path would climb out
+// of DIR, or start at the root, is refused with a line; the others are written.
+TEST_F(ArchiveCli, MemberNamesThatWouldLeaveTheFolderAreRefused) {
+    const Bytes tpl = tinyTpl(1);
+    const TextureData rgb = testing::textureData(Format::RGB5A3, 4, 4);
+    struct Case {
+        const char* what;
+        Bytes file;
+        const char* refused;  // in the line on stderr
+    };
+    const Case cases[] = {
+        {"a folder named ..", handU8({{true, "", {}, 0, 4}, {false, "ok.tpl", tpl}, {true, "..", {}, 0, 4}, {false, "up.tpl", tpl}}),
+         "\"../up.tpl\" would be written outside"},
+        {"a name that climbs", handU8({{true, "", {}, 0, 3}, {false, "ok.tpl", tpl}, {false, "../../up.tpl", tpl}}),
+         "\"../../up.tpl\" would be written outside"},
+        {"a name from the root", handU8({{true, "", {}, 0, 3}, {false, "ok.tpl", tpl}, {false, "/tmp/up.tpl", tpl}}),
+         "would be written outside"},
+        {"a texture name that climbs",
+         u8Of({{"ok.tpl", tpl}, {"m.brres", writeBrres(std::vector<NamedTexture>{{"../../../up", &rgb}}).value()}}),
+         "texture name \"../../../up\" is not a file name here"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write("evil.arc", c.file);
+        fs::remove_all(path("deep"));
+        const Outcome r = run("decode evil.arc -o deep/er/out");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.errLines(), 1u) << r.err;
+        EXPECT_NE(r.err.find(c.refused), std::string::npos) << r.err;
+        EXPECT_EQ(filesIn("deep"), std::set<std::string>{"er/out/evil/ok.png"});
+        EXPECT_FALSE(fs::exists(path("up.png")) || fs::exists(path("deep/up.png")) || fs::exists("/tmp/up.png") ||
+                     fs::exists(path("deep/er/up.png")) || fs::exists(path("deep/up")));
+    }
+}
+
+// Every damaged file: info, decode and replace each end with 1 and one line,
+// decode writes no picture and replace leaves the file byte for byte.
+TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
+    write("p.png", writePng(Image(4, 4), PngChannels::Rgba).value());
+    const Bytes example = u8Of({{"arc/a.tpl", tinyTpl(1)}}, {false, true, 0});
+    const Bytes overrun = patched(szs(bytesOf("abcabcabcabcX")), 4, 10);
+    // An LZ77 part announcing 10 bytes whose reference of 9 at 3 runs past them.
+    Bytes lz = bytesOf("LZ77");
+    for (int b : std::initializer_list<int>{0x10, 10, 0, 0, 0x10, 'a', 'b', 'c', 0x60, 0x02, 'X', 0}) lz.push_back(static_cast<std::uint8_t>(b));
+    const TextureData c4 = testing::textureData(Format::C4, 8, 8, 1, 1, 16);
+    const Bytes brres = writeBrres(std::vector<NamedTexture>{{"pal", &c4}}).value();
+    // The root group's first entry is the Textures folder; its group's first entry the TEX0.
+    const std::uint32_t texturesGroup = 0x18 + testing::be32(brres, 0x18 + 8 + 16 + 12);
+    Bytes noPalette = brres;
+    noPalette[0x18 + testing::be32(brres, 0x18 + 8 + 32 + 8)] = 'X';  // "Palettes(NW4R)" renamed
+    struct Case {
+        const char* what;
+        std::string name;
+        Bytes file;
+        std::string member;  // the path replace is given
+        const char* line;
+    };
+    const Case cases[] = {
+        {"truncated archive", "a.arc", Bytes(example.begin(), example.begin() + 20), "arc/a.tpl", "shorter than its header"},
+        {"node table past the end", "a.arc", patched(example, 0x28, 400), "arc/a.tpl", "node table runs past the end"},
+        {"name past the string table", "a.arc", patched(example, 0x38, 0x40), "arc/a.tpl", "name past the string table"},
+        {"member loop", "a.arc", patched(example, 0x34, 1), "arc/a.tpl", "ends before itself or past its parent"},
+        {"Yaz0 past its size", "a.szs", overrun, "", "runs past its announced size"},
+        {"Yaz0 member past its size", "a.arc", u8Of({{"bad.szs", overrun}}), "bad.szs", "runs past its announced size"},
+        {"LZ77 past its size", "opening.bnr", bannerWith(imd5(lz), 10), "meta/banner.bin", "runs past its announced size"},
+        {"BRRES entry outside", "a.brres", patched(brres, texturesGroup + 8 + 16 + 12, 0x100000), "",
+         "points outside the file"},
+        {"TEX0 without its PLT0 in a BRRES", "a.brres", noPalette, "", "has no PLT0"},
+        {"TEX0 without its PLT0 beside it", "face.tex0", fileBytes((kContainers / "face.tex0").string()), "", "has no PLT0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename() != "p.png") fs::remove_all(e.path());
+        write(c.name, c.file);
+        const std::string target = c.name + (c.member.empty() ? "" : "/" + c.member);
+        for (const std::string& args : {"info " + target, "info --json " + c.name, "decode " + c.name + " -o out",
+                                        "decode -j 2 " + target + " -o out", "replace " + target + " 1 p.png",
+                                        "replace " + target + " 1 p.png -o new.bin"}) {
+            const Outcome r = run(args);
+            EXPECT_EQ(r.status, 1) << args;
+            EXPECT_EQ(r.errLines(), 1u) << args << ": " << r.err;
+            EXPECT_NE(r.err.find(c.line), std::string::npos) << args << ": " << r.err;
+            EXPECT_EQ(fileBytes(path(c.name)), c.file) << args;
+        }
+        EXPECT_EQ(filesIn("out"), std::set<std::string>{});
+        EXPECT_FALSE(fs::exists(path("new.bin")) || fs::exists(path("face.plt0")));
+    }
+}
+
+// replace given the picture decode wrote gives back the very file, compressed
+// layers included, through -o and in place.
+TEST_F(ArchiveCli, ReplacingWithTheDecodedPictureKeepsEveryByte) {
+    seeds();
+    const std::pair<const char*, const char*> cases[] = {  // the path, the picture decode wrote for it
+        {"seed-menu.szs/arc/timg/x.tpl", "seed-menu/arc/timg/x.png"},
+        {"seed-menu.szs/race/course.szs/inner.tpl", "seed-menu/race/course.szs/inner.png"},
+        {"seed-menu.szs/race/model.brres/lm_0", "seed-menu/race/model/lm_0.png"},
+        {"seed-menu.szs/race/model.brres/pal", "seed-menu/race/model/pal.png"},
+        {"seed-opening.bnr/meta/banner.bin/arc/timg/x.tpl", "seed-opening/meta/banner.bin/arc/timg/x.png"},
+        {"textures.brres/pal", "textures/pal.png"},
+        {"face.tex0", "face.png"},
+    };
+    ASSERT_EQ(run("decode seed-menu.szs seed-opening.bnr textures.brres face.tex0 -o d").status, 0);
+    for (const auto& [where, png] : cases) {
+        SCOPED_TRACE(where);
+        const std::string outer = std::string(where).substr(0, std::string(where).find('/'));
+        const Bytes before = fileBytes(path(outer));
+        const Outcome copy = run(std::string("replace ") + where + " d/" + png + " -o copy.bin");
+        ASSERT_EQ(copy.status, 0) << copy.err;
+        EXPECT_EQ(fileBytes(path("copy.bin")), before);
+        const Outcome inPlace = run(std::string("replace ") + where + " d/" + png);
+        ASSERT_EQ(inPlace.status, 0) << inPlace.err;
+        EXPECT_EQ(fileBytes(path(outer)), before);
+    }
+    EXPECT_EQ(fileBytes(path("face.plt0")), fileBytes((kContainers / "face.plt0").string()));
+}
+
+// Members of a U8 as bytes, by path.
+std::map<std::string, Bytes> membersOf(const Bytes& archive) {
+    std::map<std::string, Bytes> out;
+    const auto parsed = parseU8(archive);
+    EXPECT_TRUE(parsed);
+    if (parsed)
+        for (const ArchiveEntry& e : parsed->files)
+            out[e.path] = Bytes(archive.begin() + static_cast<std::ptrdiff_t>(e.offset),
+                                archive.begin() + static_cast<std::ptrdiff_t>(e.offset + e.size));
+    return out;
+}
+
+// A changed picture changes its member alone: the decompressed archive holds
+// every other member byte for byte, and the new texture decodes to the picture.
+TEST_F(ArchiveCli, ReplacingWithAChangedPictureChangesOnlyThatMember) {
+    seeds();
+    ASSERT_EQ(run("decode seed-menu.szs seed-opening.bnr -o d").status, 0);
+    struct Case {
+        std::string path, png, changedMember;
+    };
+    const Case cases[] = {
+        {"seed-menu.szs/arc/timg/x.tpl", "d/seed-menu/arc/timg/x.png", "arc/timg/x.tpl"},
+        {"seed-menu.szs/race/model.brres/lm_0", "d/seed-menu/race/model/lm_0.png", "race/model.brres"},
+        {"seed-menu.szs/race/course.szs/inner.tpl", "d/seed-menu/race/course.szs/inner.png", "race/course.szs"},
+    };
+    const Bytes before = yaz0Decompress(fileBytes(path("seed-menu.szs"))).value();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Image edited = picture(c.png);
+        ASSERT_GT(edited.rgba.size(), 4u);
+        std::copy_n("\xff\x00\x00\xff", 4, edited.rgba.begin());  // opaque red: RGB5A3 holds it exactly
+        write("edited.png", writePng(edited, PngChannels::Rgba).value());
+        const Outcome r = run("replace " + c.path + " edited.png -o new.szs");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto after = yaz0Decompress(fileBytes(path("new.szs")));
+        ASSERT_TRUE(after);
+        auto was = membersOf(before), now = membersOf(*after);
+        ASSERT_EQ(now.size(), was.size());
+        EXPECT_NE(now[c.changedMember], was[c.changedMember]);
+        now.erase(c.changedMember), was.erase(c.changedMember);
+        EXPECT_EQ(now, was);
+        ASSERT_EQ(run("decode new.szs -o back").status, 0);
+        const std::string decoded = "back/new/" + c.png.substr(std::string("d/seed-menu/").size());
+        EXPECT_EQ(picture(decoded).rgba, edited.rgba);
+        fs::remove_all(path("back"));
+    }
+
+    // Through IMET, IMD5 and LZ77: the banner changes, the icon stays.
+    Image banner = picture("d/seed-opening/meta/banner.bin/arc/timg/x.png");
+    ASSERT_GT(banner.rgba.size(), 4u);
+    std::copy_n("\x00\xff\x00\xff", 4, banner.rgba.begin());
+    write("banner.png", writePng(banner, PngChannels::Rgba).value());
+    ASSERT_EQ(run("replace seed-opening.bnr/meta/banner.bin/arc/timg/x.tpl banner.png -o new.bnr").status, 0);
+    ASSERT_EQ(run("decode new.bnr -o back").status, 0);
+    EXPECT_EQ(picture("back/new/meta/banner.bin/arc/timg/x.png").rgba, banner.rgba);
+    EXPECT_EQ(fileBytes(path("back/new/meta/icon.bin/arc/timg/icon.png")),
+              fileBytes(path("d/seed-opening/meta/icon.bin/arc/timg/icon.png")));
+    const Outcome info = run("info new.bnr");
+    EXPECT_EQ(info.status, 0) << info.err;
+}
+
+// Which texture replace takes when K is left out, and what it refuses.
+TEST_F(ArchiveCli, ReplaceNamesItsTextureByPathOrNumber) {
+    seeds();
+    ASSERT_EQ(run("decode textures.brres seed-scene.arc -o .").status, 0);
+    const std::string files[] = {"textures.brres", "seed-scene.arc", "seed-menu.szs"};
+    std::map<std::string, Bytes> before;
+    for (const std::string& f : files) before[f] = fileBytes(path(f));
+    const std::tuple<std::string, int, const char*> cases[] = {  // arguments, status, in the line on stderr
+        {"replace textures.brres textures/lm_0.png", 1, "holds several textures; give the number K"},
+        {"replace textures.brres/none textures/lm_0.png", 1, "no texture named none"},
+        {"replace textures.brres/lm_0 2 textures/lm_0.png", 1, "names one texture already; give no K"},
+        {"replace textures.brres 4 textures/lm_0.png", 1, "texture 4: the file has 3 textures"},
+        {"replace textures.brres 2 --wrap repeat textures/lm_0.png", 1, "--wrap and --filter change the sampler of TPL textures only"},
+        {"replace seed-menu.szs 1 textures/lm_0.png", 1, "holds no textures (U8)"},
+        {"replace seed-menu.szs/arc textures/lm_0.png", 1, "arc is a folder"},
+        // A model takes a texture of its own shape only: 8 x 4 where texture 1 is 8 x 8.
+        {"replace seed-scene.arc/model.bmd 1 seed-scene/model/2.png", 1,
+         "seed-scene.arc/model.bmd: texture 1: this file takes a texture of the same format, size"},
+        {"replace textures.brres 2 textures/lm_0.png -o same.brres", 0, ""},
+    };
+    for (const auto& [args, status, line] : cases) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, status) << args << ": " << r.err;
+        EXPECT_NE(r.err.find(line), std::string::npos) << args << ": " << r.err;
+        EXPECT_LE(r.errLines(), 1u) << args << ": " << r.err;
+        for (const std::string& f : files) EXPECT_EQ(fileBytes(path(f)), before[f]) << args << ": " << f;
+    }
+    EXPECT_EQ(fileBytes(path("same.brres")), before["textures.brres"]);
+
+    // Model headers 1 and 3 share one image: replacing one shows in both, and says so.
+    Image edited = picture("seed-scene/model/1.png");
+    ASSERT_GT(edited.rgba.size(), 4u);
+    std::fill_n(edited.rgba.begin(), 16, 255);
+    write("edited.png", writePng(edited, PngChannels::Rgba).value());
+    const Outcome shared = run("replace seed-scene.arc/model.bmd/1 edited.png -o new.arc");
+    ASSERT_EQ(shared.status, 0) << shared.err;
+    EXPECT_NE(shared.err.find("note: texture 3 shares its image"), std::string::npos) << shared.err;
+    ASSERT_EQ(run("decode new.arc -o back").status, 0);
+    EXPECT_EQ(fileBytes(path("back/new/model/1.png")), fileBytes(path("back/new/model/3.png")));
+    EXPECT_NE(picture("back/new/model/1.png").rgba, picture("seed-scene/model/1.png").rgba);
+    EXPECT_EQ(fileBytes(path("back/new/model/2.png")), fileBytes(path("seed-scene/model/2.png")));
+    EXPECT_EQ(fileBytes(path("back/new/face.png")), fileBytes(path("seed-scene/face.png")));
+}
+
+// encode writes a BTI or a TEX0 (with its PLT0 beside) by the output's name;
+// decoded, each gives the picture back, and the BTI keeps the sampler typed.
+TEST_F(ArchiveCli, EncodeWritesBtiAndTex0) {
+    Image p(8, 8);  // eight opaque colours of full channels: every format here holds them exactly
+    for (std::size_t i = 0; i < p.rgba.size(); i += 4) {
+        const std::size_t colour = (i / 4 * 5 + i / 32) % 8;
+        for (int c = 0; c < 3; ++c) p.rgba[i + c] = colour >> c & 1 ? 255 : 0;
+        p.rgba[i + 3] = 255;
+    }
+    write("p.png", writePng(p, PngChannels::Rgba).value());
+    struct Case {
+        const char* args;
+        std::set<std::string> written;
+        const char* format;
+    };
+    const Case cases[] = {
+        {"-f c8 p.png -o t.TEX0", {"t.TEX0", "t.plt0"}, "C8"},
+        {"-f rgb565 p.png -o t.tex0", {"t.tex0"}, "RGB565"},
+        {"-f rgb5a3 --wrap repeat,mirror --mipmaps 1 p.png -o t.bti", {"t.bti"}, "RGB5A3"},  // last: looked at below
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        for (const char* name : {"t.bti", "t.tex0", "t.TEX0", "t.plt0", "t.png"}) fs::remove(path(name));
+        const Outcome r = run(std::string("encode ") + c.args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::string& name : c.written) EXPECT_TRUE(fs::exists(path(name))) << name;
+        const std::string file = *c.written.begin();
+        const auto j = nlohmann::json::parse(run("info --json " + file).out, nullptr, false);
+        ASSERT_FALSE(j.is_discarded());
+        EXPECT_EQ(j["textures"][0]["format"], c.format);
+        ASSERT_EQ(run("decode " + file).status, 0);
+        EXPECT_EQ(picture("t.png").rgba, p.rgba);
+    }
+    const Bytes btiFile = fileBytes(path("t.bti"));
+    const auto read = readTextures(btiFile, FileKind::Bti);
+    ASSERT_TRUE(read && read->size() == 1 && (*read)[0].sampler);
+    EXPECT_EQ((*read)[0].sampler->wrapS, WrapMode::Repeat);
+    EXPECT_EQ((*read)[0].sampler->wrapT, WrapMode::Mirror);
+    EXPECT_EQ((*read)[0].view.levels.size(), 2u);
+    for (const char* args : {"encode p.png p.png -o two.bti", "encode --window p.png -o w.tex0"}) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_FALSE(fs::exists(path("two.bti")) || fs::exists(path("w.tex0"))) << args;
+    }
+}
+
+}  // namespace
+}  // namespace tplforge
