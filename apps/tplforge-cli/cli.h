@@ -15,6 +15,11 @@ namespace tplforge::cli {
 
 enum ExitStatus : int { kSuccess = 0, kInputFailed = 1, kUsage = 2 };
 
+// The channels `decode` writes a texture of the format with, and the pixels
+// such a picture keeps of the console's view.
+PngChannels channelsOf(Format format);
+void keepHeldChannels(Image& picture, Format format);
+
 // What applies to one picture of `encode`, set by the options before it.
 struct PictureSettings {
     std::string path;

@@ -16,8 +16,6 @@
 
 namespace tplforge::cli {
 
-namespace {
-
 // What a picture of the format holds: I4 and I8 are intensity alone (the console
 // also samples it as alpha), IA4 and IA8 intensity and alpha, RGB565 colour.
 PngChannels channelsOf(Format format) {
@@ -37,6 +35,8 @@ void keepHeldChannels(Image& picture, Format format) {
     if (channelsOf(format) != PngChannels::Grey) return;
     for (std::size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = 255;
 }
+
+namespace {
 
 // Where one container's pictures go: FOLDER/<stem>[.<k>].png, or for kinds of
 // named or numbered textures FOLDER/<stem>/<name>.png.

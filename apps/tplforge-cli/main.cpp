@@ -86,6 +86,11 @@ CLI::Validator pairOf(const std::vector<std::string>& first, const std::vector<s
 // typed after them, so they are replayed in the order the parser met them.
 struct PictureOptions {
     CLI::Option *format, *palette, *mipmaps, *wrap, *filter, *quality, *alpha, *dither, *noDither, *images, *entries;
+
+    bool setsPicture(const CLI::Option* option) const {
+        return option == format || option == palette || option == mipmaps || option == wrap || option == filter ||
+               option == quality || option == alpha || option == dither || option == noDither || option == entries;
+    }
 };
 
 std::pair<WrapMode, WrapMode> wrapPair(const std::string& value) {
@@ -123,10 +128,7 @@ std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const Pict
             settingsSinceLastImage = false;
             continue;
         }
-        const bool perPicture = option == o.format || option == o.palette || option == o.mipmaps ||
-                                option == o.wrap || option == o.filter || option == o.quality ||
-                                option == o.alpha || option == o.dither || option == o.noDither ||
-                                option == o.entries;
+        const bool perPicture = o.setsPicture(option);
         if (!perPicture) continue;
         settingsSinceLastImage = true;
         if (option == o.format) {
@@ -192,10 +194,7 @@ ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions
             ++positional;
             continue;
         }
-        const bool perPicture = option == o.format || option == o.palette || option == o.mipmaps ||
-                                option == o.wrap || option == o.filter || option == o.quality ||
-                                option == o.alpha || option == o.dither || option == o.noDither ||
-                                option == o.entries;
+        const bool perPicture = o.setsPicture(option);
         if (!perPicture) continue;
         if (!expectingPicture)
             throw CLI::ValidationError(option->get_name(), "goes between a texture number K and its PICTURE");

@@ -63,6 +63,25 @@ TextureSettings headerSettings(const TextureSettings& own, const SettingChanges&
     return s;
 }
 
+// A picture that shows what the texture shows already, with nothing typed to
+// change, leaves the texture as it was: encoding it again would remake
+// hand-made mipmaps and lossy texels nobody edited.
+bool showsTheSame(const TextureView& view, const Image& picture, const SettingChanges& c) {
+    if (c.format || c.paletteFormat || c.paletteEntries || c.mipmaps || c.mipmapsAuto || c.wrapS || c.wrapT ||
+        c.minFilter || c.magFilter || c.quality || c.dither)
+        return false;
+    if (picture.width != view.width || picture.height != view.height) return false;
+    auto now = decodeLevel(view, 0);
+    if (!now) return false;
+    keepHeldChannels(*now, view.format);
+    return now->rgba == picture.rgba;
+}
+
+void noteKept(const std::string& picture, const std::string& texture) {
+    std::fprintf(stderr, "%s: note: shows what texture %s holds already; it is kept as it is\n", picture.c_str(),
+                 texture.c_str());
+}
+
 // One line for stderr: "where: why; nothing written".
 struct Refusal {
     std::string where, why;
@@ -100,6 +119,10 @@ Expected<Bytes, Refusal> replaceInTpl(std::span<const std::uint8_t> bytes, const
         Job& job = jobs[i];
         job.picture = std::move(picture).value();
         if (r.changes.keyColour) applyKeyColour(job.picture, *r.changes.keyColour);
+        if (const auto view = textureView(bytes, image); view && showsTheSame(*view, job.picture, r.changes)) {
+            noteKept(r.picture, std::to_string(r.texture));
+            continue;
+        }
         if (job.picture.width != image.width || job.picture.height != image.height)
             std::fprintf(stderr, "%s: note: %s where texture %zu was %s; the file is laid out afresh\n",
                          r.picture.c_str(), sizeText(job.picture.width, job.picture.height).c_str(), r.texture,
@@ -152,6 +175,10 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
         auto picture = readInputPicture(r.picture, Backdrop::keepAlpha());
         if (!picture) return refuse(r.picture, picture.error());
         if (r.changes.keyColour) applyKeyColour(*picture, *r.changes.keyColour);
+        if (showsTheSame(entry.view, *picture, r.changes)) {
+            noteKept(r.picture, entry.name);
+            continue;
+        }
         const EditSettings settings = editSettings(stored, r.changes, *picture, request.run.jobs);
         const Image* levels[] = {&*picture};
         auto edited = encodeEdited(levels, settings);

@@ -340,8 +340,11 @@ TEST_F(ArchiveCli, ReplacingWithTheDecodedPictureKeepsEveryByte) {
         {"seed-opening.bnr/meta/banner.bin/arc/timg/x.tpl", "seed-opening/meta/banner.bin/arc/timg/x.png"},
         {"textures.brres/pal", "textures/pal.png"},
         {"face.tex0", "face.png"},
+        // Hand-made mipmaps, which an encode would make again.
+        {"c8-mip.bti", "c8-mip.png"},
+        {"seed-scene.arc/face.bti", "seed-scene/face.png"},
     };
-    ASSERT_EQ(run("decode seed-menu.szs seed-opening.bnr textures.brres face.tex0 -o d").status, 0);
+    ASSERT_EQ(run("decode seed-menu.szs seed-opening.bnr seed-scene.arc textures.brres face.tex0 c8-mip.bti -o d").status, 0);
     for (const auto& [where, png] : cases) {
         SCOPED_TRACE(where);
         const std::string outer = std::string(where).substr(0, std::string(where).find('/'));

@@ -126,6 +126,31 @@ Image inverted(Image in) {
     return in;
 }
 
+// Every texture replaced by the picture decode wrote for it: the file comes back
+// byte for byte, hand-made mipmaps, CMPR blocks and foreign padding included.
+TEST_F(RoundTrip, ReplacingWithItsOwnPictureKeepsTheFile) {
+    for (const auto& [name, bytes] : everyFile()) {
+        SCOPED_TRACE(name);
+        write(name, bytes);
+        const std::string stem = fs::path(name).stem().string();
+        ASSERT_EQ(run("decode " + name + " -o p").status, 0);
+        const std::size_t n = parseTpl(bytes)->images.size();
+        std::string pairs;
+        for (std::size_t k = 1; k <= n; ++k)
+            pairs += " " + std::to_string(k) + " p/" + stem + (n == 1 ? "" : "." + std::to_string(k)) + ".png";
+        const Outcome r = run("replace " + name + pairs + " -o back.tpl");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("kept as it is"), std::string::npos) << r.err;
+        EXPECT_EQ(fileBytes(path("back.tpl")), bytes);
+        // Typing a setting asks for the texture to be encoded again.
+        const Outcome typed = run("replace " + name + " 1 --quality best p/" + stem + (n == 1 ? "" : ".1") +
+                                  ".png -o typed.tpl");
+        ASSERT_EQ(typed.status, 0) << typed.err;
+        EXPECT_EQ(typed.err.find("kept as it is"), std::string::npos) << typed.err;
+        fs::remove_all(path("p"));
+    }
+}
+
 // One picture edited: its texture is what encode makes of it with the
 // texture's settings (or keeps its palette when the colours are its own), every
 // other texture keeps its bytes; replace writes the same file.
