@@ -55,6 +55,7 @@ enum class ContainerFault {
     BadTextureData,       // the bytes given do not fit their own format, size and levels
     NotReplaceable,       // this kind's textures are not replaced here (TPL, PLT0)
     TooLarge,             // the new file would not fit its fields
+    CannotRewrite,        // its names lie over its subfiles, and the new file would not read (`name`)
 };
 
 struct ContainerError {

@@ -546,7 +546,9 @@ Expected<std::vector<std::uint8_t>, ContainerError> growAtEnd(const Brres& brres
 
 }  // namespace
 
-Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std::string_view name,
+namespace {
+
+Expected<std::vector<std::uint8_t>, ContainerError> rewriteBrres(Bytes file, std::string_view name,
                                                                  const TextureData& data) {
     if (!consistent(data)) return fail(error(ContainerFault::BadTextureData));
     if (data.width > 1024 || data.height > 1024) return fail(error(ContainerFault::TooLarge));
@@ -600,6 +602,18 @@ Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std
             if (!isTextureOrPalette(file, e.dataAt)) onlyTextures = false;
     if (onlyTextures) return layOutAgain(*brres, t, data);
     return growAtEnd(*brres, t, data, texFits, paletteFits);
+}
+
+}  // namespace
+
+// A file whose names lie over its subfiles (no tool lays one out so, but a
+// file may be made so) can come out unreadable once a subfile moves or grows:
+// it is refused rather than written.
+Expected<std::vector<std::uint8_t>, ContainerError> replaceBrres(Bytes file, std::string_view name,
+                                                                 const TextureData& data) {
+    auto out = rewriteBrres(file, name, data);
+    if (out && !brresTextures(*out)) return fail(error(ContainerFault::CannotRewrite, 0, std::string(name)));
+    return out;
 }
 
 }  // namespace tplforge::containers

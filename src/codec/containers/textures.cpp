@@ -43,6 +43,7 @@ std::string describe(const ContainerError& e) {
         case ContainerFault::BadTextureData: text = "texture bytes do not match their format, size and levels"; break;
         case ContainerFault::NotReplaceable: text = "textures of this kind of file are not replaced here"; break;
         case ContainerFault::TooLarge: text = "texture or file too large for this kind of file"; break;
+        case ContainerFault::CannotRewrite: text = "the file's names lie over its textures, so it cannot be written with this one changed"; break;
     }
     if (!e.name.empty()) return e.name + ": " + text;
     const bool numbered = e.fault == ContainerFault::Tpl || e.fault == ContainerFault::BadFormat || e.fault == ContainerFault::BadSize ||
