@@ -274,5 +274,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     const tplforge::Image picture = kind == "interface" ? interfaceArt() : gradients();
-    return tplforge::writeFileAtomically(argv[2], tplforge::writePng(picture, tplforge::PngChannels::Rgba)) ? 1 : 0;
+    const auto png = tplforge::writePng(picture, tplforge::PngChannels::Rgba);
+    return png && tplforge::writeFileAtomically(argv[2], *png) ? 0 : 1;
 }

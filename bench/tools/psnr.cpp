@@ -69,7 +69,9 @@ int main(int argc, char** argv) {
     if (!original || !info || info->images.empty()) return 1;
     const auto view = textureView(*tpl, info->images[0]);
     if (!view) return 1;
-    const Image decoded = decodeLevel(*view, 0);
+    const auto decodedLevel = decodeLevel(*view, 0);
+    if (!decodedLevel) return 1;
+    const Image& decoded = *decodedLevel;
     if (decoded.width != original->width || decoded.height != original->height) return 1;
 
     const Format f = view->format;

@@ -29,7 +29,7 @@ struct Options {
 };
 
 struct Palette {
-    PaletteFormat format;
+    PaletteFormat format = PaletteFormat::RGB565;
     std::vector<std::uint16_t> entries;  // the words as stored (big-endian is the writer's job)
 };
 
