@@ -86,7 +86,7 @@ public:
             std::vector<TextureReplacement> replacements;
             for (std::size_t k = 0; k < n; ++k)
                 if (!outcomes[k].keep) replacements.push_back({k, &*outcomes[k].data, outcomes[k].settings});
-            auto rebuilt = rebuildTpl(source_->bytes(), replacements);
+            auto rebuilt = rebuildTpl(sourceBytes(), replacements);
             if (rebuilt) file = std::move(rebuilt->bytes);
             else file = fail(rebuilt.error());
         } else {
@@ -95,10 +95,26 @@ public:
             file = writeTpl(textures);
         }
         if (!file) return refuse(std::string(describe(file.error())));
-        if (const auto written = writeOutput(target, *file); !written) {
+        if (const auto written = writeInto(target, *file); !written) {
             out_.err += target + ": " + written.error() + '\n';
             out_.failed = true;
         }
+    }
+
+    // OUT may name a member of an archive that is there (menu.szs/arc/timg/x.tpl):
+    // the archive is written back with that member alone changed.
+    static Expected<void, std::string> writeInto(const std::string& target, std::span<const std::uint8_t> tpl) {
+        std::error_code ec;
+        if (fs::exists(target, ec) || fs::path(target).parent_path().empty() || fs::is_directory(fs::path(target).parent_path(), ec))
+            return writeOutput(target, tpl);
+        auto archive = openSource(target);
+        if (!archive) return writeOutput(target, tpl);
+        const Member& m = archive->located.member;
+        if (m.path.empty() || !archive->located.rest.empty() || m.kind != FileKind::Tpl)
+            return fail(std::string("names no TPL member of an archive"));
+        auto rebuilt = replaceMember(archive->file.bytes(), fs::path(archive->outer).filename().string(), m.path, tpl);
+        if (!rebuilt) return fail(describe(rebuilt.error()));
+        return writeOutput(archive->outer, *rebuilt);
     }
 
 private:
@@ -114,11 +130,10 @@ private:
     bool findSource() {
         const std::string name = manifest_.sourceFile;
         for (const fs::path& candidate : {beside(fs::path(name).filename().string()), beside(manifest_.sourcePath)}) {
-            std::error_code ec;
-            if (!fs::is_regular_file(candidate, ec)) continue;
-            auto input = openInput(candidate.string());
-            if (!input) continue;
-            const auto bytes = input->bytes();
+            // A source inside an archive is a member's path through it.
+            auto input = openSource(candidate.string());
+            if (!input || !input->located.rest.empty()) continue;
+            const auto bytes = input->located.member.bytes;
             auto headers = parseTpl(bytes);
             if (bytes.size() != manifest_.sourceSize || sha256(bytes) != manifest_.sourceDigest || !headers) {
                 if (request_.strict) {
@@ -156,7 +171,7 @@ private:
         o.settings = settingsFor(t);
         std::optional<TextureData> stored;
         if (source_) {
-            auto read = storedTexture(source_->bytes(), headers_.images[k]);
+            auto read = storedTexture(sourceBytes(), headers_.images[k]);
             if (read) stored = std::move(read).value();
         }
         // Every picture named must be there; those past the levels are not used.
@@ -199,7 +214,7 @@ private:
                 same = t.pictures[l] && unchanged(*t.pictures[l], files[l]->bytes(), &pictures[l]);
         }
         if (same) {
-            o.keep = sameSettings(o.settings, settingsOf(headers_.images[k], source_->bytes()));
+            o.keep = sameSettings(o.settings, settingsOf(headers_.images[k], sourceBytes()));
             if (!o.keep) o.data = std::move(*stored);
             return o;
         }
@@ -241,7 +256,8 @@ private:
     unsigned threads_;
     fs::path base_;
     Manifest manifest_;
-    std::optional<InputFile> source_;
+    std::optional<Source> source_;
+    std::span<const std::uint8_t> sourceBytes() const { return source_->located.member.bytes; }
     TplHeaders headers_;
 };
 

@@ -302,8 +302,8 @@ struct FileDecoder {
         target = {request.folder, std::filesystem::path(name).filename().stem().string()};
         const bool archive = (isArchive(m.kind) || isWrapper(m.kind)) && rest.empty();
         if (request.manifest) {
-            if (!source->isWholeFile() || archive || (m.kind != FileKind::Tpl && m.kind != FileKind::Unknown))
-                return fail("--manifest takes TPL files on their own");
+            if (!rest.empty() || archive || (m.kind != FileKind::Tpl && m.kind != FileKind::Unknown))
+                return fail("--manifest takes TPL files, on their own or inside archives");
             auto info = parseTpl(m.bytes);
             if (!info) return fail(std::string(describe(info.error())));
             return runManifest(m.bytes, *info);

@@ -368,7 +368,7 @@ int main(int argc, char** argv) {
                                    "Write the TPL file a manifest of decode --manifest describes: textures whose pictures "
                                    "are unchanged keep their bytes, edited ones are encoded with their settings.");
         build->add_option("MANIFEST", buildRequest.manifests, "Manifests (.json) to build")->required()->type_name("");
-        buildOutput = build->add_option("-o,--output", buildRequest.output, "TPL file to write (one manifest)")
+        buildOutput = build->add_option("-o,--output", buildRequest.output, "TPL file to write (one manifest), or a TPL member of an archive to write back")
                           ->type_name("OUT.tpl");
         buildFolder = build->add_option("-d,--dir", buildRequest.folder,
                                         "Folder for DIR/<source name>, one file a manifest (made when missing)")

@@ -420,6 +420,42 @@ TEST_F(ArchiveCli, ReplacingWithAChangedPictureChangesOnlyThatMember) {
     EXPECT_EQ(info.status, 0) << info.err;
 }
 
+// decode --manifest and build through an archive: the manifest finds its
+// source inside it, and build -o naming the member writes the archive back,
+// unchanged when nothing was edited, with that member alone changed otherwise.
+TEST_F(ArchiveCli, ManifestAndBuildThroughAnArchive) {
+    seeds();
+    const Bytes original = fileBytes(path("seed-menu.szs"));
+    const std::string member = "seed-menu.szs/arc/timg/x.tpl";
+    ASSERT_EQ(run("decode --manifest " + member + " -o m").status, 0);
+    const Outcome same = run("build m/x.json -o " + member);
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_TRUE(same.err.empty()) << same.err;  // the source was found and matched
+    EXPECT_EQ(fileBytes(path("seed-menu.szs")), original);
+
+    Image edited = picture("m/x.png");
+    ASSERT_GT(edited.rgba.size(), 4u);
+    std::copy_n("\xff\x00\x00\xff", 4, edited.rgba.begin());
+    write("m/x.png", writePng(edited, PngChannels::Rgba).value());
+    const Outcome built = run("build m/x.json -o " + member);
+    ASSERT_EQ(built.status, 0) << built.err;
+    auto was = membersOf(yaz0Decompress(original).value());
+    auto now = membersOf(yaz0Decompress(fileBytes(path("seed-menu.szs"))).value());
+    ASSERT_EQ(now.size(), was.size());
+    EXPECT_NE(now["arc/timg/x.tpl"], was["arc/timg/x.tpl"]);
+    now.erase("arc/timg/x.tpl"), was.erase("arc/timg/x.tpl");
+    EXPECT_EQ(now, was);
+    ASSERT_EQ(run("decode " + member + " -o back").status, 0);
+    EXPECT_EQ(picture("back/x.png").rgba, edited.rgba);
+
+    // Not a TPL member: refused, the archive as it was.
+    const Bytes edited_archive = fileBytes(path("seed-menu.szs"));
+    const Outcome wrong = run("build m/x.json -o seed-menu.szs/race/model.brres");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(fileBytes(path("seed-menu.szs")), edited_archive);
+    EXPECT_EQ(run("decode --manifest seed-menu.szs/race/model.brres -o m2").status, 1);
+}
+
 // Which texture replace takes when K is left out, and what it refuses.
 TEST_F(ArchiveCli, ReplaceNamesItsTextureByPathOrNumber) {
     seeds();
