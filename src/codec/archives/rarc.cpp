@@ -62,8 +62,10 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
     const std::pair<std::uint64_t, std::uint64_t> tables[3] = {{base + folderTable, folders->size()},
                                                                {base + entryTable, entries->size()},
                                                                {base + stringTable, strings->size()}};
+    // Nor may they lie over the info block, whose counts the entries would overwrite.
+    if (dataStart < base + kInfo) out.tablesApart = false;
     for (const auto& [at, size] : tables) {
-        if (at + size > dataStart) out.tablesApart = false;
+        if (at + size > dataStart || (size > 0 && at < base + kInfo)) out.tablesApart = false;
         for (const auto& [other, otherSize] : tables)
             if (at != other && at < other + otherSize && other < at + size) out.tablesApart = false;
     }
