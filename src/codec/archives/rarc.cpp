@@ -64,10 +64,11 @@ Expected<RarcArchive, ArchiveError> parseRarc(std::span<const std::uint8_t> arch
                                                                {base + stringTable, strings->size()}};
     // Nor may they lie over the info block, whose counts the entries would overwrite.
     if (dataStart < base + kInfo) out.tablesApart = false;
-    for (const auto& [at, size] : tables) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto [at, size] = tables[i];
         if (at + size > dataStart || (size > 0 && at < base + kInfo)) out.tablesApart = false;
-        for (const auto& [other, otherSize] : tables)
-            if (at != other && at < other + otherSize && other < at + size) out.tablesApart = false;
+        for (std::size_t j = i + 1; j < 3; ++j)  // two tables may start at one place
+            if (at < tables[j].first + tables[j].second && tables[j].first < at + size) out.tablesApart = false;
     }
     std::vector<bool> seen(folderCount, false);
     struct Pending {
