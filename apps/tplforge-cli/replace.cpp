@@ -89,6 +89,22 @@ struct Refusal {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The picture encoded with the settings; a palette that had to merge colours
+// is a note, or a refusal with --strict.
+Expected<TextureData, Refusal> encodePicture(const Image& picture, const EditSettings& settings, const std::string& name,
+                                             bool strict) {
+    const Image* levels[] = {&picture};
+    auto edited = encodeEdited(levels, settings);
+    if (!edited) return fail(Refusal{name, std::string(describe(edited.error()))});
+    if (edited->palette == PaletteOutcome::Merged) {
+        const std::string what =
+            "more colours than " + std::to_string(paletteEntryLimit(settings.encode)) + " palette entries hold";
+        if (strict) return fail(Refusal{name, what + " (--strict)"});
+        std::fprintf(stderr, "%s: note: %s; the nearest were merged\n", name.c_str(), what.c_str());
+    }
+    return std::move(edited->data);
+}
+
 // The TPL with the replacements put in (textures numbered from 1).
 Expected<Bytes, Refusal> replaceInTpl(std::span<const std::uint8_t> bytes, const std::string& file,
                                       const std::vector<Replacement>& replacementsTyped, const ReplaceRequest& request) {
@@ -128,16 +144,9 @@ Expected<Bytes, Refusal> replaceInTpl(std::span<const std::uint8_t> bytes, const
                          r.picture.c_str(), sizeText(job.picture.width, job.picture.height).c_str(), r.texture,
                          sizeText(image.width, image.height).c_str());
         const EditSettings settings = editSettings(*stored, r.changes, job.picture, request.run.jobs);
-        const Image* levels[] = {&job.picture};
-        auto edited = encodeEdited(levels, settings);
-        if (!edited) return refuse(r.picture, std::string(describe(edited.error())));
-        if (edited->palette == PaletteOutcome::Merged) {
-            const std::string what = "more colours than " + std::to_string(paletteEntryLimit(settings.encode)) +
-                                     " palette entries hold";
-            if (request.strict) return refuse(r.picture, what + " (--strict)");
-            std::fprintf(stderr, "%s: note: %s; the nearest were merged\n", r.picture.c_str(), what.c_str());
-        }
-        job.data = std::move(edited->data);
+        auto edited = encodePicture(job.picture, settings, r.picture, request.strict);
+        if (!edited) return fail(edited.error());
+        job.data = std::move(edited).value();
         job.settings = headerSettings(settingsOf(image, bytes), r.changes, settings.levels, stored->levels);
         replacements.push_back({k, &job.data, job.settings});
     }
@@ -180,16 +189,9 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
             continue;
         }
         const EditSettings settings = editSettings(stored, r.changes, *picture, request.run.jobs);
-        const Image* levels[] = {&*picture};
-        auto edited = encodeEdited(levels, settings);
-        if (!edited) return refuse(r.picture, std::string(describe(edited.error())));
-        if (edited->palette == PaletteOutcome::Merged) {
-            const std::string what = "more colours than " + std::to_string(paletteEntryLimit(settings.encode)) +
-                                     " palette entries hold";
-            if (request.strict) return refuse(r.picture, what + " (--strict)");
-            std::fprintf(stderr, "%s: note: %s; the nearest were merged\n", r.picture.c_str(), what.c_str());
-        }
-        auto replaced = replaceTexture(current, m.kind, entry.name, edited->data);
+        auto edited = encodePicture(*picture, settings, r.picture, request.strict);
+        if (!edited) return fail(edited.error());
+        auto replaced = replaceTexture(current, m.kind, entry.name, *edited);
         if (!replaced) return refuse(file, describe(replaced.error()));  // which names the texture
         current = std::move(replaced).value();
         // Model headers that share one image all show the new one.
@@ -198,8 +200,8 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
                 other.view.levels[0].data() == entry.view.levels[0].data())
                 std::fprintf(stderr, "%s: note: texture %s shares its image, and shows the new one too\n", where.c_str(),
                              other.name.c_str());
-        if (m.kind == FileKind::Tex0 && isPaletteFormat(edited->data.format)) {
-            auto pair = writeTex0(edited->data, entry.name);
+        if (m.kind == FileKind::Tex0 && isPaletteFormat(edited->format)) {
+            auto pair = writeTex0(*edited, entry.name);
             if (!pair) return refuse(where, describe(pair.error()));
             plt0 = std::move(pair->plt0);
         }
