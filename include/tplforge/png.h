@@ -39,7 +39,7 @@ enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
 
 // level: 0 (stored) to 9 (smallest), as zlib counts them, mapped onto libdeflate's
 // 0 to 12 (deflateLevelOf). At the default, decoded textures come out smaller
-// than zlib's level 4 wrote them, in about a third of the time, but for grainy
+// than zlib's level 4 wrote them, in under half the time, but for grainy
 // I8 and RGBA8 ones (up to 6 % larger: there zlib's filtered strategy does better
 // than any libdeflate level under 10). bench/png_bench.cpp and bench/whole-process
 // have the figures.
