@@ -3,7 +3,8 @@
 // unless the command line changes them; every other texture, member and layer
 // keeps its bytes.
 #include <bit>
-#include <charconv>
+#include <algorithm>
+#include <optional>
 #include <filesystem>
 #include <set>
 
@@ -209,6 +210,22 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
     return current;
 }
 
+// The names of a file's textures in order ("1", "2", … where they are
+// numbered), or nothing when it does not read.
+std::optional<std::vector<std::string>> textureNames(const Member& m, bool tpl, std::span<const std::uint8_t> palette) {
+    std::vector<std::string> names;
+    if (tpl) {
+        const auto headers = parseTpl(m.bytes);
+        if (!headers) return std::nullopt;
+        for (std::size_t k = 1; k <= headers->images.size(); ++k) names.push_back(std::to_string(k));
+    } else {
+        const auto entries = readTextures(m.bytes, m.kind, palette);
+        if (!entries) return std::nullopt;
+        for (const TextureEntry& e : *entries) names.push_back(e.name);
+    }
+    return names;
+}
+
 }  // namespace
 
 int runReplace(const ReplaceRequest& request) {
@@ -225,27 +242,19 @@ int runReplace(const ReplaceRequest& request) {
     if (!tpl && !holdsTextures(m.kind))
         return refuse(file, "holds no textures (" + std::string(kindName(m.kind)) + "); name a member that does");
 
-    // K left out: the texture the path names, or the only one.
+    // K left out: the texture the path names, or the only one. A file that does
+    // not read is left to the replacement, which says why.
     std::vector<Replacement> replacements = request.replacements;
     if (replacements.size() == 1 && replacements[0].texture == 0) {
-        std::size_t k = 0;
-        if (!rest.empty()) {
-            if (tpl) {
-                const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), k);
-                if (ec != std::errc() || end != rest.data() + rest.size()) k = 0;
-            } else if (auto entries = readTextures(m.bytes, m.kind, source->paletteBytes())) {
-                for (std::size_t i = 0; i < entries->size(); ++i)
-                    if ((*entries)[i].name == rest) k = i + 1;
-            }
-            if (k == 0) return refuse(file, "no texture named " + rest);
-        } else if (tpl) {
-            if (const auto headers = parseTpl(m.bytes); headers && headers->images.size() == 1) k = 1;
-        } else if (auto entries = readTextures(m.bytes, m.kind, source->paletteBytes()); entries && entries->size() == 1) {
-            k = 1;
+        std::size_t k = 1;
+        if (const auto names = textureNames(m, tpl, source->paletteBytes())) {
+            const auto named = std::find(names->begin(), names->end(), rest);
+            if (!rest.empty() && named == names->end()) return refuse(file, "no texture named " + rest);
+            if (rest.empty() && names->size() != 1)
+                return refuse(file, "holds several textures; give the number K of the one to replace");
+            k = rest.empty() ? 1 : static_cast<std::size_t>(named - names->begin()) + 1;
         }
-        if (k == 0 && (!tpl || parseTpl(m.bytes)))
-            return refuse(file, "holds several textures; give the number K of the one to replace");
-        replacements[0].texture = k == 0 ? 1 : k;
+        replacements[0].texture = k;
     } else if (!rest.empty()) {
         return refuse(file, "names one texture already; give no K");
     }
