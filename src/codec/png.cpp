@@ -8,18 +8,21 @@
 // 8-bit RGB and RGBA are unfiltered straight into the picture's rows.
 //
 // Writing: 8-bit grey, grey and alpha, RGB or RGBA; one filter a row (see
-// filterRow), compressed by libdeflate in one go.
+// filterRow), compressed by libdeflate in bands joined into one stream.
 #include "tplforge/png.h"
 
 #include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
 
 #include "tplforge/bytes.h"
+#include "codec/deflate_parts.h"
+#include "codec/parallel.h"
 #include "codec/png_rows.h"
 
 static_assert(std::endian::native == std::endian::little, "RGBA words are built little-endian");
@@ -418,6 +421,10 @@ void chunk(ByteWriter& out, const char (&type)[5], std::span<const u8> data) {
 
 }  // namespace
 
+// Bands of rows are compressed apart, on every core. Their height is set in
+// bytes, not by the number of cores, so a picture gives one file on any machine.
+constexpr std::size_t kBandBytes = 256 * 1024;
+
 int deflateLevelOf(int pngLevel) {
     // libdeflate's levels 1 to 4 are each about as fast as zlib's level below
     // them and smaller; above 9 it searches far harder than zlib ever does.
@@ -429,35 +436,60 @@ Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, Png
     if (picture.empty() || picture.rgba.size() != std::size_t{picture.width} * picture.height * 4)
         return fail(PngError::Empty);
     if (picture.width > kMaxChunkLength || picture.height > kMaxChunkLength) return fail(PngError::TooLarge);
-    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(deflateLevelOf(level)));
-    if (!compressor) return fail(PngError::TooLarge);
+    const int deflateLevel = deflateLevelOf(level);
 
     const auto n = static_cast<unsigned>(channels);
     const std::size_t rowBytes = std::size_t{picture.width} * n, stride = rowBytes + 1;
     const std::size_t filteredSize = stride * picture.height;
     std::unique_ptr<u8[]> filtered(new u8[filteredSize]);
-    // A row of zeros above the first, two packed rows in turn, and the filters' tries.
-    std::vector<u8> rows((3 + png::kFilterCount) * rowBytes);
     const auto pack = n == 1 ? packRow<1> : n == 2 ? packRow<2> : packRow<3>;
-    const u8* above = rows.data();
-    for (std::uint32_t y = 0; y < picture.height; ++y) {
-        const u8* row = picture.row(y).data();
-        if (n != 4) {
-            u8* packed = rows.data() + (1 + (y & 1)) * rowBytes;
-            pack(row, picture.width, packed);
-            row = packed;
+    const std::size_t bandRows = std::max<std::size_t>(1, kBandBytes / stride);
+    const std::size_t bands = (picture.height + bandRows - 1) / bandRows;
+    std::vector<std::vector<u8>> parts(bands);
+    std::atomic<bool> failed{false};
+    parallelFor(bands, 0, 1, [&](std::size_t first, std::size_t last) {
+        // A row of zeros above the first, and two packed rows in turn.
+        std::vector<u8> rows(3 * rowBytes);
+        for (std::size_t band = first; band < last; ++band) {
+            const std::size_t top = band * bandRows, bottom = std::min<std::size_t>(top + bandRows, picture.height);
+            const u8* above = rows.data();
+            for (std::size_t y = top == 0 ? 0 : top - 1; y < bottom; ++y) {
+                const u8* row = picture.row(static_cast<std::uint32_t>(y)).data();
+                if (n != 4) {
+                    u8* packed = rows.data() + (1 + (y & 1)) * rowBytes;
+                    pack(row, picture.width, packed);
+                    row = packed;
+                }
+                if (y >= top) {
+                    u8* out = filtered.get() + y * stride;
+                    // Stored files are not made smaller by filtering.
+                    if (level <= 0) png::filterRowWith(png::Filter::None, row, above, out, rowBytes, n);
+                    else png::filterRow(row, above, out, rowBytes, n);
+                }
+                above = row;
+            }
+            const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+                libdeflate_alloc_compressor(deflateLevel));
+            if (!compressor) return failed.store(true);
+            const u8* in = filtered.get() + top * stride;
+            const std::size_t size = (bottom - top) * stride;
+            std::vector<u8>& part = parts[band];
+            part.resize(libdeflate_deflate_compress_bound(compressor.get(), size));
+            part.resize(libdeflate_deflate_compress(compressor.get(), in, size, part.data(), part.size()));
+            if (part.empty() || (band + 1 < bands && !deflate::leaveOpen(part))) return failed.store(true);
         }
-        u8* out = filtered.get() + y * stride;
-        // Stored files are not made smaller by filtering.
-        if (level <= 0) png::filterRowWith(png::Filter::None, row, above, out, rowBytes, n);
-        else png::filterRow(row, above, out, rowBytes, n, rows.data() + 3 * rowBytes);
-        above = row;
-    }
+    });
+    if (failed) return fail(PngError::TooLarge);
 
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
-    if (bound > kMaxChunkLength) return fail(PngError::TooLarge);
-    ByteWriter out(bound + 64);
+    // The zlib stream: its header (deflate, 32 KiB window, the level's class), the
+    // parts, and the Adler-32 of every filtered byte.
+    const unsigned levelClass = deflateLevel < 2 ? 0 : deflateLevel < 6 ? 1 : deflateLevel == 6 ? 2 : 3;
+    const unsigned zlibHeader = 0x7800 | (levelClass << 6);
+    std::size_t streamSize = 6;
+    for (const auto& part : parts) streamSize += part.size();
+    if (streamSize > kMaxChunkLength) return fail(PngError::TooLarge);
+
+    ByteWriter out(streamSize + 64);
     out.append(kSignature);
     ByteWriter header(13);
     header.u32be(picture.width);
@@ -465,22 +497,16 @@ Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, Png
     const u8 colourType = n == 1 ? Grey : n == 2 ? GreyAlpha : n == 3 ? Rgb : Rgba;
     for (const u8 field : {u8{8}, colourType, u8{0}, u8{0}, u8{0}}) header.u8(field);
     chunk(out, "IHDR", header.data());
-    // IDAT compressed in place, its length and CRC filled in after.
-    const std::size_t lengthAt = out.size();
-    out.u32be(0);
+    const std::size_t idatAt = out.size();
+    out.u32be(static_cast<u32>(streamSize));
     out.append(std::span(reinterpret_cast<const u8*>("IDAT"), 4));
-    std::vector<u8>& bytes = out.data();
-    const std::size_t dataAt = bytes.size();
-    bytes.resize(dataAt + bound);
-    const std::size_t packed =
-        libdeflate_zlib_compress(compressor.get(), filtered.get(), filteredSize, bytes.data() + dataAt, bound);
-    if (packed == 0) return fail(PngError::TooLarge);
-    bytes.resize(dataAt + packed);
-    // The length field was written above, so it is there to fill.
-    out.u32beAt(lengthAt, static_cast<u32>(packed));
-    if (!out.ok()) return fail(PngError::TooLarge);
-    out.u32be(crcOf(std::span(bytes).subspan(lengthAt + 4, 4), std::span(bytes).subspan(dataAt, packed)));
+    out.u16be(static_cast<std::uint16_t>(zlibHeader + 31 - zlibHeader % 31));
+    for (const auto& part : parts) out.append(part);
+    out.u32be(libdeflate_adler32(1, filtered.get(), filteredSize));
+    const std::vector<u8>& bytes = out.data();
+    out.u32be(crcOf(std::span(bytes).subspan(idatAt + 4, 4), std::span(bytes).subspan(idatAt + 8, streamSize)));
     chunk(out, "IEND", {});
+    if (!out.ok()) return fail(PngError::TooLarge);
     return out.take();
 }
 

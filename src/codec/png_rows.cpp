@@ -7,10 +7,11 @@
 #include <vector>
 
 // Unfiltering Sub, Average and Paeth is a chain from each pixel to the next, so
-// it is done a pixel at a time, all channels of the pixel in one SSE2 register;
-// Up and the filters of the writer have no chain and are plain loops that the
-// vectoriser widens, built for the baseline and for AVX2 (CMake gives this file
-// the full cost model). TPLFORGE_BASELINE_ONLY keeps to the baseline.
+// it is done a pixel at a time, all channels of the pixel in one SSE2 register.
+// Up has no chain and is a plain loop that the vectoriser widens, built for the
+// baseline and for AVX2 (CMake gives this file the full cost model);
+// TPLFORGE_BASELINE_ONLY keeps to the baseline. The writer's filters read only
+// the picture's own rows, so they take 16 bytes a step.
 #if defined(__x86_64__) && defined(__has_attribute) && !defined(TPLFORGE_BASELINE_ONLY)
 #if __has_attribute(target_clones)
 #define TPLFORGE_WIDE __attribute__((target_clones("default", "avx2")))
@@ -80,6 +81,16 @@ void store(u8* p, __m128i x) {
 
 __m128i abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
 
+// The Paeth predictor in 16-bit lanes: a left, b above, c above left.
+__m128i paeth16(__m128i a, __m128i b, __m128i c) {
+    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+    const __m128i pa = abs16(bc), pb = abs16(ac), pc = abs16(_mm_add_epi16(bc, ac));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    const __m128i useC = _mm_cmpgt_epi16(pb, pc);
+    const __m128i bOrC = _mm_or_si128(_mm_and_si128(useC, c), _mm_andnot_si128(useC, b));
+    return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
+}
+
 // A pixel a step: B bytes of the filtered row, S bytes of the row above and of
 // the output (S = 4 for RGB read straight into RGBA, with opaque alpha); n is
 // the filtered row's length.
@@ -130,16 +141,10 @@ void unfilterPixels(Filter filter, const u8* in, const u8* above, u8* out, std::
             return;
         }
         case Filter::Paeth: {
-            // In 16-bit lanes: a left, b above, c above left.
             __m128i a = zero, c = zero;
             run([&](std::size_t i, std::size_t o, auto wide) {
                 const __m128i b = _mm_unpacklo_epi8(load<S>(above + o), zero);
-                const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-                const __m128i pa = abs16(bc), pb = abs16(ac), pc = abs16(_mm_add_epi16(bc, ac));
-                const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-                const __m128i useC = _mm_cmpgt_epi16(pb, pc);
-                const __m128i bOrC = _mm_or_si128(_mm_and_si128(useC, c), _mm_andnot_si128(useC, b));
-                const __m128i predicted = _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
+                const __m128i predicted = paeth16(a, b, c);
                 const __m128i x = _mm_unpacklo_epi8(load<B, wide>(in + i), zero);
                 a = _mm_and_si128(_mm_add_epi16(x, predicted), _mm_set1_epi16(0xFF));
                 put(o, _mm_packus_epi16(a, a));
@@ -151,65 +156,118 @@ void unfilterPixels(Filter filter, const u8* in, const u8* above, u8* out, std::
 }
 #endif
 
-// The writer's filters, each giving the cost it is judged by: a byte's size as a
-// signed difference, capped, and a charge for not being zero. Plain sums of
-// differences pick Paeth or Average on pictures of few levels (textures decoded
-// from 5- and 6-bit fields), where Sub's runs of zeros compress a fifth smaller.
+// The writer judges each filter by the bytes it leaves: a byte's size as a signed
+// difference, capped, and a charge for not being zero. Plain sums of differences
+// pick Paeth or Average on pictures of few levels (textures decoded from 5- and
+// 6-bit fields), where Sub's runs of zeros compress a fifth smaller.
+#ifdef TPLFORGE_PNG_SSE2
+// 16 bytes of the row (x), of the pixels to their left (a), above (b) and above
+// left (c); bytes before the row and past its end read as zeros, which every
+// filter leaves as zeros that cost nothing.
+struct Lanes {
+    __m128i x, a, b, c;
+};
+
+__m128i loadu(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+Lanes lanesAt(const u8* row, const u8* above, std::size_t i, std::size_t n, unsigned bpp) {
+    if (i >= bpp && i + 16 <= n) return {loadu(row + i), loadu(row + i - bpp), loadu(above + i), loadu(above + i - bpp)};
+    alignas(16) u8 t[4][16] = {};
+    for (std::size_t k = 0; k < 16 && i + k < n; ++k) {
+        t[0][k] = row[i + k];
+        t[2][k] = above[i + k];
+        if (i + k >= bpp) t[1][k] = row[i + k - bpp], t[3][k] = above[i + k - bpp];
+    }
+    return {loadu(t[0]), loadu(t[1]), loadu(t[2]), loadu(t[3])};
+}
+
+__m128i filtered(Filter filter, const Lanes& l) {
+    switch (filter) {
+        case Filter::None: return l.x;
+        case Filter::Sub: return _mm_sub_epi8(l.x, l.a);
+        case Filter::Up: return _mm_sub_epi8(l.x, l.b);
+        case Filter::Average: {
+            const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(l.a, l.b), _mm_and_si128(_mm_xor_si128(l.a, l.b), _mm_set1_epi8(1)));
+            return _mm_sub_epi8(l.x, mean);
+        }
+        case Filter::Paeth: {
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i low = paeth16(_mm_unpacklo_epi8(l.a, zero), _mm_unpacklo_epi8(l.b, zero), _mm_unpacklo_epi8(l.c, zero));
+            const __m128i high = paeth16(_mm_unpackhi_epi8(l.a, zero), _mm_unpackhi_epi8(l.b, zero), _mm_unpackhi_epi8(l.c, zero));
+            return _mm_sub_epi8(l.x, _mm_packus_epi16(low, high));
+        }
+    }
+    return l.x;
+}
+
+// The cost of 16 filtered bytes added to two 64-bit sums.
+__m128i addCost(__m128i sum, __m128i v) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i size = _mm_min_epu8(_mm_min_epu8(v, _mm_sub_epi8(zero, v)), _mm_set1_epi8(8));
+    const __m128i nonZero = _mm_andnot_si128(_mm_cmpeq_epi8(v, zero), _mm_set1_epi8(4));
+    return _mm_add_epi64(sum, _mm_sad_epu8(_mm_add_epi8(size, nonZero), zero));
+}
+
+std::size_t cheapestFilter(const u8* row, const u8* above, std::size_t n, unsigned bpp) {
+    __m128i sums[kFilterCount];
+    for (auto& s : sums) s = _mm_setzero_si128();
+    for (std::size_t i = 0; i < n; i += 16) {
+        const Lanes l = lanesAt(row, above, i, n, bpp);
+        for (std::size_t k = 0; k < kFilterCount; ++k) sums[k] = addCost(sums[k], filtered(static_cast<Filter>(k), l));
+    }
+    std::size_t best = 0;
+    std::uint64_t bestCost = ~std::uint64_t{0};
+    for (std::size_t k = 0; k < kFilterCount; ++k) {
+        const auto cost = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums[k])) +
+                          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums[k], sums[k])));
+        if (cost < bestCost) bestCost = cost, best = k;
+    }
+    return best;
+}
+
+void filterInto(Filter filter, const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), filtered(filter, lanesAt(row, above, i, n, bpp)));
+    if (i < n) {
+        alignas(16) u8 tail[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(tail), filtered(filter, lanesAt(row, above, i, n, bpp)));
+        std::memcpy(out + i, tail, n - i);
+    }
+}
+#else
 u32 signedSize(u8 v) {
     const u32 size = v < 128 ? v : 256u - v;
     return (size < 8 ? size : 8) + (size != 0 ? 4 : 0);
 }
 
-TPLFORGE_WIDE u32 subRow(const u8* row, u8* out, std::size_t n, unsigned bpp) {
-    u32 sum = 0;
-    for (std::size_t i = 0; i < bpp; ++i) sum += signedSize(out[i] = row[i]);
-    for (std::size_t i = bpp; i < n; ++i) sum += signedSize(out[i] = static_cast<u8>(row[i] - row[i - bpp]));
-    return sum;
-}
-
-TPLFORGE_WIDE u32 upRow(const u8* row, const u8* above, u8* out, std::size_t n) {
-    u32 sum = 0;
-    for (std::size_t i = 0; i < n; ++i) sum += signedSize(out[i] = static_cast<u8>(row[i] - above[i]));
-    return sum;
-}
-
-TPLFORGE_WIDE u32 averageRow(const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
-    u32 sum = 0;
-    for (std::size_t i = 0; i < bpp; ++i) sum += signedSize(out[i] = static_cast<u8>(row[i] - (above[i] >> 1)));
-    for (std::size_t i = bpp; i < n; ++i)
-        sum += signedSize(out[i] = static_cast<u8>(row[i] - ((row[i - bpp] + above[i]) >> 1)));
-    return sum;
-}
-
-TPLFORGE_WIDE u32 paethRow(const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
-    u32 sum = 0;
-    for (std::size_t i = 0; i < bpp; ++i) sum += signedSize(out[i] = static_cast<u8>(row[i] - above[i]));
-    for (std::size_t i = bpp; i < n; ++i) {
-        const int a = row[i - bpp], b = above[i], c = above[i - bpp];
-        const int bc = b - c, ac = a - c;
-        const int pa = bc < 0 ? -bc : bc, pb = ac < 0 ? -ac : ac, pc = bc + ac < 0 ? -(bc + ac) : bc + ac;
-        const int predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-        sum += signedSize(out[i] = static_cast<u8>(row[i] - predicted));
-    }
-    return sum;
-}
-
-TPLFORGE_WIDE u32 noneRow(const u8* row, u8* out, std::size_t n) {
-    u32 sum = 0;
-    for (std::size_t i = 0; i < n; ++i) sum += signedSize(out[i] = row[i]);
-    return sum;
-}
-
-u32 filterInto(Filter filter, const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
+u8 filteredByte(Filter filter, const u8* row, const u8* above, std::size_t i, unsigned bpp) {
+    const int x = row[i], b = above[i], a = i >= bpp ? row[i - bpp] : 0, c = i >= bpp ? above[i - bpp] : 0;
     switch (filter) {
-        case Filter::None: return noneRow(row, out, n);
-        case Filter::Sub: return subRow(row, out, n, bpp);
-        case Filter::Up: return upRow(row, above, out, n);
-        case Filter::Average: return averageRow(row, above, out, n, bpp);
-        case Filter::Paeth: return paethRow(row, above, out, n, bpp);
+        case Filter::None: return static_cast<u8>(x);
+        case Filter::Sub: return static_cast<u8>(x - a);
+        case Filter::Up: return static_cast<u8>(x - b);
+        case Filter::Average: return static_cast<u8>(x - ((a + b) >> 1));
+        case Filter::Paeth: return static_cast<u8>(x - paethPredictor(a, b, c));
     }
-    return 0;
+    return static_cast<u8>(x);
 }
+
+std::size_t cheapestFilter(const u8* row, const u8* above, std::size_t n, unsigned bpp) {
+    std::size_t best = 0;
+    std::uint64_t bestCost = ~std::uint64_t{0};
+    for (std::size_t k = 0; k < kFilterCount; ++k) {
+        std::uint64_t cost = 0;
+        for (std::size_t i = 0; i < n; ++i) cost += signedSize(filteredByte(static_cast<Filter>(k), row, above, i, bpp));
+        if (cost < bestCost) bestCost = cost, best = k;
+    }
+    return best;
+}
+
+void filterInto(Filter filter, const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = filteredByte(filter, row, above, i, bpp);
+}
+#endif
 
 }  // namespace
 
@@ -240,20 +298,13 @@ void unfilterRgbToRgba(Filter filter, const u8* in, const u8* above, u8* out, st
 #endif
 }
 
-void filterRow(const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp, u8* scratch) {
-    std::size_t best = 0;
-    u32 bestCost = ~u32{0};
-    for (std::size_t k = 0; k < kFilterCount; ++k) {
-        const u32 cost = filterInto(static_cast<Filter>(k), row, above, scratch + k * n, n, bpp);
-        if (cost < bestCost) bestCost = cost, best = k;
-    }
-    out[0] = static_cast<u8>(best);
-    std::memcpy(out + 1, scratch + best * n, n);
+void filterRow(const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
+    filterRowWith(static_cast<Filter>(cheapestFilter(row, above, n, bpp)), row, above, out, n, bpp);
 }
 
 void filterRowWith(Filter filter, const u8* row, const u8* above, u8* out, std::size_t n, unsigned bpp) {
     out[0] = static_cast<u8>(filter);
-    (void)filterInto(filter, row, above, out + 1, n, bpp);
+    filterInto(filter, row, above, out + 1, n, bpp);
 }
 
 void keyRgba(u8* rgba, std::size_t width, u32 keyRgb) {

@@ -18,9 +18,8 @@ void unfilterRow(Filter filter, const std::uint8_t* in, const std::uint8_t* abov
 
 // Filters one row with whichever filter leaves the most zeros and smallest
 // differences (see signedSize in the source), writing the filter byte then the
-// row: n + 1 bytes. `scratch` holds kFilterCount × n bytes.
-void filterRow(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* out, std::size_t n, unsigned bpp,
-               std::uint8_t* scratch);
+// row: n + 1 bytes.
+void filterRow(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* out, std::size_t n, unsigned bpp);
 
 // One filter, for files written with a fixed filter.
 void filterRowWith(Filter filter, const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* out, std::size_t n,

@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "codec/deflate_parts.h"
 #include "tplforge/png.h"
 
 // The largest block asked of the heap while `gWatching` is set: a refused bomb
@@ -336,6 +337,61 @@ TEST(Png, WriterRoundTripsEveryChannelChoiceAndLevel) {
                 }
             }
         }
+    }
+}
+
+// A picture of several bands (each compressed apart): noise that deflate stores,
+// ramps it codes, at every kind of level; it reads back as written, by libspng too.
+TEST(Png, PicturesOfManyBandsReadAsOneStream) {
+    Image picture = patterned(600, 330, 1);
+    const Image noise = patterned(600, 330, 0);
+    std::copy(noise.rgba.begin(), noise.rgba.begin() + 600 * 4 * 100, picture.rgba.begin() + 600 * 4 * 150);
+    for (const int level : {0, 1, kDefaultPngLevel}) {
+        const auto file = writePng(picture, PngChannels::Rgba, level);
+        ASSERT_TRUE(file) << level;
+        EXPECT_EQ(readPng(*file).value(), picture) << level;
+        EXPECT_EQ(spngPixels(*file), picture.rgba) << level;
+    }
+}
+
+// A stream left open, then any other stream, inflates to both inputs in turn:
+// stored, fixed-code and dynamic blocks, one block or many, empty input too.
+TEST(Png, DeflateStreamsLeftOpenTakeAnotherAfterThem) {
+    const auto raw = [](const Bytes& in, int level) {
+        libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+        Bytes out(libdeflate_deflate_compress_bound(c, in.size()));
+        out.resize(libdeflate_deflate_compress(c, in.data(), in.size(), out.data(), out.size()));
+        libdeflate_free_compressor(c);
+        return out;
+    };
+    const Image ramps = patterned(300, 400, 1), noise = patterned(64, 64, 0);
+    const Bytes tiny{'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'c'};
+    const std::pair<Bytes, int> cases[] = {
+        {{}, 6}, {tiny, 6}, {tiny, 0}, {noise.rgba, 1}, {ramps.rgba, 1}, {ramps.rgba, 6}, {ramps.rgba, 12}};
+    for (const auto& [first, level] : cases)
+        for (const auto& [second, secondLevel] : {cases[1], cases[3], cases[5]}) {
+            Bytes stream = raw(first, level);
+            ASSERT_TRUE(deflate::leaveOpen(stream)) << first.size() << " at " << level;
+            const Bytes after = raw(second, secondLevel);
+            stream.insert(stream.end(), after.begin(), after.end());
+            Bytes want = first;
+            want.insert(want.end(), second.begin(), second.end());
+            libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+            Bytes got(want.size() + 1);
+            std::size_t size = 0;
+            EXPECT_EQ(libdeflate_deflate_decompress(d, stream.data(), stream.size(), got.data(), got.size(), &size),
+                      LIBDEFLATE_SUCCESS);
+            libdeflate_free_decompressor(d);
+            got.resize(size);
+            EXPECT_EQ(got, want) << first.size() << " at " << level << ", then " << second.size();
+        }
+    // Streams that do not read are refused and left as they were.
+    const Bytes whole = raw(ramps.rgba, 6);
+    for (const Bytes& bad : {Bytes(whole.begin(), whole.end() - 40), Bytes{0x07}, Bytes{0x00, 0x05, 0x00, 0x00, 0x00},
+                             Bytes{}}) {
+        Bytes copy = bad;
+        EXPECT_FALSE(deflate::leaveOpen(copy)) << bad.size();
+        EXPECT_EQ(copy, bad);
     }
 }
 
