@@ -11,7 +11,13 @@
 // menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2.
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdint>
+#include <cstdlib>
 #include <algorithm>
 #include <map>
 #include <string>
@@ -296,6 +302,27 @@ void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
 
 }  // namespace
 
+namespace {
+
+// A job on a large picture spent a third of its time in page faults, one per
+// 4 KiB of each buffer it touched. Big buffers now come from the heap, which
+// keeps what is freed for the next buffer and is backed by 2 MiB pages; the
+// pages are taken only as they are used.
+void useLargePagesForBuffers() {
+    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    mallopt(M_TOP_PAD, 64 << 20);
+    // One block grows the heap by the pad; the whole pages inside are marked.
+    void* block = std::malloc(1 << 20);
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(sbrk(0)) & ~(kLargePage - 1);
+    if (block && to > from) (void)madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    std::free(block);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"Converts pictures to GameCube/Wii TPL texture files and back."};
     app.name("tplforge-cli");
@@ -442,6 +469,7 @@ int main(int argc, char** argv) {
 
     for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run, &buildRequest.run, &replaceRequest.run})
         if (run->jobs == 0) run->jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (!(info && *info)) useLargePagesForBuffers();
     if (encode && *encode) return runEncode(encodeRequest);
     if (decode && *decode) return runDecode(decodeRequest);
     if (build && *build) return runBuild(buildRequest);
