@@ -7,7 +7,8 @@
 // comes first, then each. I4 and I8 over the grey alone: their alpha is their
 // intensity, whatever the picture's was. IA4 and IA8 over premultiplied red,
 // green and blue (the grey three times) and alpha, as what shows after blending;
-// --straight leaves the grey unmultiplied.
+// --straight leaves the grey unmultiplied. For I8 and IA8 the ceiling of each grey
+// follows: what the nearest 8-bit intensity to it scores.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -33,12 +34,16 @@ struct Weights {
 constexpr std::array<Weights, 3> kGreys = {
     {{"mean", 1 / 3.0, 1 / 3.0, 1 / 3.0}, {"bt601", 0.299, 0.587, 0.114}, {"bt709", 0.2126, 0.7152, 0.0722}}};
 
-double greyPsnr(const Image& original, const Image& shown, const Weights& w, bool withAlpha, bool premultiplied) {
+// `ceiling`: instead of the texture, 8-bit intensity at its nearest to this grey
+// with the picture's own alpha, which no 8-bit encoder can beat.
+double greyPsnr(const Image& original, const Image& shown, const Weights& w, bool withAlpha, bool premultiplied,
+                bool ceiling = false) {
     double sum = 0;
     for (std::size_t i = 0; i < shown.rgba.size(); i += 4) {
         const std::uint8_t* o = &original.rgba[i];
-        const std::uint8_t* s = &shown.rgba[i];
         const double grey = w.r * o[0] + w.g * o[1] + w.b * o[2];
+        const std::uint8_t nearest[4] = {static_cast<std::uint8_t>(std::lround(grey)), 0, 0, o[3]};
+        const std::uint8_t* s = ceiling ? nearest : &shown.rgba[i];
         if (!withAlpha) {
             sum += (s[0] - grey) * (s[0] - grey);
             continue;
@@ -85,6 +90,10 @@ int main(int argc, char** argv) {
         }
         std::printf("%.3f", best);
         for (std::size_t k = 0; k < kGreys.size(); ++k) std::printf(" %s=%.3f", kGreys[k].name, each[k]);
+        if (f == Format::I8 || f == Format::IA8)
+            for (std::size_t k = 0; k < kGreys.size(); ++k)
+                std::printf(" ceiling-%s=%.3f", kGreys[k].name,
+                            greyPsnr(*original, decoded, kGreys[k], withAlpha, !straight, true));
         std::printf("\n");
         return 0;
     }
