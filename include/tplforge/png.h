@@ -38,7 +38,7 @@ using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
 
 // level: 0 (stored) to 9 (smallest), as zlib counts them, mapped onto libdeflate's
-// 0 to 12 (deflateLevelOf). Bands of 256 KiB of rows are compressed on every
+// 0 to 12 (deflateLevelOf). Up to four bands of rows are compressed on every
 // core and joined into one stream; the file does not depend on the number of
 // cores. At the default, decoded textures come out smaller than zlib's level 4
 // wrote them, in under a fifth of the time, but for grainy I8 and RGBA8 ones (up

@@ -421,9 +421,11 @@ void chunk(ByteWriter& out, const char (&type)[5], std::span<const u8> data) {
 
 }  // namespace
 
-// Bands of rows are compressed apart, on every core. Their height is set in
-// bytes, not by the number of cores, so a picture gives one file on any machine.
-constexpr std::size_t kBandBytes = 256 * 1024;
+// Bands of rows are compressed apart, on every core. How many there are follows
+// from the picture's size, not the number of cores, so a picture gives one file
+// on any machine; each band's start forgets the bands above (about 0.05 % of
+// the file each), so there are few.
+constexpr std::size_t kMostBands = 4, kLeastBandBytes = 256 * 1024;
 
 int deflateLevelOf(int pngLevel) {
     // libdeflate's levels 1 to 4 are each about as fast as zlib's level below
@@ -443,7 +445,8 @@ Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, Png
     const std::size_t filteredSize = stride * picture.height;
     std::unique_ptr<u8[]> filtered(new u8[filteredSize]);
     const auto pack = n == 1 ? packRow<1> : n == 2 ? packRow<2> : packRow<3>;
-    const std::size_t bandRows = std::max<std::size_t>(1, kBandBytes / stride);
+    const std::size_t bandCount = std::clamp<std::size_t>(filteredSize / kLeastBandBytes, 1, kMostBands);
+    const std::size_t bandRows = (picture.height + bandCount - 1) / bandCount;
     const std::size_t bands = (picture.height + bandRows - 1) / bandRows;
     std::vector<std::vector<u8>> parts(bands);
     std::atomic<bool> failed{false};
