@@ -7,8 +7,9 @@
 #include <vector>
 
 // Unfiltering Sub, Average and Paeth is a chain from each pixel to the next, so
-// it is done a pixel at a time, all channels of the pixel in one SSE2 register.
-// Up has no chain and is a plain loop that the vectoriser widens, built for the
+// it is done a pixel at a time, all channels of the pixel in one SSE2 register;
+// SSE4.1's absolute value and blend shorten Paeth's chain where the processor
+// has them. Up has no chain and is a plain loop that the vectoriser widens, built for the
 // baseline and for AVX2 (CMake gives this file the full cost model);
 // TPLFORGE_BASELINE_ONLY keeps to the baseline. The writer's filters read only
 // the picture's own rows, so they take 16 bytes a step.
@@ -23,6 +24,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define TPLFORGE_PNG_SSE2 1
+#if defined(__x86_64__) && !defined(TPLFORGE_BASELINE_ONLY)
+#include <immintrin.h>
+#define TPLFORGE_PNG_SSE41 1
+#endif
 #endif
 
 namespace tplforge::png {
@@ -91,10 +96,26 @@ __m128i paeth16(__m128i a, __m128i b, __m128i c) {
     return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
 }
 
+// The few steps of Paeth's chain that SSE4.1 does in one instruction.
+struct Sse2 {
+    static __m128i abs(__m128i x) { return abs16(x); }
+    static __m128i select(__m128i mask, __m128i yes, __m128i no) {
+        return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+    }
+};
+#ifdef TPLFORGE_PNG_SSE41
+struct Sse41 {
+    __attribute__((target("sse4.1"))) static __m128i abs(__m128i x) { return _mm_abs_epi16(x); }
+    __attribute__((target("sse4.1"))) static __m128i select(__m128i mask, __m128i yes, __m128i no) {
+        return _mm_blendv_epi8(no, yes, mask);
+    }
+};
+#endif
+
 // A pixel a step: B bytes of the filtered row, S bytes of the row above and of
 // the output (S = 4 for RGB read straight into RGBA, with opaque alpha); n is
 // the filtered row's length.
-template <unsigned B, unsigned S>
+template <unsigned B, unsigned S, class Ops = Sse2>
 void unfilterPixels(Filter filter, const u8* in, const u8* above, u8* out, std::size_t n) {
     static_assert(S == B || (B == 3 && S == 4));
     const __m128i zero = _mm_setzero_si128();
@@ -141,18 +162,48 @@ void unfilterPixels(Filter filter, const u8* in, const u8* above, u8* out, std::
             return;
         }
         case Filter::Paeth: {
+            // In 16-bit lanes: a left, b above, c above left. The three sums the
+            // predictor may pick are made beside the choice, which then picks one
+            // of them: the chain from one pixel to the next is the choice alone.
+            const __m128i low = _mm_set1_epi16(0xFF);
             __m128i a = zero, c = zero;
             run([&](std::size_t i, std::size_t o, auto wide) {
                 const __m128i b = _mm_unpacklo_epi8(load<S>(above + o), zero);
-                const __m128i predicted = paeth16(a, b, c);
                 const __m128i x = _mm_unpacklo_epi8(load<B, wide>(in + i), zero);
-                a = _mm_and_si128(_mm_add_epi16(x, predicted), _mm_set1_epi16(0xFF));
+                const __m128i bc = _mm_sub_epi16(b, c), pa = Ops::abs(bc);
+                const __m128i xb = _mm_and_si128(_mm_add_epi16(x, b), low), xc = _mm_and_si128(_mm_add_epi16(x, c), low);
+                const __m128i ac = _mm_sub_epi16(a, c);
+                const __m128i pb = Ops::abs(ac), pc = Ops::abs(_mm_add_epi16(bc, ac));
+                const __m128i xa = _mm_and_si128(_mm_add_epi16(x, a), low);
+                const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+                a = Ops::select(notA, Ops::select(_mm_cmpgt_epi16(pb, pc), xc, xb), xa);
                 put(o, _mm_packus_epi16(a, a));
                 c = b;
             });
             return;
         }
     }
+}
+
+#ifdef TPLFORGE_PNG_SSE41
+template <unsigned B, unsigned S>
+__attribute__((target("sse4.1"), flatten)) void unfilterPixelsSse41(Filter filter, const u8* in, const u8* above,
+                                                                    u8* out, std::size_t n) {
+    unfilterPixels<B, S, Sse41>(filter, in, above, out, n);
+}
+
+bool hasSse41() {
+    static const bool has = __builtin_cpu_supports("sse4.1");
+    return has;
+}
+#endif
+
+template <unsigned B, unsigned S>
+void unfilterWidest(Filter filter, const u8* in, const u8* above, u8* out, std::size_t n) {
+#ifdef TPLFORGE_PNG_SSE41
+    if (hasSse41()) return unfilterPixelsSse41<B, S>(filter, in, above, out, n);
+#endif
+    unfilterPixels<B, S>(filter, in, above, out, n);
 }
 #endif
 
@@ -274,9 +325,9 @@ void filterInto(Filter filter, const u8* row, const u8* above, u8* out, std::siz
 void unfilterRow(Filter filter, const u8* in, const u8* above, u8* out, std::size_t n, unsigned bpp) {
 #ifdef TPLFORGE_PNG_SSE2
     switch (bpp) {
-        case 2: return unfilterPixels<2, 2>(filter, in, above, out, n);
-        case 3: return unfilterPixels<3, 3>(filter, in, above, out, n);
-        case 4: return unfilterPixels<4, 4>(filter, in, above, out, n);
+        case 2: return unfilterWidest<2, 2>(filter, in, above, out, n);
+        case 3: return unfilterWidest<3, 3>(filter, in, above, out, n);
+        case 4: return unfilterWidest<4, 4>(filter, in, above, out, n);
         default: break;
     }
 #endif
@@ -285,7 +336,7 @@ void unfilterRow(Filter filter, const u8* in, const u8* above, u8* out, std::siz
 
 void unfilterRgbToRgba(Filter filter, const u8* in, const u8* above, u8* out, std::size_t width) {
 #ifdef TPLFORGE_PNG_SSE2
-    unfilterPixels<3, 4>(filter, in, above, out, 3 * width);
+    unfilterWidest<3, 4>(filter, in, above, out, 3 * width);
 #else
     // The row above is RGBA already: its RGB is gathered back for the byte loop.
     std::vector<u8> up(3 * width), raw(3 * width);
