@@ -71,9 +71,9 @@ Bytes withoutSkippedChunks(std::span<const std::uint8_t> file) {
                                      chunk[chunk.size() - 2] << 8 | chunk[chunk.size() - 1];
         // a damaged chunk stays, for libspng to refuse as readPng does
         // the first chunk stays whatever it is, for both to judge whether it is IHDR
-        const bool skipped = i > 0 && crc == stored && (((chunk[4] & 0x20) != 0 && std::memcmp(&chunk[4], "tRNS", 4) != 0 &&
-                                                !(i > firstData && i < lastData)) ||
-                                               keyOutOfRange(chunks[0], chunk));
+        const bool skipped = i > 0 && crc == stored && !(i > firstData && i < lastData) &&
+                             (((chunk[4] & 0x20) != 0 && std::memcmp(&chunk[4], "tRNS", 4) != 0) ||
+                              keyOutOfRange(chunks[0], chunk));
         if (!skipped) out.insert(out.end(), chunk.begin(), chunk.end());
     }
     return out;
