@@ -300,10 +300,6 @@ void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
     if (progress) command->add_flag("-q,--quiet", run.quiet, "No progress line on a terminal");
 }
 
-}  // namespace
-
-namespace {
-
 // A job on a large picture spent a third of its time in page faults, one per
 // 4 KiB of each buffer it touched. Big buffers now come from the heap, which
 // keeps what is freed for the next buffer and is backed by 2 MiB pages; the
