@@ -9,10 +9,10 @@
 // Unfiltering Sub, Average and Paeth is a chain from each pixel to the next, so
 // it is done a pixel at a time, all channels of the pixel in one SSE2 register;
 // SSE4.1's absolute value and blend shorten Paeth's chain where the processor
-// has them. Up has no chain and is a plain loop that the vectoriser widens, built for the
-// baseline and for AVX2 (CMake gives this file the full cost model);
-// TPLFORGE_BASELINE_ONLY keeps to the baseline. The writer's filters read only
-// the picture's own rows, so they take 16 bytes a step.
+// has them. Up has no chain and is a plain loop that the vectoriser widens,
+// built for the baseline and for AVX2 (CMake gives this file the full cost
+// model); TPLFORGE_BASELINE_ONLY keeps to the baseline. The writer's filters
+// read only the picture's own rows, so they take 16 bytes a step.
 #if defined(__x86_64__) && defined(__has_attribute) && !defined(TPLFORGE_BASELINE_ONLY)
 #if __has_attribute(target_clones)
 #define TPLFORGE_WIDE __attribute__((target_clones("default", "avx2")))
@@ -84,25 +84,14 @@ void store(u8* p, __m128i x) {
     std::memcpy(p, &v, B);
 }
 
-__m128i abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
-
-// The Paeth predictor in 16-bit lanes: a left, b above, c above left.
-__m128i paeth16(__m128i a, __m128i b, __m128i c) {
-    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-    const __m128i pa = abs16(bc), pb = abs16(ac), pc = abs16(_mm_add_epi16(bc, ac));
-    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-    const __m128i useC = _mm_cmpgt_epi16(pb, pc);
-    const __m128i bOrC = _mm_or_si128(_mm_and_si128(useC, c), _mm_andnot_si128(useC, b));
-    return _mm_or_si128(_mm_and_si128(notA, bOrC), _mm_andnot_si128(notA, a));
-}
-
 // The few steps of Paeth's chain that SSE4.1 does in one instruction.
 struct Sse2 {
-    static __m128i abs(__m128i x) { return abs16(x); }
+    static __m128i abs(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
     static __m128i select(__m128i mask, __m128i yes, __m128i no) {
         return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
     }
 };
+
 #ifdef TPLFORGE_PNG_SSE41
 struct Sse41 {
     __attribute__((target("sse4.1"))) static __m128i abs(__m128i x) { return _mm_abs_epi16(x); }
@@ -111,6 +100,15 @@ struct Sse41 {
     }
 };
 #endif
+
+// The Paeth predictor in 16-bit lanes (a left, b above, c above left), for the
+// writer, whose pixels do not wait on each other.
+__m128i paeth16(__m128i a, __m128i b, __m128i c) {
+    const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+    const __m128i pa = Sse2::abs(bc), pb = Sse2::abs(ac), pc = Sse2::abs(_mm_add_epi16(bc, ac));
+    const __m128i notA = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    return Sse2::select(notA, Sse2::select(_mm_cmpgt_epi16(pb, pc), c, b), a);
+}
 
 // A pixel a step: B bytes of the filtered row, S bytes of the row above and of
 // the output (S = 4 for RGB read straight into RGBA, with opaque alpha); n is
