@@ -36,11 +36,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint64_t kMostPixels = std::uint64_t{1} << 18;
 
-// The file without the whole ancillary chunks other than tRNS, or as it is when its chunks
-// cannot be walked to the end. One that splits the image data stays: both
-// readers are to judge the gap. An 8-bit RGB key colour with a sample above 255
-// goes too: libspng matches its low bytes, while readPng lets it match nothing,
-// as libspng itself does with a grey key out of range.
+// An 8-bit RGB key colour with a sample above 255: libspng matches its low
+// bytes, while readPng lets it match nothing, as libspng itself does with a grey
+// key out of range.
 bool keyOutOfRange(std::span<const std::uint8_t> header, std::span<const std::uint8_t> chunk) {
     if (std::memcmp(&header[4], "IHDR", 4) != 0 || header.size() < 12 + 13 || header[16] != 8 || header[17] != 2)
         return false;
@@ -48,6 +46,9 @@ bool keyOutOfRange(std::span<const std::uint8_t> header, std::span<const std::ui
     return chunk[8] != 0 || chunk[10] != 0 || chunk[12] != 0;
 }
 
+// The file without the whole ancillary chunks other than tRNS, nor such keys,
+// or as it is when its chunks cannot be walked to the end. A chunk that splits
+// the image data stays: both readers are to judge the gap.
 Bytes withoutSkippedChunks(std::span<const std::uint8_t> file) {
     tplforge::ByteReader in(file);
     if (!in.skip(8)) return Bytes(file.begin(), file.end());
