@@ -544,10 +544,6 @@ Expected<std::vector<std::uint8_t>, ContainerError> growAtEnd(const Brres& brres
     return out.take();
 }
 
-}  // namespace
-
-namespace {
-
 Expected<std::vector<std::uint8_t>, ContainerError> rewriteBrres(Bytes file, std::string_view name,
                                                                  const TextureData& data) {
     if (!consistent(data)) return fail(error(ContainerFault::BadTextureData));
