@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cmpr.h"
+#include "codec/gx/cmpr.h"
 #include "tplforge/format.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "tplforge/window_raster.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_raster.h"
+#include "window_rules/window_rules.h"
 #include "tplforge/texture.h"
 #include "tplforge/tpl.h"
 

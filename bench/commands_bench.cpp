@@ -8,7 +8,7 @@
 
 #include "tplforge/file_io.h"
 #include "commands/commands.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge {
 namespace {

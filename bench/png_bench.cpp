@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "cmpr.h"
+#include "codec/gx/cmpr.h"
 #include "tplforge/format.h"
 #include "tplforge/png.h"
 

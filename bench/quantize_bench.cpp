@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "codec/quantize.h"
-#include "codec/texel.h"
+#include "codec/gx/quantize.h"
+#include "codec/gx/texel.h"
 
 namespace {
 

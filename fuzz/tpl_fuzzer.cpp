@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "fuzz_entry.h"
 #include "tplforge/texture.h"
 

@@ -9,7 +9,7 @@
 
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
-#include "tplforge/window_raster.h"
+#include "window_rules/window_raster.h"
 
 namespace tplforge::cli {
 

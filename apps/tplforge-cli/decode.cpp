@@ -12,7 +12,7 @@
 #include "tplforge/png.h"
 #include "tplforge/sha256.h"
 #include "tplforge/tpl_edit.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge::cli {
 

@@ -10,7 +10,7 @@
 #include "tplforge/containers.h"
 #include "tplforge/file_io.h"
 #include "tplforge/tpl_edit.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge::cli {
 

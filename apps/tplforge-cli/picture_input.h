@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
 #include "tplforge/png.h"
-#include "tplforge/window_raster.h"
+#include "window_rules/window_raster.h"
 
 namespace tplforge::cli {
 

@@ -22,7 +22,7 @@
 
 #include "picture_loader.h"
 #include "tplforge/file_io.h"
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 #include "tplforge/version.h"
 
 namespace {

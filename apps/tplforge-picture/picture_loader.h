@@ -14,7 +14,7 @@
 
 #include "tplforge/expected.h"
 #include "tplforge/image.h"
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 
 namespace tplforge {
 

@@ -1,6 +1,7 @@
 // Checked byte access for every binary format: TPL and the console's other
 // containers are big-endian, Targa and BMP little-endian. A read past the end
-// is reported, never performed.
+// is reported, never performed. Installed for programs that read formats of
+// their own beside these (the picture reader process is one).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 # Every quoted include of tplforge-cli and tplforge-picture names a header of
-# their own folder or of include/tplforge/, and no compile command of theirs
-# reaches into src/.
+# their own folder, of include/tplforge/ or of what the programs share
+# (apps/shared/), and no compile command of theirs reaches into src/.
 #   cmake -DSOURCE=... -DCOMMANDS=.../compile_commands.json -P public_headers.cmake
 set(problems "")
 foreach(app tplforge-cli tplforge-picture)
@@ -14,6 +14,7 @@ foreach(app tplforge-cli tplforge-picture)
     foreach(line IN LISTS lines)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
       if(NOT EXISTS ${folder}/${header} AND NOT EXISTS ${SOURCE}/include/${header}
+         AND NOT EXISTS ${SOURCE}/apps/shared/${header}
          AND NOT header STREQUAL "tplforge/version.h")
         set(problems "${problems}\n${file}: includes \"${header}\", which is neither its own nor public")
       endif()

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "commands/commands.h"
 #include "support/pictures.h"
 #include "support/scratch.h"

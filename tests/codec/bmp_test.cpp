@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "tplforge/bytes.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge {
 namespace {

@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "cmpr.h"
-#include "texel.h"
+#include "codec/gx/cmpr.h"
+#include "codec/gx/texel.h"
 #include "tplforge/format.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <bit>
 #include <random>
 
-#include "containers/brres.h"
+#include "codec/containers/brres.h"
 #include "support/containers.h"
 #include "tplforge/containers.h"
 

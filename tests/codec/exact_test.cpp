@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "texel.h"
+#include "codec/gx/texel.h"
 #include "tplforge/texture.h"
 #include "tplforge/tpl.h"
 

@@ -12,11 +12,11 @@
 #include <span>
 #include <vector>
 
-#include "codec/block_rows.h"
-#include "codec/texel.h"
-#include "codec/texel_runs.h"
+#include "codec/gx/block_rows.h"
+#include "codec/gx/texel.h"
+#include "codec/gx/texel_runs.h"
 #include "tplforge/texture.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge {
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "codec/deflate_parts.h"
+#include "codec/pictures/deflate_parts.h"
 #include "tplforge/png.h"
 
 // The largest block asked of the heap while `gWatching` is set: a refused bomb

@@ -11,8 +11,8 @@
 #include <set>
 #include <stdexcept>
 
-#include "quantize.h"
-#include "texel.h"
+#include "codec/gx/quantize.h"
+#include "codec/gx/texel.h"
 #include "tplforge/texture.h"
 
 namespace {

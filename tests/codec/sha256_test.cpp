@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sha256_blocks.h"
+#include "codec/support/sha256_blocks.h"
 #include "tplforge/sha256.h"
 
 namespace tplforge {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tplforge/bytes.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge {
 namespace {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "tplforge/window_rules.h"
-#include "texel.h"
+#include "window_rules/window_rules.h"
+#include "codec/gx/texel.h"
 
 namespace tplforge {
 namespace {

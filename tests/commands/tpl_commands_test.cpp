@@ -2,7 +2,7 @@
 // reading a file this tool wrote and saving it again gives the same bytes.
 #include <random>
 
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "slots/format_tags.h"
 #include "support/command_fixture.h"
 

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 
 namespace {
 

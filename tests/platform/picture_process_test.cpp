@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 
 namespace tplforge {
 namespace {

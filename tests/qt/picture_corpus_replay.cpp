@@ -5,7 +5,7 @@
 // a clean refusal.
 #include "../fuzz/fuzz_entry.h"
 #include "../support/replay.h"
-#include "tplforge/picture_reader.h"
+#include "picture_reader/picture_reader.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

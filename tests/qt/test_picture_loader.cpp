@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "picture_loader.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_raster.h"

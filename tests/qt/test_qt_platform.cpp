@@ -14,7 +14,7 @@
 #include <QTimer>
 
 #include "tplforge/file_io.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "platform/qt/qt_platform.h"
 
 using namespace tplforge;

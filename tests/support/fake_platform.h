@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
 #include "platform/platform.h"
 #include "tplforge/file_io.h"
 

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "tplforge/bytes.h"
-#include "tplforge/window_rules.h"
-#include "tplforge/window_rules.h"
+#include "window_rules/window_rules.h"
+#include "window_rules/window_rules.h"
 
 namespace tplforge {
 namespace {

@@ -5,7 +5,7 @@
 # are kept in the tree so a build needs neither.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-ico="$here/../../../src/window/resources/tplforge.ico"
+ico="$here/../../../apps/tplforge/window/resources/tplforge.ico"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 

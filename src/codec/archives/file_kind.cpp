@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "containers/bti.h"
+#include "codec/containers/bti.h"
 #include "tplforge/file_kind.h"
 
 namespace tplforge {

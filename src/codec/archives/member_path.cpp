@@ -6,7 +6,7 @@
 #include <cstring>
 #include <set>
 
-#include "archives/lz_parse.h"
+#include "codec/compression/lz_parse.h"
 #include "tplforge/bytes.h"
 #include "tplforge/archive.h"
 #include "tplforge/md5.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "archives/relay.h"
+#include "codec/archives/relay.h"
 #include "tplforge/bytes.h"
 #include "tplforge/archive.h"
 

@@ -1,4 +1,4 @@
-#include "archives/relay.h"
+#include "codec/archives/relay.h"
 
 #include <algorithm>
 #include <numeric>

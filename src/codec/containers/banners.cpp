@@ -4,7 +4,7 @@
 // 0x20, files of exactly 6496 or 8096 bytes). All RGB5A3, one level.
 #include <cstring>
 
-#include "containers/banners.h"
+#include "codec/containers/banners.h"
 
 namespace tplforge::containers {
 

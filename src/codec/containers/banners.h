@@ -1,7 +1,7 @@
 // Save banners (WIBN) and GameCube banners (BNR1, BNR2).
 #pragma once
 
-#include "containers/common.h"
+#include "codec/containers/common.h"
 
 namespace tplforge::containers {
 

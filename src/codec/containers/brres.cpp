@@ -10,7 +10,7 @@
 #include <set>
 
 #include "tplforge/bytes.h"
-#include "containers/brres.h"
+#include "codec/containers/brres.h"
 
 namespace tplforge::containers {
 

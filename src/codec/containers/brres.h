@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/common.h"
+#include "codec/containers/common.h"
 
 namespace tplforge::containers {
 

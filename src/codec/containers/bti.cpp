@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "tplforge/bytes.h"
-#include "containers/bti.h"
+#include "codec/containers/bti.h"
 #include "tplforge/texture.h"
 
 namespace tplforge::containers {

@@ -1,7 +1,7 @@
 // BTI headers, standalone and in the TEX1 section of J3D models.
 #pragma once
 
-#include "containers/common.h"
+#include "codec/containers/common.h"
 
 namespace tplforge::containers {
 

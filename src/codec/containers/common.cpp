@@ -1,4 +1,4 @@
-#include "containers/common.h"
+#include "codec/containers/common.h"
 
 #include <algorithm>
 #include <bit>

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "tplforge/bytes.h"
-#include "containers/brres.h"
+#include "codec/containers/brres.h"
 
 namespace tplforge::containers {
 

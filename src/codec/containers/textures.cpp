@@ -2,9 +2,9 @@
 // each kind in its own file.
 #include <charconv>
 
-#include "containers/banners.h"
-#include "containers/brres.h"
-#include "containers/bti.h"
+#include "codec/containers/banners.h"
+#include "codec/containers/brres.h"
+#include "codec/containers/bti.h"
 #include "tplforge/texture.h"
 
 namespace tplforge {
