@@ -30,7 +30,7 @@ int pictureFuzzOne(const std::uint8_t* data, std::size_t size) {
     const auto picture = loadPictureBytes(std::span(data, size), backdrop);
     if (!picture) return 0;
     const std::uint64_t pixels = std::uint64_t{picture->width} * picture->height;
-    if (picture->empty() || pixels > picture_protocol::kMaxPixels) std::abort();
+    if (picture->empty() || pixels > tplforge::kMaxPicturePixels) std::abort();
     if (picture->rgba.size() != std::size_t{picture->width} * picture->height * 4) std::abort();
     if (backdrop == Backdrop::over(0xF0F0F0))
         for (std::size_t i = 3; i < picture->rgba.size(); i += 4)

@@ -136,7 +136,7 @@ Bytes spngPixels(const Bytes& file) {
     spng_set_png_buffer(ctx.get(), file.data(), file.size());
     spng_ihdr h{};
     if (spng_get_ihdr(ctx.get(), &h) != 0) return {};
-    if (std::uint64_t{h.width} * h.height > tplforge::kMaxPngPixels) return {};
+    if (std::uint64_t{h.width} * h.height > tplforge::kMaxPicturePixels) return {};
     std::size_t size = 0;
     if (spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA16, &size) != 0) return {};
     std::vector<std::uint16_t> wide(size / 2);

@@ -32,7 +32,7 @@ int pngFuzzOne(const std::uint8_t* data, std::size_t size) {
     in.skip(16);
     const auto width = in.u32be(), height = in.u32be();
     if (!width || !height || picture->width != *width || picture->height != *height) std::abort();
-    if (picture->empty() || std::uint64_t{picture->width} * picture->height > tplforge::kMaxPngPixels) std::abort();
+    if (picture->empty() || std::uint64_t{picture->width} * picture->height > tplforge::kMaxPicturePixels) std::abort();
     if (picture->rgba.size() != std::size_t{picture->width} * picture->height * 4) std::abort();
     return 0;
 }

@@ -9,16 +9,15 @@
 
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
+#include "tplforge/texture_file.h"
 #include "window_rules/window_raster.h"
 
 namespace tplforge::cli {
 
 enum ExitStatus : int { kSuccess = 0, kInputFailed = 1, kUsage = 2 };
 
-// The channels `decode` writes a texture of the format with, and the pixels
-// such a picture keeps of the console's view.
+// The channels `decode` writes a texture of the format with.
 PngChannels channelsOf(Format format);
-void keepHeldChannels(Image& picture, Format format);
 
 // What applies to one picture of `encode`, set by the options before it.
 struct PictureSettings {
@@ -64,17 +63,9 @@ struct BuildRequest {
     RunOptions run;
 };
 
-// Settings typed for one texture of `replace`: what is set replaces the texture's own.
-struct SettingChanges {
-    std::optional<Format> format;
-    std::optional<PaletteFormat> paletteFormat;
-    std::optional<std::uint32_t> paletteEntries;
-    std::optional<unsigned> mipmaps;  // levels below the picture
-    bool mipmapsAuto = false;
-    std::optional<WrapMode> wrapS, wrapT;
-    std::optional<TextureFilter> minFilter, magFilter;
-    std::optional<Quality> quality;
-    std::optional<bool> dither;
+// Settings typed for one texture of `replace`: what is set replaces the texture's
+// own; the key colour is applied to the picture before.
+struct SettingChanges : tplforge::SettingChanges {
     std::optional<ColourValue> keyColour;
 };
 

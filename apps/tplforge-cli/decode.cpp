@@ -29,13 +29,6 @@ PngChannels channelsOf(Format format) {
     }
 }
 
-// The pixels a picture file of the format keeps: a grey picture has no alpha of
-// its own (the console samples the intensity as alpha too).
-void keepHeldChannels(Image& picture, Format format) {
-    if (channelsOf(format) != PngChannels::Grey) return;
-    for (std::size_t i = 3; i < picture.rgba.size(); i += 4) picture.rgba[i] = 255;
-}
-
 namespace {
 
 // Where one container's pictures go: FOLDER/<stem>[.<k>].png, or for kinds of

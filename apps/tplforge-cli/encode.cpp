@@ -28,10 +28,7 @@ std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w
 // Sampler filters: plain "near" and "linear" also pick between levels when the
 // texture has them.
 TextureFilter minFilterFor(const PictureSettings& s, unsigned levels) {
-    const TextureFilter f = s.minFilter.value_or(TextureFilter::Linear);
-    if (levels > 1 && f == TextureFilter::Near) return TextureFilter::NearMipNear;
-    if (levels > 1 && f == TextureFilter::Linear) return TextureFilter::LinMipLin;
-    return f;
+    return mipmapFilter(s.minFilter.value_or(TextureFilter::Linear), levels);
 }
 
 TextureInput textureFor(const PictureSettings& s, const Image& picture, unsigned threads, JobOutput& out) {

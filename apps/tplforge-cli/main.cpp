@@ -113,10 +113,7 @@ std::pair<TextureFilter, TextureFilter> filterPair(const std::string& value) {
     return {min, comma == std::string::npos ? mag : *filterFromName(value.substr(comma + 1))};
 }
 
-Quality qualityNamed(const std::string& value) {
-    const std::string q = lowerCase(value);
-    return q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
-}
+Quality qualityNamed(const std::string& value) { return qualityFromName(value).value_or(Quality::Normal); }
 
 std::vector<PictureSettings> picturesInOrder(const CLI::App& command, const PictureOptions& o) {
     std::vector<PictureSettings> pictures;
@@ -204,7 +201,7 @@ ReplaceRequest replacementsInOrder(const CLI::App& command, const PictureOptions
         if (!perPicture) continue;
         if (!expectingPicture)
             throw CLI::ValidationError(option->get_name(), "goes between a texture number K and its PICTURE");
-        SettingChanges& c = current.changes;
+        cli::SettingChanges& c = current.changes;
         if (option == o.format) c.format = *formatFromName(value);
         else if (option == o.palette) c.paletteFormat = *paletteFormatFromName(value);
         else if (option == o.entries) c.paletteEntries = static_cast<std::uint32_t>(std::stoul(value));

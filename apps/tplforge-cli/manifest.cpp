@@ -8,13 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tplforge/texture_file.h"
+
 namespace tplforge::cli {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr std::string_view kQualityNames[] = {"fast", "normal", "best"};
 
 // A sampler value by name where it has one, else the stored number.
 template <class Enum>
@@ -134,9 +134,10 @@ private:
     std::string where_;
 };
 
-std::optional<Quality> qualityFromName(std::string_view name) {
-    for (std::size_t i = 0; i < 3; ++i)
-        if (kQualityNames[i] == name) return static_cast<Quality>(i);
+// Written in lower case, and read only so.
+std::optional<Quality> qualityWritten(std::string_view name) {
+    const auto quality = qualityFromName(name);
+    if (quality && qualityName(*quality) == name) return quality;
     return std::nullopt;
 }
 
@@ -177,7 +178,7 @@ ManifestTexture readTexture(const Json& j, std::size_t index) {
     s.lodBias = r.has("lod_bias") ? r.floating("lod_bias") : 0.0f;
     s.edgeLod = static_cast<std::uint8_t>(r.number("edge_lod", 255, 0));
     s.minLod = static_cast<std::uint8_t>(r.number("min_lod", 255, 0));
-    if (r.has("quality")) t.quality = r.named<Quality>("quality", qualityFromName, "a quality (fast, normal, best)");
+    if (r.has("quality")) t.quality = r.named<Quality>("quality", qualityWritten, "a quality (fast, normal, best)");
     if (r.has("dither")) {
         if (!r.at("dither").is_boolean()) r.refuse("'dither' must be true or false");
         t.dither = r.at("dither").get<bool>();
@@ -228,7 +229,7 @@ std::string writeManifest(const Manifest& m) {
         j["min_filter"] = codeOrName(t.sampler.minFilter, filterName(t.sampler.minFilter));
         j["mag_filter"] = codeOrName(t.sampler.magFilter, filterName(t.sampler.magFilter));
         j["unpacked"] = t.unpacked;
-        j["quality"] = kQualityNames[static_cast<int>(t.quality)];
+        j["quality"] = qualityName(t.quality);
         j["dither"] = t.dither;
         j["header_offset"] = t.headerOffset;
         j["data_offset"] = t.dataOffset;

@@ -4,6 +4,7 @@
 // (2835 pixels a metre, 72 dpi) so that the same picture always gives the same file.
 #pragma once
 
+#include <string>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,7 @@ enum class BmpError {
     EmptyPicture,  // no pixels, or fewer bytes than its sides say
     TooLarge,      // the file would pass the 4 GiB its size fields hold
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(BmpError error);
+[[nodiscard]] TPLFORGE_API std::string describe(BmpError error);
 
 [[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, BmpError> encodeBmp(const Image& picture);
 

@@ -7,6 +7,7 @@
 // bounded by what the stream's length could possibly expand to).
 #pragma once
 
+#include <string>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -29,7 +30,7 @@ enum class CompressionError {
     DistanceBeforeStart,  // a back-reference reaches before the first byte
     PastAnnouncedSize,    // a back-reference runs past the announced size
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(CompressionError error);
+[[nodiscard]] TPLFORGE_API std::string describe(CompressionError error);
 
 // --- Yaz0 ------------------------------------------------------------------------
 

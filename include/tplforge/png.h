@@ -15,15 +15,13 @@
 
 namespace tplforge {
 
-inline constexpr std::uint64_t kMaxPngPixels = kMaxPicturePixels;
-
 enum class PngError {
     NotPng,    // no PNG signature
     TooLarge,  // more pixels than a picture may hold
     Corrupt,   // damaged or cut short
     Empty,     // a picture without pixels to write
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(PngError error);
+[[nodiscard]] TPLFORGE_API std::string describe(PngError error);
 
 [[nodiscard]] TPLFORGE_API bool isPng(std::span<const std::uint8_t> bytes);
 // Told how many rows from the top are complete as they arrive (every row of an

@@ -8,6 +8,7 @@
 // is refused before a single pixel is produced.
 #pragma once
 
+#include <string>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -28,9 +29,7 @@ enum class TargaError {
     TooLarge,          // more pixels than a picture may hold
 };
 
-[[nodiscard]] TPLFORGE_API std::string_view describe(TargaError error);
-
-inline constexpr std::uint64_t kMaxTargaPixels = kMaxPicturePixels;
+[[nodiscard]] TPLFORGE_API std::string describe(TargaError error);
 
 // Decodes a whole Targa file held in memory (top row first).
 [[nodiscard]] TPLFORGE_API Expected<Image, TargaError> readTarga(std::span<const std::uint8_t> file);

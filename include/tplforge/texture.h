@@ -7,6 +7,7 @@
 // colours than they can).
 #pragma once
 
+#include <string>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -35,7 +36,7 @@ enum class CodecError {
     TooManyLevels,      // more levels than the picture or the console allows
     SideTooLarge,       // a side beyond kMaxSide
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(CodecError error);
+[[nodiscard]] TPLFORGE_API std::string describe(CodecError error);
 
 // --- Decoding ------------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 // Readers follow the offsets and assume no order.
 #pragma once
 
+#include <string>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -48,6 +49,15 @@ struct Sampler {
     bool operator==(const Sampler&) const = default;
 };
 
+// What a texture's header holds besides its sides, format and offsets.
+struct TextureSettings {
+    Sampler sampler;
+    std::optional<std::uint8_t> maxLod;  // unset: levels − 1; set, it must give the texture's levels
+    std::uint8_t unpacked = 0;
+    std::uint8_t paletteUnpacked = 0;
+    std::uint8_t palettePadding = 0;
+};
+
 // --- Reading -------------------------------------------------------------------
 
 // One image header as stored, with its table entry.
@@ -84,7 +94,7 @@ enum class TplError {
     BadPalette,           // unknown palette format or no entries
     LevelsOutOfBounds,    // the mipmap chain runs past the end
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(TplError error);
+[[nodiscard]] TPLFORGE_API std::string describe(TplError error);
 
 // Magic bytes 0..3 and byte 11 (low byte of the image table offset, always 12).
 [[nodiscard]] TPLFORGE_API bool hasTplSignature(std::span<const std::uint8_t> file);
@@ -150,7 +160,7 @@ enum class TplWriteError {
     NotPaletted,       // a palette for a texture whose format takes none
     BadPaletteSize,    // no entries, or more than the format indexes
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(TplWriteError error);
+[[nodiscard]] TPLFORGE_API std::string describe(TplWriteError error);
 
 // Lays out a file: file header, image table, image headers, palette headers,
 // zeros up to the data start, each texture's levels back to back, each texture

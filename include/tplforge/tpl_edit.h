@@ -3,6 +3,7 @@
 // replaced and every other byte kept.
 #pragma once
 
+#include <string>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -55,15 +56,6 @@ struct EditedTexture {
 
 // --- Rebuilding a file -------------------------------------------------------------
 
-// What a texture's header holds besides its sides, format and offsets.
-struct TextureSettings {
-    Sampler sampler;
-    std::optional<std::uint8_t> maxLod;  // unset: levels − 1; set, it must give the texture's levels
-    std::uint8_t unpacked = 0;
-    std::uint8_t paletteUnpacked = 0;
-    std::uint8_t palettePadding = 0;
-};
-
 // The settings a texture of a file has.
 [[nodiscard]] TPLFORGE_API TextureSettings settingsOf(const TplImageHeader& image,
                                                       std::span<const std::uint8_t> file);
@@ -83,7 +75,7 @@ enum class TplEditError {
     UnreadableTexture,  // a texture kept from the file whose levels or palette cannot be read
     TooLarge,           // more than a TPL file holds
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(TplEditError error);
+[[nodiscard]] TPLFORGE_API std::string describe(TplEditError error);
 
 struct RebuiltTpl {
     std::vector<std::uint8_t> bytes;

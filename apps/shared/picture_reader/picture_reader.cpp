@@ -311,7 +311,7 @@ Expected<Image, ReaderFailure> readPictureInProcess(const std::string& path, con
         return fail(child.broken("its answer does not start with a picture header", false));
     const auto readerStatus = static_cast<ReaderStatus>(*status);
     const std::uint64_t pixels = std::uint64_t{*width} * *height;
-    if (readerStatus == ReaderStatus::Ok ? pixels == 0 || pixels > kMaxPixels : pixels != 0)
+    if (readerStatus == ReaderStatus::Ok ? pixels == 0 || pixels > kMaxPicturePixels : pixels != 0)
         return fail(child.broken("its answer gives a size of " + std::to_string(*width) + " x " +
                                      std::to_string(*height) + " pixels",
                                  false));

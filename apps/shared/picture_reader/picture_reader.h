@@ -52,8 +52,6 @@ namespace picture_protocol {
 
 inline constexpr std::array<std::uint8_t, 4> kMagic{'T', 'F', 'P', 'R'};
 inline constexpr std::size_t kHeaderSize = 16;
-// Our own readers' ceiling: no header can ask for more.
-inline constexpr std::uint64_t kMaxPixels = kMaxPicturePixels;
 
 enum class ReaderStatus : std::uint32_t { Ok = 0, CannotOpen = 1, NotAPicture = 2, Corrupt = 3, TooLarge = 4 };
 

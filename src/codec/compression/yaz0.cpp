@@ -12,7 +12,7 @@
 
 namespace tplforge {
 
-std::string_view describe(CompressionError error) {
+std::string describe(CompressionError error) {
     switch (error) {
         case CompressionError::TooShort: return "compressed stream is shorter than its header";
         case CompressionError::BadMagic: return "not a compressed stream of the expected kind";

@@ -33,7 +33,7 @@ void encodeByBlockRows(const PixelRows& picture, std::size_t blockBytes, std::sp
 
 }  // namespace
 
-std::string_view describe(CodecError error) {
+std::string describe(CodecError error) {
     switch (error) {
         case CodecError::UnknownFormat: return "a texture format code GX does not define";
         case CodecError::WrongDataSize: return "the texel data is not the size of the picture in whole blocks";

@@ -59,7 +59,7 @@ std::vector<std::uint8_t> writeBmp(std::size_t width, std::size_t height, bool a
 
 }  // namespace
 
-std::string_view describe(BmpError error) {
+std::string describe(BmpError error) {
     switch (error) {
         case BmpError::EmptyPicture: return "the picture has no pixels";
         case BmpError::TooLarge: return "the picture is too large for a Windows bitmap (4 GiB)";

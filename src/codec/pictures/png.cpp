@@ -123,7 +123,7 @@ Expected<Chunks, PngError> readChunks(std::span<const u8> file) {
             first = false;
             const auto header = parseHeader(*data);
             if (!header) return fail(PngError::Corrupt);
-            if (std::uint64_t{header->width} * header->height > kMaxPngPixels) return fail(PngError::TooLarge);
+            if (std::uint64_t{header->width} * header->height > kMaxPicturePixels) return fail(PngError::TooLarge);
             c.header = *header;
             continue;
         }
@@ -347,7 +347,7 @@ bool inflateRows(const std::vector<std::span<const u8>>& idat, std::uint64_t ida
 
 }  // namespace
 
-std::string_view describe(PngError error) {
+std::string describe(PngError error) {
     switch (error) {
         case PngError::NotPng: return "not a PNG file";
         case PngError::TooLarge: return "the PNG picture is too large";

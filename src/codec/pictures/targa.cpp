@@ -209,7 +209,7 @@ Expected<Plan, TargaError> plan(ByteReader& in) {
     const std::uint64_t least = p.runLength ? (pixels + kMaxPacketPixels - 1) / kMaxPacketPixels * (1 + p.pixel.bytes)
                                             : pixels * p.pixel.bytes;
     if (least > in.remaining()) return fail(TargaError::Truncated);
-    if (pixels > kMaxTargaPixels) return fail(TargaError::TooLarge);
+    if (pixels > kMaxPicturePixels) return fail(TargaError::TooLarge);
     if (p.runLength && !packetsCover(in, pixels, p.pixel.bytes)) return fail(TargaError::Truncated);
     return p;
 }
@@ -276,7 +276,7 @@ Expected<Image, TargaError> decode(ByteReader& in, const Plan& p) {
 
 }  // namespace
 
-std::string_view describe(TargaError error) {
+std::string describe(TargaError error) {
     switch (error) {
         case TargaError::TooShort: return "file is too short to be a Targa file";
         case TargaError::UnsupportedType:

@@ -10,7 +10,7 @@
 
 namespace tplforge {
 
-std::string_view describe(TplEditError error) {
+std::string describe(TplEditError error) {
     switch (error) {
         case TplEditError::BadSource: return "the file is not a TPL file that can be read";
         case TplEditError::NoSuchTexture: return "the file has no such texture";

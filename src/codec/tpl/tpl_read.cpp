@@ -6,7 +6,7 @@
 
 namespace tplforge {
 
-std::string_view describe(TplError error) {
+std::string describe(TplError error) {
     switch (error) {
         case TplError::TooShort: return "file is shorter than a TPL header";
         case TplError::BadSignature: return "not a TPL file (wrong magic bytes or image table offset)";

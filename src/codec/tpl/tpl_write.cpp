@@ -6,7 +6,7 @@
 
 namespace tplforge {
 
-std::string_view describe(TplWriteError error) {
+std::string describe(TplWriteError error) {
     switch (error) {
         case TplWriteError::NoTextures: return "no textures to write";
         case TplWriteError::EmptyPicture: return "a picture has no pixels";
