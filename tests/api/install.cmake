@@ -6,7 +6,10 @@
 # exporting only the public API under its versioned name; and that the README
 # still shows the example. With PYTHON, PYTHON_DIR and VERSION (static only):
 # also installs the Python module and imports it from the prefix.
+# The archive example replaces a member's texture of ARCHIVE with PICTURE; with
+# CLI, the other textures are held to decode as before.
 #   cmake -DBUILD=... -DSOURCE=... -DKIND=static|shared -DWORK=... -DCXX=... -DINPUT=...
+#         -DARCHIVE=... -DPICTURE=... [-DCLI=...]
 #         [-DPYTHON=... -DPYTHON_DIR=... -DVERSION=...] -P install.cmake
 function(run)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -88,6 +91,29 @@ run(${WORK}/example/read_write ${INPUT} ${WORK}/out.tpl)
 file(READ ${WORK}/out.tpl written HEX LIMIT 4)
 if(NOT written STREQUAL "0020af30")
   message(FATAL_ERROR "the example wrote no TPL file: ${written}")
+endif()
+
+# The archive example on a Yaz0 archive of real textures: the member's texture
+# changes, and every other texture decodes as before.
+run(${WORK}/example/replace_in_archive ${ARCHIVE} timg/logo.tpl ${PICTURE} ${WORK}/edited.szs)
+if(CLI)
+  run(${CLI} decode ${ARCHIVE} -o ${WORK}/before)
+  run(${CLI} decode ${WORK}/edited.szs -o ${WORK}/after)
+  get_filename_component(stem ${ARCHIVE} NAME_WE)
+  file(GLOB_RECURSE pictures RELATIVE ${WORK}/before/${stem} ${WORK}/before/${stem}/*.png)
+  list(LENGTH pictures count)
+  if(count LESS 2)
+    message(FATAL_ERROR "the archive decoded to ${count} pictures")
+  endif()
+  foreach(picture IN LISTS pictures)
+    file(SHA256 ${WORK}/before/${stem}/${picture} was)
+    file(SHA256 ${WORK}/after/edited/${picture} now)
+    if(picture STREQUAL "timg/logo.png" AND was STREQUAL now)
+      message(FATAL_ERROR "replace_in_archive left timg/logo.tpl as it was")
+    elseif(NOT picture STREQUAL "timg/logo.png" AND NOT was STREQUAL now)
+      message(FATAL_ERROR "replace_in_archive changed ${picture} too")
+    endif()
+  endforeach()
 endif()
 
 file(GLOB_RECURSE pc ${prefix}/tplforge.pc)

@@ -1,0 +1,164 @@
+// TextureFile on a Yaz0 archive of real textures laid out as a game lays one:
+// what a path lists, and a replacement that changes one texture and no other byte.
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "support/scratch.h"
+#include "tplforge/tplforge.h"
+
+namespace tplforge {
+namespace {
+
+const std::filesystem::path kData = TPLFORGE_API_DATA;
+const std::filesystem::path kReal = TPLFORGE_REAL_DATA;
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Every member of a Yaz0 U8 archive by path.
+std::map<std::string, Bytes> membersOf(std::span<const std::uint8_t> szs) {
+    const auto u8 = yaz0Decompress(szs);
+    EXPECT_TRUE(u8.ok());
+    if (!u8) return {};
+    const auto archive = parseU8(*u8);
+    EXPECT_TRUE(archive.ok());
+    std::map<std::string, Bytes> out;
+    if (!archive) return out;
+    for (const ArchiveEntry& e : archive->files) {
+        const auto bytes = std::span(*u8).subspan(e.offset, e.size);
+        out[e.path] = Bytes(bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
+TextureEdit edit(std::string texture, Image picture) {
+    TextureEdit e;
+    e.texture = std::move(texture);
+    e.picture = std::move(picture);
+    return e;
+}
+
+std::string archivePath() { return (kData / "menu.szs").string(); }
+
+TEST(TextureFile, PathsListWhatIsBelowThem) {
+    struct Case {
+        std::string inner;
+        std::vector<std::string> paths;
+    };
+    const Case cases[] = {
+        {"", {"bg/mud.tpl/1", "bg/sky.tpl/1", "timg/lighter.tpl/1", "timg/logo.tpl/1"}},
+        {"timg", {"timg/lighter.tpl/1", "timg/logo.tpl/1"}},
+        {"TIMG/Logo.tpl", {"timg/logo.tpl/1"}},
+        {"timg/logo.tpl/1", {"timg/logo.tpl/1"}},
+    };
+    for (const Case& c : cases) {
+        const auto file = TextureFile::open(c.inner.empty() ? archivePath() : archivePath() + '/' + c.inner);
+        ASSERT_TRUE(file.ok()) << c.inner << ": " << describe(file.error());
+        std::vector<std::string> paths;
+        for (const TextureRef& t : file->textures()) paths.push_back(t.path());
+        std::sort(paths.begin(), paths.end());
+        EXPECT_EQ(paths, c.paths) << c.inner;
+        EXPECT_EQ(file->diskPath(), archivePath());
+    }
+}
+
+TEST(TextureFile, ArchiveTexturesDecodeAsTheFilesOnTheirOwn) {
+    const auto file = TextureFile::open(archivePath());
+    ASSERT_TRUE(file.ok());
+    const std::map<std::string, std::string> sources = {{"bg/mud.tpl", "first_work-mud.tpl"},
+                                                        {"bg/sky.tpl", "first_work-sky.tpl"},
+                                                        {"timg/lighter.tpl", "sevendays-lighter.tpl"},
+                                                        {"timg/logo.tpl", "sevendays-logo.tpl"}};
+    ASSERT_EQ(file->textures().size(), sources.size());
+    for (const TextureRef& t : file->textures()) {
+        const auto alone = TextureFile::open((kReal / sources.at(t.member)).string());
+        ASSERT_TRUE(alone.ok()) << t.member;
+        ASSERT_EQ(alone->textures().size(), 1u);
+        const TextureRef& own = alone->textures()[0];
+        EXPECT_EQ(t.stored(), own.stored()) << t.member;
+        EXPECT_EQ(t.decode(0).value(), own.decode(0).value()) << t.member;
+        ASSERT_TRUE(t.settings && own.settings);
+        EXPECT_EQ(t.settings->sampler, own.settings->sampler);
+    }
+}
+
+TEST(TextureFile, ReplacingOneTextureChangesThatMemberAlone) {
+    const auto file = TextureFile::open(archivePath() + "/timg/logo.tpl");
+    ASSERT_TRUE(file.ok());
+    Image picture = file->textures()[0].decode(0).value();
+    for (std::size_t i = 0; i < picture.rgba.size() / 3; i += 4) picture.rgba[i] ^= 0xFF;
+
+    const TextureEdit change = edit("", picture);
+    const auto edited = file->replace(std::span(&change, 1));
+    ASSERT_TRUE(edited.ok()) << describe(edited.error());
+    EXPECT_EQ(edited->changed, 1u);
+
+    // The member is what the same replacement makes of the TPL on its own.
+    const auto alone = TextureFile::open((kReal / "sevendays-logo.tpl").string());
+    ASSERT_TRUE(alone.ok());
+    const auto aloneEdited = alone->replace(std::span(&change, 1));
+    ASSERT_TRUE(aloneEdited.ok());
+
+    const auto before = membersOf(file->bytes());
+    const auto after = membersOf(edited->file);
+    ASSERT_EQ(before.size(), 4u);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [path, bytes] : before) {
+        if (path == "timg/logo.tpl") {
+            EXPECT_NE(after.at(path), bytes);
+            EXPECT_EQ(after.at(path), aloneEdited->file);
+        } else {
+            EXPECT_EQ(after.at(path), bytes) << path;
+        }
+    }
+}
+
+TEST(TextureFile, APictureOfWhatIsThereKeepsEveryByte) {
+    const auto file = TextureFile::open(archivePath());
+    ASSERT_TRUE(file.ok());
+    std::vector<TextureEdit> edits;
+    for (const TextureRef& t : file->textures()) edits.push_back(edit(t.path(), t.decode(0).value()));
+    const auto edited = file->replace(edits);
+    ASSERT_TRUE(edited.ok()) << describe(edited.error());
+    EXPECT_EQ(edited->changed, 0u);
+    EXPECT_EQ(edited->notes.size(), edits.size());
+    EXPECT_TRUE(std::equal(edited->file.begin(), edited->file.end(), file->bytes().begin(), file->bytes().end()));
+}
+
+TEST(TextureFile, RefusalsSayWhatAndWhere) {
+    const auto file = TextureFile::open(archivePath());
+    ASSERT_TRUE(file.ok());
+    const Image small(4, 4);
+    struct Case {
+        std::vector<TextureEdit> edits;
+        ErrorCode code;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{edit("", small)}, ErrorCode::AmbiguousTexture, "menu.szs: holds several textures"},
+        {{edit("timg/nothing.tpl/1", small)}, ErrorCode::NoSuchTexture,
+         "menu.szs: no texture named timg/nothing.tpl/1"},
+        {{edit("bg/sky.tpl/1", small), edit("bg/sky.tpl/1", small)},
+         ErrorCode::NamedTwice, "texture 1 is named twice"},
+        {{edit("bg/sky.tpl/1", Image())}, ErrorCode::BadPicture, "picture: the picture is empty"},
+    };
+    for (const Case& c : cases) {
+        const auto edited = file->replace(c.edits);
+        ASSERT_FALSE(edited.ok()) << c.line;
+        EXPECT_EQ(edited.error().code, c.code) << c.line;
+        EXPECT_NE(describe(edited.error()).find(c.line), std::string::npos) << describe(edited.error());
+    }
+    const std::pair<std::string, std::string> opens[] = {
+        {archivePath() + "/timg/none.tpl", "none.tpl"},
+        {(kData / "missing.szs").string(), "cannot read"},
+    };
+    for (const auto& [path, line] : opens) {
+        const auto opened = TextureFile::open(path);
+        ASSERT_FALSE(opened.ok()) << path;
+        EXPECT_NE(describe(opened.error()).find(line), std::string::npos) << describe(opened.error());
+    }
+}
+
+}  // namespace
+}  // namespace tplforge
