@@ -177,8 +177,9 @@ public:
     [[nodiscard]] Expected<EditResult, Error> replace(std::span<const TextureEdit> edits,
                                                       const EditOptions& options = {}) const;
 
-private:
     struct State;
+
+private:
     explicit TextureFile(std::unique_ptr<State> state);
     [[nodiscard]] Expected<TextureFile, Error> load() &&;
     std::unique_ptr<State> state_;

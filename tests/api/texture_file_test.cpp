@@ -11,8 +11,11 @@
 namespace tplforge {
 namespace {
 
+using testing::fileBytes;
+
 const std::filesystem::path kData = TPLFORGE_API_DATA;
 const std::filesystem::path kReal = TPLFORGE_REAL_DATA;
+const std::filesystem::path kCodecData = TPLFORGE_CODEC_DATA;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -124,6 +127,49 @@ TEST(TextureFile, APictureOfWhatIsThereKeepsEveryByte) {
     EXPECT_EQ(edited->changed, 0u);
     EXPECT_EQ(edited->notes.size(), edits.size());
     EXPECT_TRUE(std::equal(edited->file.begin(), edited->file.end(), file->bytes().begin(), file->bytes().end()));
+}
+
+// A TEX0 of a palette format inside an archive is read with the PLT0 beside it,
+// and replaced together with it.
+TEST(TextureFile, Tex0AndPlt0InsideAnArchiveGoTogether) {
+    const auto tex0 = fileBytes((kCodecData / "containers/face.tex0").string());
+    const auto plt0 = fileBytes((kCodecData / "containers/face.plt0").string());
+    const auto logo = fileBytes((kReal / "sevendays-logo.tpl").string());
+    const NewMember members[] = {{"face.tex0", tex0}, {"face.plt0", plt0}, {"logo.tpl", logo}};
+    auto u8 = buildU8(members);
+    ASSERT_TRUE(u8.ok());
+    const auto file = TextureFile::fromBytes(*u8, "pair.arc");
+    ASSERT_TRUE(file.ok()) << describe(file.error());
+    EXPECT_TRUE(file->damaged().empty());
+    ASSERT_EQ(file->textures().size(), 2u);
+    const auto alone = TextureFile::fromBytes(tex0, "face.tex0", {}, plt0);
+    ASSERT_TRUE(alone.ok()) << describe(alone.error());
+    const auto face = file->find("face.tex0/face");
+    ASSERT_TRUE(face.ok());
+    EXPECT_EQ((*face)->stored(), alone->textures()[0].stored());
+
+    // Two colours the palette does not hold: a new palette, written into the PLT0 member.
+    Image picture = (*face)->decode(0).value();
+    for (std::size_t i = 0; i < 8; i += 4) picture.rgba[i] = static_cast<std::uint8_t>(17 + i);
+    const TextureEdit change = edit("face.tex0/face", picture);
+    const auto edited = file->replace(std::span(&change, 1));
+    ASSERT_TRUE(edited.ok()) << describe(edited.error());
+    EXPECT_TRUE(edited->plt0.empty());
+    const TextureEdit aloneChange = edit("", picture);
+    const auto aloneEdited = alone->replace(std::span(&aloneChange, 1));
+    ASSERT_TRUE(aloneEdited.ok()) << describe(aloneEdited.error());
+
+    const auto archive = parseU8(edited->file);
+    ASSERT_TRUE(archive.ok());
+    std::map<std::string, Bytes> after;
+    for (const ArchiveEntry& e : archive->files) {
+        const auto bytes = std::span(edited->file).subspan(e.offset, e.size);
+        after[e.path] = Bytes(bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(after.at("face.tex0"), aloneEdited->file);
+    EXPECT_EQ(after.at("face.plt0"), aloneEdited->plt0);
+    EXPECT_NE(after.at("face.plt0"), plt0);
+    EXPECT_EQ(after.at("logo.tpl"), logo);
 }
 
 TEST(TextureFile, RefusalsSayWhatAndWhere) {

@@ -90,6 +90,7 @@ struct TextureFile::State {
     MappedFile paletteMapped;
     PathLimits limits;
     std::vector<Member> members;  // holding storage of decompressed layers
+    std::map<std::string, Member> palettes;  // the PLT0 member beside a TEX0 member, by the TEX0's path
     std::vector<TextureRef> textures;
     std::vector<DamagedMember> damaged;
     Member named;        // the member the path runs to
@@ -103,6 +104,19 @@ struct TextureFile::State {
         return paletteOwned.empty() ? paletteMapped.bytes() : std::span<const std::uint8_t>(paletteOwned);
     }
     const std::string& fileName() const { return name; }
+    // A TEX0 member of a palette format takes the PLT0 of its name beside it.
+    std::span<const std::uint8_t> paletteOf(const Member& m) {
+        if (m.path.empty()) return palette();
+        if (m.kind != FileKind::Tex0) return {};
+        if (const auto known = palettes.find(m.path); known != palettes.end()) return known->second.bytes;
+        auto beside = openPath(bytes(), name, fs::path(m.path).replace_extension(".plt0").generic_string(), limits);
+        if (!beside || beside->member.kind != FileKind::Plt0 || !beside->rest.empty()) return {};
+        return palettes.emplace(m.path, std::move(beside->member)).first->second.bytes;
+    }
+    const Member* paletteMember(const Member& m) const {
+        const auto known = palettes.find(m.path);
+        return known == palettes.end() ? nullptr : &known->second;
+    }
 };
 
 namespace {
@@ -227,7 +241,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
 
     const bool whole = s.named.path.empty() && s.rest.empty();
     if (folder.empty() && (holdsTextures(s.named.kind) || readAsTpl(s.named, whole))) {
-        auto textures = texturesOf(s.named, whole, s.named.path.empty() ? s.palette() : std::span<const std::uint8_t>{}, s.typed);
+        auto textures = texturesOf(s.named, whole, s.paletteOf(s.named), s.typed);
         if (!textures) return fail(textures.error());
         for (TextureRef& t : *textures) {
             if (!s.rest.empty() && t.name != s.rest) continue;
@@ -251,7 +265,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
             s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(*found.error)}});
             return;
         }
-        auto textures = texturesOf(m, false, {}, where);
+        auto textures = texturesOf(m, false, s.paletteOf(m), where);
         if (!textures) {
             s.damaged.push_back({m.path, m.kind, textures.error()});
             return;
@@ -443,13 +457,22 @@ Expected<Bytes, Error> replaceInContainer(const Member& m, std::span<const std::
             if (other.number != t.number && !other.view.levels.empty() && !t.view.levels.empty() &&
                 other.view.levels[0].data() == t.view.levels[0].data())
                 result.notes.push_back({at, "texture " + other.name + " shares its image, and shows the new one too"});
-        if (m.kind == FileKind::Tex0 && m.path.empty() && isPaletteFormat(encoded->format)) {
+        if (m.kind == FileKind::Tex0 && isPaletteFormat(encoded->format)) {
             auto pair = writeTex0(*encoded, t.name);
             if (!pair) return fail(Error{ErrorCode::Refused, at, {}, describe(pair.error())});
             result.plt0 = std::move(pair->plt0);
         }
     }
     return current;
+}
+
+}  // namespace
+
+namespace {
+
+std::span<const std::uint8_t> paletteBytesOf(const TextureFile::State& s, const Member& m) {
+    const Member* plt0 = s.paletteMember(m);
+    return plt0 ? plt0->bytes : std::span<const std::uint8_t>{};
 }
 
 }  // namespace
@@ -475,15 +498,26 @@ Expected<EditResult, Error> TextureFile::replace(std::span<const TextureEdit> ed
         const std::string where = s.typed;
         auto replaced = readAsTpl(m, whole && s.rest.empty())
                             ? replaceInTpl(m.bytes, jobs->second, where, options, result)
-                            : replaceInContainer(m, whole ? s.palette() : std::span<const std::uint8_t>{}, jobs->second,
-                                                 where, options, result);
+                            : replaceInContainer(m, whole ? s.palette() : paletteBytesOf(s, m), jobs->second, where,
+                                                 options, result);
         if (!replaced) return fail(replaced.error());
+        ReplaceOptions replaceOptions;
+        replaceOptions.yaz0 = options.yaz0;
+        replaceOptions.limits = s.limits;
+        // A TEX0 member's palette goes into the PLT0 member beside it.
+        if (!whole && !result.plt0.empty()) {
+            const Member* plt0 = s.paletteMember(m);
+            if (!plt0) return fail(Error{ErrorCode::Refused, s.typed, {}, m.path + ": a palette format needs a PLT0 member beside it"});
+            if (!std::equal(result.plt0.begin(), result.plt0.end(), plt0->bytes.begin(), plt0->bytes.end())) {
+                auto rebuilt = replaceMember(outer, s.fileName(), plt0->path, result.plt0, replaceOptions);
+                if (!rebuilt) return fail(Error{ErrorCode::Refused, s.typed, {}, describe(rebuilt.error())});
+                outer = std::move(rebuilt).value();
+            }
+            result.plt0.clear();
+        }
         if (whole && m.bytes.data() == s.bytes().data() && m.bytes.size() == s.bytes().size()) {
             outer = std::move(replaced).value();
         } else {
-            ReplaceOptions replaceOptions;
-            replaceOptions.yaz0 = options.yaz0;
-            replaceOptions.limits = s.limits;
             auto rebuilt = replaceMember(outer, s.fileName(), m.path, *replaced, replaceOptions);
             if (!rebuilt) return fail(Error{ErrorCode::Refused, s.typed, {}, describe(rebuilt.error())});
             outer = std::move(rebuilt).value();
