@@ -10,6 +10,12 @@ pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET GLOBAL libdeflate)
 list(GET DEFLATE_LINK_LIBRARIES 0 TPLFORGE_DEFLATE_SHARED)
 get_filename_component(TPLFORGE_DEFLATE_DIR "${TPLFORGE_DEFLATE_SHARED}" DIRECTORY)
 set(TPLFORGE_DEFLATE_STATIC "${TPLFORGE_DEFLATE_DIR}/libdeflate.a")
+# XXH64, the hash of the Dolphin emulator's texture names; its static archive
+# taken the same way.
+pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET GLOBAL libxxhash)
+list(GET XXHASH_LINK_LIBRARIES 0 TPLFORGE_XXHASH_SHARED)
+get_filename_component(TPLFORGE_XXHASH_DIR "${TPLFORGE_XXHASH_SHARED}" DIRECTORY)
+set(TPLFORGE_XXHASH_STATIC "${TPLFORGE_XXHASH_DIR}/libxxhash.a")
 find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json CONFIG REQUIRED)
 

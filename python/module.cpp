@@ -19,6 +19,7 @@
 #include "arrays.h"
 #include "docstrings.h"
 #include "errors.h"
+#include "tplforge/dolphin.h"
 #include "tplforge/file_io.h"
 #include "tplforge/format.h"
 #include "tplforge/png.h"
@@ -235,6 +236,19 @@ py::dict info(const py::object& from) {
         j["edge_lod"] = t.sampler.edgeLod;
         j["min_lod"] = t.sampler.minLod;
         j["max_lod"] = t.maxLod;
+        // As the command line gives them, for the file's own sampler.
+        const DolphinSampling sampling = dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
+        const auto dolphin = view ? std::optional(dolphinName(*view, sampling)) : std::nullopt;
+        j["dolphin"] = dolphin && *dolphin ? py::object(py::str((*dolphin)->name)) : py::object(py::none());
+        if (dolphin && *dolphin) {
+            py::list mips;
+            for (const std::string& mip : (*dolphin)->levels) mips.append(mip);
+            j["dolphin_mips"] = std::move(mips);
+        }
+        const std::string note = !dolphin ? "its levels or palette cannot be read"
+                                 : *dolphin ? dolphinNote(**dolphin)
+                                            : std::string(describe(dolphin->error()));
+        if (!note.empty()) j["dolphin_note"] = note;
         if (!view) j["problem"] = std::string(describe(view.error()));
         textures.append(std::move(j));
     }

@@ -7,7 +7,7 @@ TPLFORGE_PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev qt6-translations-l10n
   libwmf-dev libemf2svg-dev fonts-urw-base35 fonts-dejavu-core
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libspng-dev libdeflate-dev libisal-dev zlib1g-dev nlohmann-json3-dev libsquish-dev libstb-dev hyperfine man-db
+  libspng-dev libdeflate-dev libxxhash-dev libisal-dev zlib1g-dev nlohmann-json3-dev libsquish-dev libstb-dev hyperfine man-db
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
 )
 

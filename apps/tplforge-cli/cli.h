@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tplforge/dolphin.h"
 #include "tplforge/png.h"
 #include "tplforge/texture.h"
 #include "tplforge/texture_file.h"
@@ -86,6 +87,7 @@ struct ReplaceRequest {
 struct InfoRequest {
     std::vector<std::string> files;
     bool json = false;
+    DolphinMipmaps dolphinMipmaps = DolphinMipmaps::File;  // "_m" in the Dolphin names
     RunOptions run;
 };
 

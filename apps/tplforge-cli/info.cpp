@@ -8,6 +8,7 @@
 #include "files.h"
 #include "jobs.h"
 #include "tplforge/containers.h"
+#include "tplforge/dolphin.h"
 
 namespace tplforge::cli {
 
@@ -53,6 +54,42 @@ std::string samplerText(const Sampler& s, std::optional<std::uint32_t> maxLod) {
                    : "  min lod:        " + std::to_string(s.minLod) + '\n');
 }
 
+// A texture's name in Dolphin's dumps and texture packs, or why it has none.
+struct Dolphin {
+    std::optional<DolphinName> name;
+    std::string note;
+};
+
+Dolphin dolphinOf(const TextureView* view, const DolphinSampling& sampling, DolphinMipmaps mipmaps) {
+    if (!view) return {std::nullopt, "its levels or palette cannot be read"};
+    auto name = dolphinName(*view, sampling, mipmaps);
+    if (!name) return {std::nullopt, std::string(describe(name.error()))};
+    std::string note = dolphinNote(*name);
+    return {std::move(name).value(), std::move(note)};
+}
+
+std::string dolphinText(const Dolphin& d) {
+    std::string out;
+    if (d.name) {
+        out += "  dolphin:        " + d.name->name + '\n';
+        const std::size_t mips = d.name->levels.size();
+        if (mips > 0)
+            out += "  dolphin mips:   _mip1" + (mips > 1 ? " to _mip" + std::to_string(mips) : std::string()) + '\n';
+    }
+    if (!d.note.empty()) out += "  dolphin note:   " + d.note + '\n';
+    return out;
+}
+
+void dolphinJson(Json& j, const Dolphin& d) {
+    j["dolphin"] = d.name ? Json(d.name->name) : Json(nullptr);
+    if (d.name) j["dolphin_mips"] = d.name->levels;
+    if (!d.note.empty()) j["dolphin_note"] = d.note;
+}
+
+DolphinSampling tplSampling(const TplImageHeader& t) {
+    return dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
+}
+
 std::string paletteText(const PaletteView& p) {
     return "  palette:        " +
            named(std::string(paletteFormatName(static_cast<std::uint32_t>(p.format))), static_cast<std::uint32_t>(p.format)) +
@@ -60,7 +97,8 @@ std::string paletteText(const PaletteView& p) {
 }
 
 // The texture blocks of a TPL; `only` (a number from 1) keeps one.
-std::string tplTextures(std::span<const std::uint8_t> bytes, const TplHeaders& info, std::size_t only = 0) {
+std::string tplTextures(std::span<const std::uint8_t> bytes, const TplHeaders& info, DolphinMipmaps mipmaps,
+                        std::size_t only = 0) {
     std::string out;
     for (std::size_t k = 0; k < info.images.size(); ++k) {
         if (only != 0 && k + 1 != only) continue;
@@ -76,17 +114,20 @@ std::string tplTextures(std::span<const std::uint8_t> bytes, const TplHeaders& i
             if (extra.view && extra.view->palette) out += paletteText(*extra.view->palette);
         }
         out += samplerText(t.sampler, t.maxLod);
+        out += dolphinText(dolphinOf(extra.view ? &*extra.view : nullptr, tplSampling(t), mipmaps));
         if (!extra.problem.empty()) out += "  problem:        " + extra.problem + '\n';
     }
     return out;
 }
 
-std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
+std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info,
+                 DolphinMipmaps mipmaps) {
     return "file: " + file + "\nsize: " + std::to_string(info.fileSize) + " bytes\ntextures: " +
-           std::to_string(info.images.size()) + '\n' + tplTextures(bytes, info);
+           std::to_string(info.images.size()) + '\n' + tplTextures(bytes, info, mipmaps);
 }
 
-Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, std::size_t only = 0) {
+Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, DolphinMipmaps mipmaps,
+             std::size_t only = 0) {
     Json textures = Json::array();
     for (std::size_t k = 0; k < info.images.size(); ++k) {
         if (only != 0 && k + 1 != only) continue;
@@ -116,17 +157,19 @@ Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, std::s
         j["edge_lod"] = t.sampler.edgeLod;
         j["min_lod"] = t.sampler.minLod;
         j["max_lod"] = t.maxLod;
+        dolphinJson(j, dolphinOf(extra.view ? &*extra.view : nullptr, tplSampling(t), mipmaps));
         if (!extra.problem.empty()) j["problem"] = extra.problem;
         textures.push_back(std::move(j));
     }
     return textures;
 }
 
-Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info) {
+Json json(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info,
+          DolphinMipmaps mipmaps) {
     Json j;
     j["file"] = file;
     j["size"] = info.fileSize;
-    j["textures"] = tplJson(bytes, info);
+    j["textures"] = tplJson(bytes, info, mipmaps);
     return j;
 }
 
@@ -151,7 +194,7 @@ Json samplerJson(Json j, const Sampler& s) {
 
 // `only`: one texture by its name (a number from 1 where they are numbered).
 Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::span<const std::uint8_t> palette,
-                    const std::string& only) {
+                    const std::string& only, DolphinMipmaps mipmaps) {
     Listed l;
     if (kind == FileKind::Tpl) {
         auto info = parseTpl(bytes);
@@ -167,8 +210,8 @@ Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::spa
                 return l;
             }
         }
-        l.text = tplTextures(bytes, *info, k);
-        l.textures = tplJson(bytes, *info, k);
+        l.text = tplTextures(bytes, *info, mipmaps, k);
+        l.textures = tplJson(bytes, *info, mipmaps, k);
         l.count = k != 0 ? 1 : info->images.size();
         return l;
     }
@@ -187,6 +230,9 @@ Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::spa
         l.text += "  levels:         " + std::to_string(v.levels.size()) + '\n';
         if (v.palette) l.text += paletteText(*v.palette);
         if (e.sampler) l.text += samplerText(*e.sampler, std::nullopt);
+        // Files without a sampler of their own tell mipmapping by their levels alone.
+        const Dolphin dolphin = dolphinOf(&v, e.sampler ? dolphinSampling(*e.sampler) : dolphinSampling(v), mipmaps);
+        l.text += dolphinText(dolphin);
         Json j;
         j["name"] = e.name;
         if (!e.storedName.empty()) j["stored_name"] = e.storedName;
@@ -201,6 +247,7 @@ Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::spa
             j["palette_entries"] = v.palette->entryCount;
         }
         if (e.sampler) j = samplerJson(std::move(j), *e.sampler);
+        dolphinJson(j, dolphin);
         l.textures.push_back(std::move(j));
     }
     if (!only.empty() && l.count == 0) l.problem = "no texture named " + only;
@@ -223,7 +270,7 @@ struct Listing {
 
 std::string kindLine(FileKind kind) { return "kind: " + std::string(kindName(kind)) + '\n'; }
 
-Listing listArchive(const Source& source) {
+Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
     Listing out;
     const Member& whole = source.located.member;
     std::string members;
@@ -241,7 +288,7 @@ Listing listArchive(const Source& source) {
         if (found.error) {
             problem = describe(*found.error);
         } else {
-            const Listed listed = listTextures(m.bytes, m.kind, {}, "");
+            const Listed listed = listTextures(m.bytes, m.kind, {}, "", mipmaps);
             if (!listed.problem.empty()) {
                 problem = m.path + ": " + listed.problem;
             } else {
@@ -273,7 +320,7 @@ Listing listArchive(const Source& source) {
     return out;
 }
 
-Listing listFile(const std::string& file) {
+Listing listFile(const std::string& file, DolphinMipmaps mipmaps) {
     Listing out;
     auto source = openSource(file);
     if (!source) {
@@ -290,16 +337,16 @@ Listing listFile(const std::string& file) {
             out.refusal = std::string(describe(info.error()));
             return out;
         }
-        out.text = text(file, m.bytes, *info);
-        out.json = json(file, m.bytes, *info);
+        out.text = text(file, m.bytes, *info, mipmaps);
+        out.json = json(file, m.bytes, *info, mipmaps);
         return out;
     }
-    if ((isArchive(m.kind) || isWrapper(m.kind)) && rest.empty()) return listArchive(*source);
+    if ((isArchive(m.kind) || isWrapper(m.kind)) && rest.empty()) return listArchive(*source, mipmaps);
     if (!holdsTextures(m.kind)) {
         out.refusal = (m.path.empty() ? "" : m.path + ": ") + "holds no textures (" + std::string(kindName(m.kind)) + ")";
         return out;
     }
-    const Listed listed = listTextures(m.bytes, m.kind, source->paletteBytes(), rest);
+    const Listed listed = listTextures(m.bytes, m.kind, source->paletteBytes(), rest, mipmaps);
     if (!listed.problem.empty()) {
         out.refusal = (m.path.empty() ? "" : m.path + ": ") + listed.problem;
         return out;
@@ -323,7 +370,7 @@ int runInfo(const InfoRequest& request) {
     const bool failed = runJobs(n, threads, false, [&](std::size_t i, JobOutput& out) {
         const std::string& file = request.files[i];
         const std::string separator = array && i > 0 ? ",\n" : "";
-        const Listing listing = listFile(file);
+        const Listing listing = listFile(file, request.dolphinMipmaps);
         // In a JSON array every file keeps its place, a failed one as its error.
         if (!listing.refusal.empty()) {
             out.err = file + ": " + listing.refusal + '\n';

@@ -5,7 +5,7 @@
 //   tplforge-cli decode FILE... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
 //   tplforge-cli build MANIFEST.json... (-o OUT.tpl | -d DIR) [--strict]
 //   tplforge-cli replace FILE [K] [PICTURE OPTIONS] PICTURE... [-o OUT] [--strict]
-//   tplforge-cli info FILE... [--json]
+//   tplforge-cli info FILE... [--json] [--dolphin-mipmaps yes|no|file]
 //
 // FILE is a texture file or archive, or a path running on into one:
 // menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2.
@@ -424,6 +424,13 @@ int main(int argc, char** argv) {
             ->required()
             ->type_name("");
         info->add_flag("--json", infoRequest.json, "Print JSON: one object, or an array of them for several files");
+        const std::map<std::string, DolphinMipmaps> mipmapChoices{
+            {"file", DolphinMipmaps::File}, {"yes", DolphinMipmaps::Yes}, {"no", DolphinMipmaps::No}};
+        info->add_option("--dolphin-mipmaps", infoRequest.dolphinMipmaps,
+                         "Whether Dolphin's names take _m: as the file's min filter says (TEX0: more than one "
+                         "level), or forced for a game whose sampler differs (default file)")
+            ->type_name("yes|no|file")
+            ->transform(CLI::CheckedTransformer(mipmapChoices, CLI::ignore_case).description(""));
         addRunOptions(info, infoRequest.run, false);
     }
 

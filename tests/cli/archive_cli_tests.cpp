@@ -546,5 +546,95 @@ TEST_F(ArchiveCli, EncodeWritesBtiAndTex0) {
     }
 }
 
+// A C8 TPL of 8 × 4 texels all `index`, `entries` palette entries.
+Bytes c8Tpl(std::uint8_t index, std::size_t entries) {
+    TextureLayout layout;
+    layout.format = Format::C8;
+    layout.width = 8;
+    layout.height = 4;
+    auto writer = TplWriter::plan(std::span(&layout, 1));
+    EXPECT_TRUE(writer);
+    const std::span<std::uint8_t> level = *writer->level(0, 0);
+    std::fill(level.begin(), level.end(), index);
+    const std::vector<std::uint16_t> palette(entries, 0x8421);
+    EXPECT_TRUE(writer->setPalette(0, palette));
+    return std::move(*writer).finish();
+}
+
+// Dolphin's names: each texture of a TPL, a BTI and a BRRES inside a Yaz0 U8
+// has the name info gives the file on its own (the worked examples' among
+// them), --dolphin-mipmaps reaches through, and a texture Dolphin cannot name
+// has a note instead.
+TEST_F(ArchiveCli, InfoGivesDolphinNamesThroughArchivesAsForLoneFiles) {
+    seeds();
+    const fs::path formats = fs::path(TPLFORGE_TEST_DATA) / "formats";
+    copyIn(formats / "c8-rgb565.tpl", "c8.tpl");
+    copyIn(formats / "rgba8-mip.tpl", "mip.tpl");
+    const std::vector<std::pair<std::string, std::string>> members = {
+        {"a/c8.tpl", "c8.tpl"}, {"a/mip.tpl", "mip.tpl"}, {"c8-mip.bti", "c8-mip.bti"},
+        {"m/textures.brres", "textures.brres"}};
+    write("pack.szs", szs(u8Of({{"a/c8.tpl", fileBytes(path("c8.tpl"))},
+                                {"a/mip.tpl", fileBytes(path("mip.tpl"))},
+                                {"c8-mip.bti", fileBytes(path("c8-mip.bti"))},
+                                {"m/textures.brres", fileBytes(path("textures.brres"))}})));
+    // Member path → the dolphin names of its textures, and of their mips.
+    using Names = std::map<std::string, std::vector<std::pair<nlohmann::json, nlohmann::json>>>;
+    const auto namesIn = [&](const std::string& options) {
+        const Outcome r = run("info --json " + options + " pack.szs");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const auto j = nlohmann::json::parse(r.out);
+        Names out;
+        for (const auto& m : j["members"])
+            for (const auto& t : m["textures"]) out[m["path"]].push_back({t["dolphin"], t["dolphin_mips"]});
+        return out;
+    };
+    const Names archived = namesIn("");
+    ASSERT_EQ(archived.size(), members.size());
+    for (const auto& [member, lone] : members) {
+        SCOPED_TRACE(member);
+        const Outcome r = run("info --json " + lone);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto j = nlohmann::json::parse(r.out);
+        std::vector<std::pair<nlohmann::json, nlohmann::json>> want;
+        for (const auto& t : j["textures"]) want.push_back({t["dolphin"], t["dolphin_mips"]});
+        EXPECT_EQ(archived.at(member), want);
+        for (const auto& [name, mips] : want)
+            EXPECT_TRUE(name.is_string() && name.get<std::string>().starts_with("tex1_")) << name;
+    }
+    const nlohmann::json noMips = nlohmann::json::array();
+    const std::string mip = "tex1_16x8_m_0ab9d8f35ad15be6_6";
+    EXPECT_EQ(archived.at("a/c8.tpl").at(0).first, "tex1_20x10_0f5e0356e159c113_fd045fc67c7d4038_9");
+    EXPECT_EQ(archived.at("a/mip.tpl").at(0).first, mip);
+    EXPECT_EQ(archived.at("a/mip.tpl").at(0).second, nlohmann::json::array({mip + "_mip1", mip + "_mip2"}));
+
+    const Names off = namesIn("--dolphin-mipmaps no");
+    EXPECT_EQ(off.at("a/mip.tpl").at(0).first, "tex1_16x8_0ab9d8f35ad15be6_6");
+    EXPECT_EQ(off.at("a/mip.tpl").at(0).second, noMips);
+    const Names on = namesIn("--dolphin-mipmaps yes");
+    EXPECT_EQ(on.at("a/c8.tpl").at(0).first, "tex1_20x10_m_0f5e0356e159c113_fd045fc67c7d4038_9");
+    EXPECT_EQ(run("info --dolphin-mipmaps maybe c8.tpl").status, 2);
+
+    // Text: the name on its own line, the mips after it.
+    const Outcome text = run("info mip.tpl");
+    EXPECT_NE(text.out.find("  dolphin:        " + mip + "\n  dolphin mips:   _mip1 to _mip2\n"), std::string::npos)
+        << text.out;
+
+    // Every index 255: no name, a note; indices past the entries: a name and a note.
+    write("white.tpl", c8Tpl(255, 256));
+    write("short.tpl", c8Tpl(9, 4));
+    const Outcome white = run("info --json white.tpl short.tpl");
+    ASSERT_EQ(white.status, 0) << white.err;
+    const auto files = nlohmann::json::parse(white.out);
+    const auto& none = files[0]["textures"][0];
+    EXPECT_TRUE(none["dolphin"].is_null());
+    EXPECT_NE(none.value("dolphin_note", "").find("255"), std::string::npos) << none;
+    const auto& past = files[1]["textures"][0];
+    EXPECT_TRUE(past["dolphin"].is_string()) << past;
+    EXPECT_NE(past.value("dolphin_note", "").find("past the 4 entries"), std::string::npos) << past;
+    const Outcome whiteText = run("info white.tpl");
+    EXPECT_EQ(whiteText.out.find("  dolphin:  "), std::string::npos) << whiteText.out;
+    EXPECT_NE(whiteText.out.find("  dolphin note:   every C8 index is 255"), std::string::npos) << whiteText.out;
+}
+
 }  // namespace
 }  // namespace tplforge
