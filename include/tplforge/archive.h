@@ -51,6 +51,7 @@ enum class ArchiveFault {
     TooDeep,                // wrappers and archives nested deeper than the limit
     OverBudget,             // more bytes decompressed than the limit allows
     TooLargeToWrite,        // an offset of the rebuilt archive does not fit its field, or copies of shared members grow it too far
+    ChangedTwice,           // two changes of one member, or of a member and of one inside it
 };
 
 struct ArchiveError {
@@ -182,6 +183,17 @@ struct ReplaceOptions {
                                                                 std::string_view memberPath,
                                                                 std::span<const std::uint8_t> bytes,
                                                                 const ReplaceOptions& options = {});
+
+// Several members at once: each archive and wrapper on the way is rebuilt and
+// wrapped again once, whatever the number of its members changed. Two changes
+// of one path, or of a member and of one inside it, are refused.
+struct MemberChange {
+    std::string path;  // as Located::member.path gives it
+    std::span<const std::uint8_t> bytes;
+};
+[[nodiscard]] TPLFORGE_API Expected<std::vector<std::uint8_t>, ArchiveError> replaceMembers(
+    std::span<const std::uint8_t> file, std::string_view fileName, std::span<const MemberChange> changes,
+    const ReplaceOptions& options = {});
 
 // Every member that holds textures (holdsTextures), archives inside archives
 // opened, in stored order (left out: members without a name, and those behind

@@ -43,7 +43,7 @@ enum class ContainerFault {
     PalettePastEnd,
     MissingPalette,       // a TEX0 of a palette format without its PLT0 (`name`)
     J3dSectionPastEnd,    // a J3D section runs past the end (item: section number)
-    J3dNoTextures,        // no TEX1 section
+    J3dNoTextures,        // no longer given: a model without a TEX1 section holds 0 textures
     J3dHeadersPastEnd,    // the TEX1 header array runs past the end
     BrresNoRoot,          // no "root" section where the header says
     BrresGroupPastEnd,    // an index group runs past the end

@@ -68,6 +68,7 @@ struct TextureRef {
     std::string name;          // its name, or its number ("1", "2", …) where textures are numbered
     std::string storedName;    // a numbered texture's name in the file, where it has one (J3D)
     std::size_t number = 0;    // from 1, in its container's order
+    std::size_t containerTextures = 0;  // how many its container holds, this one among them
     TextureView view;
     std::optional<Sampler> sampler;           // where the file stores one (TPL, BTI)
     std::optional<TextureSettings> settings;  // TPL: every header field a rebuild keeps
@@ -100,10 +101,14 @@ struct SettingChanges {
     std::optional<TextureFilter> minFilter, magFilter;
     std::optional<Quality> quality;
     std::optional<bool> dither;
+    // TPL textures only: every header field as given (sampler, LOD bytes, the
+    // unpacked bytes); wrapS … magFilter above still apply over it. A max LOD
+    // that does not give the texture's levels is dropped for levels − 1.
+    std::optional<TextureSettings> header;
 
     [[nodiscard]] bool any() const {
         return format || paletteFormat || paletteEntries || mipmaps || mipmapsAuto || wrapS || wrapT || minFilter ||
-               magFilter || quality || dither;
+               magFilter || quality || dither || header;
     }
 };
 
@@ -111,9 +116,11 @@ struct TextureEdit {
     // A texture path as TextureRef::path() gives it, relative to what was opened;
     // or "" for the only texture, or the one the opened path names.
     std::string texture;
+    // Empty, for a TPL texture whose header `changes` names (header, wrap or
+    // filters): it keeps its texels and palette, and only those fields change.
     Image picture;
-    // Hand-made levels 1, 2, … used as given (each half the one above); the
-    // rest are made from the level above.
+    // Hand-made levels 1, 2, … used as given (each half the one above); an
+    // empty one, and those past the end, are made from the level above.
     std::vector<Image> levels;
     SettingChanges changes;
     std::string pictureName;  // for messages; "" says "picture"
@@ -121,6 +128,10 @@ struct TextureEdit {
 
 struct EditOptions {
     bool strict = false;    // refuse a palette that would merge colours
+    // A texture that cannot take its picture (its container holds it in place,
+    // its picture does not encode) is left as it was and listed in
+    // EditResult::refused; without it the whole replacement fails.
+    bool keepGoing = false;
     unsigned threads = 0;   // 0: every core
     Yaz0Options yaz0;       // for layers recompressed
     PathLimits limits;
@@ -131,11 +142,17 @@ struct Note {
     std::string text;
 };
 
+struct Refusal {
+    std::string texture;  // as TextureRef::path() gives it
+    Error error;
+};
+
 struct EditResult {
     std::vector<std::uint8_t> file;   // the whole file on disk, every layer wrapped again
     std::vector<std::uint8_t> plt0;   // a standalone TEX0 of a palette format: its PLT0, to write beside it
     std::vector<Note> notes;          // kept textures, merged palettes, shared images, new sizes
     std::size_t changed = 0;          // textures whose bytes changed
+    std::vector<Refusal> refused;     // with keepGoing: the textures left as they were, and why
 };
 
 // --- The file --------------------------------------------------------------------
@@ -159,7 +176,9 @@ public:
     [[nodiscard]] FileKind kind() const;                  // of the member (or file) the path runs to
     [[nodiscard]] bool namesTexture() const;              // the path ran on to one texture
     [[nodiscard]] const std::string& folder() const;      // the folder inside an archive the path named, or ""
+    [[nodiscard]] const std::string& member() const;      // the member the path runs to, as stored ("" for the file)
     [[nodiscard]] std::span<const std::uint8_t> bytes() const;
+    [[nodiscard]] std::span<const std::uint8_t> memberBytes() const;  // of member(), every wrapper taken off
     [[nodiscard]] std::span<const std::uint8_t> paletteBytes() const;  // the PLT0 beside a TEX0, or none
     // Every texture below the path, in stored order: member by member, archives
     // inside archives opened.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/containers.h"
 #include "support/scratch.h"
 #include "tplforge/tplforge.h"
 
@@ -16,6 +17,7 @@ using testing::fileBytes;
 const std::filesystem::path kData = TPLFORGE_API_DATA;
 const std::filesystem::path kReal = TPLFORGE_REAL_DATA;
 const std::filesystem::path kCodecData = TPLFORGE_CODEC_DATA;
+const std::filesystem::path kPathSeeds = TPLFORGE_PATH_SEEDS;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -170,6 +172,136 @@ TEST(TextureFile, Tex0AndPlt0InsideAnArchiveGoTogether) {
     EXPECT_EQ(after.at("face.plt0"), aloneEdited->plt0);
     EXPECT_NE(after.at("face.plt0"), plt0);
     EXPECT_EQ(after.at("logo.tpl"), logo);
+}
+
+// Edits in several members put back in one go: each member as its own
+// replacement makes it, and the whole file as the edits made one after another
+// (every layer wrapped once, to the same bytes).
+TEST(TextureFile, EditsInSeveralMembersGoBackTogether) {
+    const auto file = TextureFile::open(archivePath());
+    ASSERT_TRUE(file.ok());
+    std::vector<TextureEdit> edits;
+    for (const std::string path : {"bg/sky.tpl/1", "timg/logo.tpl/1"}) {
+        Image picture = file->find(path).value()->decode(0).value();
+        for (std::size_t i = 0; i < picture.rgba.size() / 2; i += 4) picture.rgba[i] ^= 0x5A;
+        edits.push_back(edit(path, picture));
+    }
+    const auto together = file->replace(edits);
+    ASSERT_TRUE(together.ok()) << describe(together.error());
+    EXPECT_EQ(together->changed, 2u);
+
+    Bytes oneByOne(file->bytes().begin(), file->bytes().end());
+    for (const TextureEdit& e : edits) {
+        const auto step = TextureFile::fromBytes(oneByOne, "menu.szs");
+        ASSERT_TRUE(step.ok());
+        const auto stepped = step->replace(std::span(&e, 1));
+        ASSERT_TRUE(stepped.ok()) << describe(stepped.error());
+        oneByOne = stepped->file;
+    }
+    EXPECT_EQ(together->file, oneByOne);
+    const auto before = membersOf(file->bytes()), after = membersOf(together->file);
+    EXPECT_EQ(after.at("bg/mud.tpl"), before.at("bg/mud.tpl"));
+    EXPECT_EQ(after.at("timg/lighter.tpl"), before.at("timg/lighter.tpl"));
+    EXPECT_NE(after.at("bg/sky.tpl"), before.at("bg/sky.tpl"));
+
+    // One member and another inside it, or one twice, cannot both be the change.
+    const Bytes some = {1, 2, 3};
+    const MemberChange twice[] = {{"bg/sky.tpl", some}, {"BG/Sky.tpl", some}};
+    const auto refused = replaceMembers(file->bytes(), "menu.szs", twice);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().fault, ArchiveFault::ChangedTwice);
+}
+
+// keepGoing: a texture its container cannot take is listed and left as it
+// was; the others are put in. Without it the whole replacement fails.
+TEST(TextureFile, KeepGoingLeavesRefusedTexturesAsTheyWere) {
+    const auto scene = TextureFile::open((kPathSeeds / "seed-scene.arc").string());
+    ASSERT_TRUE(scene.ok()) << describe(scene.error());
+    const TextureRef& model = *scene->find("model.bmd/2").value();
+    const TextureRef& face = *scene->find("face.bti/1").value();
+    Image wider(model.view.width * 2, model.view.height);
+    for (std::size_t i = 0; i < wider.rgba.size(); ++i) wider.rgba[i] = static_cast<std::uint8_t>(i * 13);
+    Image faceEdit = face.decode(0).value();
+    std::fill_n(faceEdit.rgba.begin(), 8, std::uint8_t{0xFF});
+    const std::vector<TextureEdit> edits = {edit("model.bmd/2", wider), edit("face.bti/1", faceEdit)};
+
+    const auto strict = scene->replace(edits);
+    ASSERT_FALSE(strict.ok());
+    EXPECT_EQ(strict.error().code, ErrorCode::Refused);
+
+    EditOptions options;
+    options.keepGoing = true;
+    const auto kept = scene->replace(edits, options);
+    ASSERT_TRUE(kept.ok()) << describe(kept.error());
+    ASSERT_EQ(kept->refused.size(), 1u);
+    EXPECT_EQ(kept->refused[0].texture, "model.bmd/2");
+    EXPECT_EQ(describe(kept->refused[0].error), "this file takes a texture of the same format, size, levels and palette size only");
+    EXPECT_EQ(kept->changed, 1u);
+    const auto after = TextureFile::fromBytes(kept->file, "seed-scene.arc");
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->find("model.bmd/2").value()->stored(), model.stored());
+    EXPECT_EQ(after->find("face.bti/1").value()->decode(0).value(), faceEdit);
+}
+
+// A TPL texture given no picture keeps its texels and takes the header asked for.
+TEST(TextureFile, HeaderFieldsChangeWithoutAPicture) {
+    const auto file = TextureFile::open(archivePath() + "/timg/logo.tpl");
+    ASSERT_TRUE(file.ok());
+    const TextureRef& logo = file->textures()[0];
+    TextureEdit change;
+    change.texture = logo.path();
+    TextureSettings header = *logo.settings;
+    header.sampler.wrapS = WrapMode::Mirror;
+    header.sampler.lodBias = 1.5f;
+    header.unpacked = 7;
+    change.changes.header = header;
+    const auto edited = file->replace(std::span(&change, 1));
+    ASSERT_TRUE(edited.ok()) << describe(edited.error());
+    EXPECT_EQ(edited->changed, 1u);
+    const auto tpl = membersOf(edited->file).at("timg/logo.tpl");
+    const auto after = TextureFile::fromBytes(tpl, "logo.tpl");
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->textures()[0].stored(), logo.stored());
+    EXPECT_EQ(after->textures()[0].settings->sampler, header.sampler);
+    EXPECT_EQ(after->textures()[0].settings->unpacked, 7);
+    // Only the header's bytes differ: the layout stays.
+    const auto before = membersOf(file->bytes()).at("timg/logo.tpl");
+    ASSERT_EQ(tpl.size(), before.size());
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i < tpl.size(); ++i) differ += tpl[i] != before[i];
+    EXPECT_GT(differ, 0u);
+    EXPECT_LE(differ, 8u);
+
+    // Without a header to change, an empty picture is still refused; other kinds take none.
+    const auto scene = TextureFile::open((kPathSeeds / "seed-scene.arc").string());
+    ASSERT_TRUE(scene.ok());
+    TextureEdit bti;
+    bti.texture = "face.bti/1";
+    bti.changes.wrapS = WrapMode::Repeat;
+    const auto refused = scene->replace(std::span(&bti, 1));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, ErrorCode::BadPicture);
+}
+
+// Members that hold no texture are listed with none, not as damaged: a model
+// drawn without textures, a BRRES of models alone.
+TEST(TextureFile, MembersWithoutTexturesHoldNone) {
+    testing::Hand j3d;
+    j3d.text("J3D2bmd3").u32(0x20).u32(0).fill(16);
+    const auto brres = writeBrres(std::span<const NamedTexture>{});
+    ASSERT_TRUE(brres.ok());
+    const auto logo = fileBytes((kReal / "sevendays-logo.tpl").string());
+    const NewMember members[] = {{"map/collision.bmd", j3d.b}, {"map/map_model.brres", *brres}, {"logo.tpl", logo}};
+    const auto u8 = buildU8(members);
+    ASSERT_TRUE(u8.ok());
+    const auto file = TextureFile::fromBytes(yaz0Compress(*u8).value(), "course.szs");
+    ASSERT_TRUE(file.ok()) << describe(file.error());
+    EXPECT_TRUE(file->damaged().empty());
+    ASSERT_EQ(file->textures().size(), 1u);
+    EXPECT_EQ(file->textures()[0].path(), "logo.tpl/1");
+    const auto model = TextureFile::fromBytes(*u8, "course.arc", "map/collision.bmd");
+    ASSERT_TRUE(model.ok()) << describe(model.error());
+    EXPECT_TRUE(model->textures().empty());
 }
 
 TEST(TextureFile, RefusalsSayWhatAndWhere) {

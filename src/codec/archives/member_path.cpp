@@ -47,6 +47,7 @@ std::string describe(const ArchiveError& e) {
         case ArchiveFault::TooLargeToWrite:
             text = "rebuilt archive would not fit its 32-bit offsets, or its shared members grow it too far";
             break;
+        case ArchiveFault::ChangedTwice: text = "changed twice in one go (itself and a member inside it, or twice)"; break;
     }
     return e.member.empty() ? text : e.member + ": " + text;
 }
@@ -204,13 +205,6 @@ Expected<AnyArchive, ArchiveError> openArchive(FileKind kind, Bytes bytes, std::
     return a;
 }
 
-Expected<std::vector<std::uint8_t>, ArchiveError> rebuild(const AnyArchive& a, const MemberBytes& change,
-                                                         std::string_view where) {
-    auto out = a.u8 ? rebuildU8(*a.u8, std::span(&change, 1)) : rebuildRarc(*a.rarc, std::span(&change, 1));
-    if (!out) return fail(at(out.error(), where));
-    return out;
-}
-
 // The file member a path starts with, and the rest of the path below it.
 Expected<std::pair<const ArchiveEntry*, std::string_view>, ArchiveError> find(const AnyArchive& a,
                                                                              std::string_view path,
@@ -321,32 +315,57 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rewrap(FileKind kind, Bytes ou
     return fail(fault(ArchiveFault::NotAnArchive, where));
 }
 
+// A change still to make, its path relative to the layer it is passed to.
+struct Pending {
+    std::string_view rest;
+    Bytes bytes;
+};
+
 Expected<std::vector<std::uint8_t>, ArchiveError> replaceIn(Bytes bytes, std::string_view name, std::string_view where,
-                                                           std::string_view rest, Bytes replacement, Context& ctx,
+                                                           std::span<const Pending> changes, Context& ctx,
                                                            const ReplaceOptions& options, unsigned depth) {
     if (depth > ctx.limits.maxDepth) return fail(fault(ArchiveFault::TooDeep, where));
     const FileKind kind = detectKind(bytes, name);
     if (isWrapper(kind)) {
         const auto layer = unwrap(kind, bytes, where, ctx);
         if (!layer) return fail(layer.error());
-        auto inner = replaceIn(layer->inner, name, where, rest, replacement, ctx, options, depth + 1);
+        auto inner = replaceIn(layer->inner, name, where, changes, ctx, options, depth + 1);
         if (!inner) return inner;
         if (sameBytes(*inner, layer->inner)) return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
         return rewrap(kind, bytes, *layer, *inner, where, options);
     }
-    if (rest.empty()) return std::vector<std::uint8_t>(replacement.begin(), replacement.end());
+    for (const Pending& c : changes) {
+        if (!c.rest.empty()) continue;
+        if (changes.size() > 1) return fail(fault(ArchiveFault::ChangedTwice, where));
+        return std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.end());
+    }
     if (!isArchive(kind)) return fail(fault(ArchiveFault::NotAnArchive, where));
     const auto archive = openArchive(kind, bytes, where);
     if (!archive) return fail(archive.error());
-    const auto found = find(*archive, rest, where);
-    if (!found) return fail(found.error());
-    const ArchiveEntry& entry = *found->first;
-    const Bytes old = dataOf(bytes, entry);
-    auto member = replaceIn(old, entry.name(), join(where, entry.path), found->second, replacement, ctx, options,
-                            depth + 1);
-    if (!member) return member;
-    if (sameBytes(*member, old)) return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-    return rebuild(*archive, {entry.index, *member}, where);
+    // The changes by the member they run into, each member rebuilt once.
+    std::vector<std::pair<const ArchiveEntry*, std::vector<Pending>>> groups;
+    for (const Pending& c : changes) {
+        const auto found = find(*archive, c.rest, where);
+        if (!found) return fail(found.error());
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == found->first; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {found->first, {}});
+        group->second.push_back({found->second, c.bytes});
+    }
+    std::vector<std::vector<std::uint8_t>> members;
+    members.reserve(groups.size());  // the spans below point into them
+    std::vector<MemberBytes> replaced;
+    for (const auto& [entry, pending] : groups) {
+        const Bytes old = dataOf(bytes, *entry);
+        auto member = replaceIn(old, entry->name(), join(where, entry->path), pending, ctx, options, depth + 1);
+        if (!member) return member;
+        if (sameBytes(*member, old)) continue;
+        members.push_back(std::move(member).value());
+        replaced.push_back({entry->index, members.back()});
+    }
+    if (replaced.empty()) return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    auto out = archive->u8 ? rebuildU8(*archive->u8, replaced) : rebuildRarc(*archive->rarc, replaced);
+    if (!out) return fail(at(out.error(), where));
+    return out;
 }
 
 // Returns a failure only for the outer file (`top`); members' go to `visit`.
@@ -402,9 +421,28 @@ Expected<std::vector<std::uint8_t>, ArchiveError> replaceMember(std::span<const 
                                                                 std::string_view memberPath,
                                                                 std::span<const std::uint8_t> bytes,
                                                                 const ReplaceOptions& options) {
+    const MemberChange change{std::string(memberPath), bytes};
+    return replaceMembers(file, fileName, std::span(&change, 1), options);
+}
+
+Expected<std::vector<std::uint8_t>, ArchiveError> replaceMembers(std::span<const std::uint8_t> file,
+                                                                 std::string_view fileName,
+                                                                 std::span<const MemberChange> changes,
+                                                                 const ReplaceOptions& options) {
     Context ctx{options.limits};
-    const std::string clean = normalise(memberPath);
-    return replaceIn(file, fileName, {}, clean, bytes, ctx, options, 0);
+    std::vector<std::string> clean;
+    clean.reserve(changes.size());
+    std::vector<Pending> pending;
+    for (const MemberChange& c : changes) {
+        clean.push_back(normalise(c.path));
+        pending.push_back({clean.back(), c.bytes});
+    }
+    // A path met twice would be rebuilt from the archive as it was, losing one change.
+    for (std::size_t i = 0; i < clean.size(); ++i)
+        for (std::size_t j = i + 1; j < clean.size(); ++j)
+            if (folded(clean[i]) == folded(clean[j])) return fail(fault(ArchiveFault::ChangedTwice, clean[i]));
+    if (pending.empty()) return std::vector<std::uint8_t>(file.begin(), file.end());
+    return replaceIn(file, fileName, {}, pending, ctx, options, 0);
 }
 
 Expected<void, ArchiveError> walkTextureMembers(std::span<const std::uint8_t> file, std::string_view fileName,

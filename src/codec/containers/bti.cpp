@@ -210,7 +210,8 @@ Expected<Tex1, ContainerError> findTex1(Bytes file) {
         }
         return out;
     }
-    return fail(error(ContainerFault::J3dNoTextures));
+    // A model drawn without textures (collision, shadows) has no TEX1 at all.
+    return Tex1{};
 }
 
 }  // namespace

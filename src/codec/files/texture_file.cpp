@@ -104,6 +104,9 @@ struct TextureFile::State {
         return paletteOwned.empty() ? paletteMapped.bytes() : std::span<const std::uint8_t>(paletteOwned);
     }
     const std::string& fileName() const { return name; }
+    // The path named the file on disk itself, with no wrapper around it: a file
+    // of no kind known is then read as a TPL, whose reader says why not.
+    bool bare() const { return named.path.empty() && rest.empty() && named.bytes.data() == bytes().data(); }
     // A TEX0 member of a palette format takes the PLT0 of its name beside it.
     std::span<const std::uint8_t> paletteOf(const Member& m) {
         if (m.path.empty()) return palette();
@@ -126,7 +129,7 @@ bool isFile(const std::string& path) {
     return fs::is_regular_file(path, ec);
 }
 
-// A file that names no kind, on its own, is taken for a TPL, whose reader says why not.
+// A file that names no kind, on its own (State::bare), is taken for a TPL.
 bool readAsTpl(const Member& m, bool wholeFile) { return m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && wholeFile); }
 
 bool startsWithFolder(std::string_view path, std::string_view folder) {
@@ -159,6 +162,7 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
             t.view = std::move(view).value();
             t.sampler = image.sampler;
             t.settings = settingsOf(image, m.bytes);
+            t.containerTextures = headers->images.size();
             out.push_back(std::move(t));
         }
         return out;
@@ -175,6 +179,7 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
         t.number = k + 1;
         t.view = std::move(e.view);
         t.sampler = e.sampler;
+        t.containerTextures = entries->size();
         out.push_back(std::move(t));
     }
     return out;
@@ -227,6 +232,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
         // A folder inside an archive: every texture below it.
         if (located.error().fault != ArchiveFault::IsAFolder) return fail(Error{ErrorCode::Damaged, s.typed, {}, describe(located.error())});
         folder = s.inner;
+        while (!folder.empty() && folder.back() == '/') folder.pop_back();
         s.folder = folder;
         auto whole = openPath(s.bytes(), fileName, "", s.limits);
         if (!whole) return fail(Error{ErrorCode::Damaged, s.typed, {}, describe(whole.error())});
@@ -239,7 +245,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
             s.paletteMapped = std::move(beside).value();
     }
 
-    const bool whole = s.named.path.empty() && s.rest.empty();
+    const bool whole = s.bare();
     if (folder.empty() && (holdsTextures(s.named.kind) || readAsTpl(s.named, whole))) {
         auto textures = texturesOf(s.named, whole, s.paletteOf(s.named), s.typed);
         if (!textures) return fail(textures.error());
@@ -258,14 +264,17 @@ Expected<TextureFile, Error> TextureFile::load() && {
     const std::string prefix = s.named.path;
     const auto visit = [&](FoundMember&& found) {
         Member m = std::move(found.member);
+        const std::string walked = m.path;
         if (!prefix.empty()) m.path = prefix + '/' + m.path;
         if (!folder.empty() && !startsWithFolder(m.path, folder)) return;
-        const std::string where = s.fileName() + '/' + m.path;
+        // Errors name the member once, as `where`.
         if (found.error) {
-            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(*found.error)}});
+            ArchiveError e = *found.error;
+            if (e.member == walked) e.member.clear();
+            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, m.path, {}, describe(e)}});
             return;
         }
-        auto textures = texturesOf(m, false, s.paletteOf(m), where);
+        auto textures = texturesOf(m, false, s.paletteOf(m), m.path);
         if (!textures) {
             s.damaged.push_back({m.path, m.kind, textures.error()});
             return;
@@ -274,6 +283,9 @@ Expected<TextureFile, Error> TextureFile::load() && {
         s.members.push_back(std::move(m));
     };
     const auto walked = walkTextureMembers(s.named.bytes, prefix.empty() ? fileName : fs::path(prefix).filename().string(), visit, s.limits);
+    // A wrapper around something that is neither archive nor texture file holds no textures; it is not damaged.
+    if (!walked && walked.error().fault == ArchiveFault::NotReadable && walked.error().member.empty())
+        return fail(Error{ErrorCode::NoTextures, s.typed, {}, std::string(kindName(s.named.kind))});
     if (!walked) return fail(Error{ErrorCode::Damaged, s.typed, {}, describe(walked.error())});
     return std::move(*this);
 }
@@ -288,10 +300,12 @@ const std::string& TextureFile::inner() const { return state_->inner; }
 std::span<const std::uint8_t> TextureFile::bytes() const { return state_->bytes(); }
 FileKind TextureFile::kind() const {
     const Member& m = state_->named;
-    return readAsTpl(m, m.path.empty() && state_->rest.empty()) ? FileKind::Tpl : m.kind;
+    return readAsTpl(m, state_->bare()) ? FileKind::Tpl : m.kind;
 }
 bool TextureFile::namesTexture() const { return !state_->rest.empty(); }
 const std::string& TextureFile::folder() const { return state_->folder; }
+const std::string& TextureFile::member() const { return state_->named.path; }
+std::span<const std::uint8_t> TextureFile::memberBytes() const { return state_->named.bytes; }
 std::span<const std::uint8_t> TextureFile::paletteBytes() const { return state_->palette(); }
 std::span<const TextureRef> TextureFile::textures() const { return state_->textures; }
 std::span<const DamagedMember> TextureFile::damaged() const { return state_->damaged; }
@@ -342,14 +356,25 @@ EditSettings editSettings(const TextureData& stored, const SettingChanges& c, co
     return s;
 }
 
-TextureSettings headerSettings(const TextureSettings& own, const SettingChanges& c, unsigned levels, unsigned storedLevels) {
-    TextureSettings s = own;
-    if (levels != storedLevels) s.maxLod.reset();
+// The header a TPL texture gets: its own, or the one given, with the sampler
+// fields typed over it. A max LOD is kept only while it gives the levels.
+TextureSettings headerSettings(const TextureSettings& own, const SettingChanges& c, std::uint32_t width,
+                               std::uint32_t height, unsigned levels, unsigned storedLevels) {
+    TextureSettings s = c.header.value_or(own);
+    if (s.maxLod) {
+        TplImageHeader sides;
+        sides.width = static_cast<std::uint16_t>(width);
+        sides.height = static_cast<std::uint16_t>(height);
+        sides.maxLod = *s.maxLod;
+        if (levels != storedLevels || levelsHeld(sides) != levels) s.maxLod.reset();
+    }
     Sampler& sampler = s.sampler;
     sampler.wrapS = c.wrapS.value_or(sampler.wrapS);
     sampler.wrapT = c.wrapT.value_or(sampler.wrapT);
-    // Filters typed, or kept from a texture that had no levels, also filter between the new ones.
-    if (c.minFilter || (levels > 1 && storedLevels == 1)) sampler.minFilter = mipmapFilter(c.minFilter.value_or(sampler.minFilter), levels);
+    // Filters typed, or kept from a texture that had no levels, also filter between the new ones;
+    // a header given whole is taken as it is.
+    if (c.minFilter || (levels > 1 && storedLevels == 1 && !c.header))
+        sampler.minFilter = mipmapFilter(c.minFilter.value_or(sampler.minFilter), levels);
     sampler.magFilter = c.magFilter.value_or(sampler.magFilter);
     return s;
 }
@@ -373,7 +398,7 @@ std::string pictureName(const TextureEdit& e) { return e.pictureName.empty() ? s
 Expected<TextureData, Error> encodePicture(const TextureEdit& edit, const EditSettings& settings, bool strict,
                                            std::vector<Note>& notes) {
     std::vector<const Image*> levels{&edit.picture};
-    for (const Image& level : edit.levels) levels.push_back(&level);
+    for (const Image& level : edit.levels) levels.push_back(level.empty() ? nullptr : &level);
     if (levels.size() > settings.levels) levels.resize(settings.levels);
     auto edited = encodeEdited(levels, settings);
     if (!edited) return fail(Error{ErrorCode::BadPicture, pictureName(edit), {}, describe(edited.error())});
@@ -385,10 +410,28 @@ Expected<TextureData, Error> encodePicture(const TextureEdit& edit, const EditSe
     return std::move(edited->data);
 }
 
+// Without a picture only header fields may change, and only a TPL has them.
+std::optional<Error> withoutPicture(const TextureEdit& edit, const TextureRef& t, const std::string& where) {
+    const SettingChanges& c = edit.changes;
+    if (t.container != FileKind::Tpl)
+        return Error{ErrorCode::BadPicture, where, t.name, "no picture given; only a TPL texture changes without one"};
+    if (c.format || c.paletteFormat || c.paletteEntries || c.mipmaps || c.mipmapsAuto || !edit.levels.empty())
+        return Error{ErrorCode::BadPicture, where, t.name, "no picture given for new texels; header fields alone change without one"};
+    return std::nullopt;
+}
+
 struct Job {
     const TextureEdit* edit = nullptr;
     const TextureRef* texture = nullptr;
 };
+
+// A texture's failure: the whole replacement's, or with keepGoing one more
+// texture left as it was.
+bool refusedAlone(const TextureRef& t, Error error, const EditOptions& options, EditResult& result) {
+    if (!options.keepGoing || error.code == ErrorCode::Damaged) return false;
+    result.refused.push_back({t.path(), std::move(error)});
+    return true;
+}
 
 // One TPL member with its replacements put in.
 Expected<Bytes, Error> replaceInTpl(std::span<const std::uint8_t> bytes, const std::vector<Job>& jobs,
@@ -403,19 +446,39 @@ Expected<Bytes, Error> replaceInTpl(std::span<const std::uint8_t> bytes, const s
         const std::size_t k = t.number - 1;
         const TplImageHeader& image = headers->images[k];
         const TextureData stored = t.stored();
+        if (edit.picture.empty()) {
+            if (auto refused = withoutPicture(edit, t, where)) {
+                if (refusedAlone(t, *refused, options, result)) continue;
+                return fail(*refused);
+            }
+            const TextureSettings header = headerSettings(*t.settings, edit.changes, stored.width, stored.height,
+                                                          stored.levels, stored.levels);
+            const TextureSettings& own = *t.settings;
+            if (header.sampler == own.sampler && header.maxLod == own.maxLod && header.unpacked == own.unpacked &&
+                header.paletteUnpacked == own.paletteUnpacked && header.palettePadding == own.palettePadding)
+                continue;
+            data[i] = stored;
+            replacements.push_back({k, &data[i], header});
+            ++result.changed;
+            continue;
+        }
         if (showsTheSame(t.view, edit)) {
             result.notes.push_back({pictureName(edit), "shows what texture " + t.name + " holds already; it is kept as it is"});
             continue;
+        }
+        const EditSettings settings = editSettings(stored, edit.changes, edit.picture, options.threads);
+        auto encoded = encodePicture(edit, settings, options.strict, result.notes);
+        if (!encoded) {
+            if (refusedAlone(t, encoded.error(), options, result)) continue;
+            return fail(encoded.error());
         }
         if (edit.picture.width != image.width || edit.picture.height != image.height)
             result.notes.push_back({pictureName(edit), sizeText(edit.picture.width, edit.picture.height) + " where texture " +
                                                            t.name + " was " + sizeText(image.width, image.height) +
                                                            "; the file is laid out afresh"});
-        const EditSettings settings = editSettings(stored, edit.changes, edit.picture, options.threads);
-        auto encoded = encodePicture(edit, settings, options.strict, result.notes);
-        if (!encoded) return fail(encoded.error());
         data[i] = std::move(encoded).value();
-        replacements.push_back({k, &data[i], headerSettings(*t.settings, edit.changes, settings.levels, stored.levels)});
+        replacements.push_back({k, &data[i], headerSettings(*t.settings, edit.changes, edit.picture.width,
+                                                            edit.picture.height, settings.levels, stored.levels)});
         ++result.changed;
     }
     auto rebuilt = rebuildTpl(bytes, replacements);
@@ -432,7 +495,7 @@ Expected<Bytes, Error> replaceInContainer(const Member& m, std::span<const std::
     Bytes current(m.bytes.begin(), m.bytes.end());
     for (const Job& job : jobs) {
         const SettingChanges& c = job.edit->changes;
-        if (c.wrapS || c.wrapT || c.minFilter || c.magFilter)
+        if (c.wrapS || c.wrapT || c.minFilter || c.magFilter || c.header)
             return fail(Error{ErrorCode::Refused, where, {},
                               "--wrap and --filter change the sampler of TPL textures only; " + std::string(kindName(m.kind)) +
                                   " textures keep theirs"});
@@ -441,15 +504,30 @@ Expected<Bytes, Error> replaceInContainer(const Member& m, std::span<const std::
         const TextureEdit& edit = *job.edit;
         const TextureRef& t = *job.texture;
         const std::string at = where + ": texture " + t.name;
+        if (edit.picture.empty()) {
+            const Error refused = *withoutPicture(edit, t, where);
+            if (refusedAlone(t, refused, options, result)) continue;
+            return fail(refused);
+        }
         if (showsTheSame(t.view, edit)) {
             result.notes.push_back({pictureName(edit), "shows what texture " + t.name + " holds already; it is kept as it is"});
             continue;
         }
         const EditSettings settings = editSettings(t.stored(), edit.changes, edit.picture, options.threads);
         auto encoded = encodePicture(edit, settings, options.strict, result.notes);
-        if (!encoded) return fail(encoded.error());
+        if (!encoded) {
+            if (refusedAlone(t, encoded.error(), options, result)) continue;
+            return fail(encoded.error());
+        }
         auto replaced = replaceTexture(current, m.kind, t.name, *encoded);
-        if (!replaced) return fail(Error{ErrorCode::Refused, where, {}, describe(replaced.error())});
+        if (!replaced) {
+            // Alone, the refusal is said of the texture it is listed with.
+            ContainerError reason = replaced.error();
+            if (options.keepGoing) reason.item = 0, reason.name.clear();
+            const Error refused{ErrorCode::Refused, options.keepGoing ? std::string() : where, {}, describe(reason)};
+            if (refusedAlone(t, refused, options, result)) continue;
+            return fail(refused);
+        }
         current = std::move(replaced).value();
         ++result.changed;
         // Model headers that share one image all show the new one.
@@ -465,10 +543,6 @@ Expected<Bytes, Error> replaceInContainer(const Member& m, std::span<const std::
     }
     return current;
 }
-
-}  // namespace
-
-namespace {
 
 std::span<const std::uint8_t> paletteBytesOf(const TextureFile::State& s, const Member& m) {
     const Member* plt0 = s.paletteMember(m);
@@ -487,43 +561,55 @@ Expected<EditResult, Error> TextureFile::replace(std::span<const TextureEdit> ed
         auto found = find(edit.texture);
         if (!found) return fail(found.error());
         if (!seen.insert(*found).second) return fail(Error{ErrorCode::NamedTwice, s.typed, (*found)->name, {}});
-        if (edit.picture.empty()) return fail(Error{ErrorCode::BadPicture, pictureName(edit), {}, "the picture is empty"});
+        const SettingChanges& c = edit.changes;
+        const bool headerOnly = (*found)->container == FileKind::Tpl && (c.header || c.wrapS || c.wrapT || c.minFilter || c.magFilter);
+        if (edit.picture.empty() && !headerOnly)
+            return fail(Error{ErrorCode::BadPicture, pictureName(edit), {}, "the picture is empty"});
         byMember[(*found)->member].push_back({&edit, *found});
     }
-    std::vector<std::uint8_t> outer(s.bytes().begin(), s.bytes().end());
+    // Members rebuilt, then put back into the file together: each layer around them is wrapped once.
+    std::vector<Bytes> rebuilt;
+    rebuilt.reserve(2 * s.members.size());  // MemberChange spans point into them
+    std::vector<MemberChange> changes;
+    std::vector<std::uint8_t> outer;
     for (const Member& m : s.members) {
         const auto jobs = byMember.find(m.path);
         if (jobs == byMember.end()) continue;
         const bool whole = m.path.empty();
         const std::string where = s.typed;
-        auto replaced = readAsTpl(m, whole && s.rest.empty())
+        auto replaced = readAsTpl(m, whole && s.bare())
                             ? replaceInTpl(m.bytes, jobs->second, where, options, result)
                             : replaceInContainer(m, whole ? s.palette() : paletteBytesOf(s, m), jobs->second, where,
                                                  options, result);
         if (!replaced) return fail(replaced.error());
-        ReplaceOptions replaceOptions;
-        replaceOptions.yaz0 = options.yaz0;
-        replaceOptions.limits = s.limits;
         // A TEX0 member's palette goes into the PLT0 member beside it.
         if (!whole && !result.plt0.empty()) {
             const Member* plt0 = s.paletteMember(m);
             if (!plt0) return fail(Error{ErrorCode::Refused, s.typed, {}, m.path + ": a palette format needs a PLT0 member beside it"});
             if (!std::equal(result.plt0.begin(), result.plt0.end(), plt0->bytes.begin(), plt0->bytes.end())) {
-                auto rebuilt = replaceMember(outer, s.fileName(), plt0->path, result.plt0, replaceOptions);
-                if (!rebuilt) return fail(Error{ErrorCode::Refused, s.typed, {}, describe(rebuilt.error())});
-                outer = std::move(rebuilt).value();
+                rebuilt.push_back(std::move(result.plt0));
+                changes.push_back({plt0->path, rebuilt.back()});
             }
             result.plt0.clear();
         }
         if (whole && m.bytes.data() == s.bytes().data() && m.bytes.size() == s.bytes().size()) {
             outer = std::move(replaced).value();
         } else {
-            auto rebuilt = replaceMember(outer, s.fileName(), m.path, *replaced, replaceOptions);
-            if (!rebuilt) return fail(Error{ErrorCode::Refused, s.typed, {}, describe(rebuilt.error())});
-            outer = std::move(rebuilt).value();
+            rebuilt.push_back(std::move(replaced).value());
+            changes.push_back({m.path, rebuilt.back()});
         }
     }
-    result.file = std::move(outer);
+    if (changes.empty()) {
+        if (outer.empty()) outer.assign(s.bytes().begin(), s.bytes().end());
+        result.file = std::move(outer);
+        return result;
+    }
+    ReplaceOptions replaceOptions;
+    replaceOptions.yaz0 = options.yaz0;
+    replaceOptions.limits = s.limits;
+    auto file = replaceMembers(s.bytes(), s.fileName(), changes, replaceOptions);
+    if (!file) return fail(Error{ErrorCode::Refused, s.typed, {}, describe(file.error())});
+    result.file = std::move(file).value();
     return result;
 }
 
