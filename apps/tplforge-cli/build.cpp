@@ -1,9 +1,10 @@
-// build: a manifest and its pictures back into a TPL file. A texture whose
-// pictures and settings are as decode wrote them keeps the source's bytes; an
-// edited one is encoded with its settings; the source's layout stays when every
-// texture keeps its size.
+// build: a manifest and its pictures back into its files. Version 1, a TPL: a
+// texture whose pictures and settings are as decode wrote them keeps the
+// source's bytes; an edited one is encoded with its settings; the source's
+// layout stays when every texture keeps its size. Version 2: build_tree.cpp.
 #include <filesystem>
 
+#include "build.h"
 #include "cli.h"
 #include "files.h"
 #include "jobs.h"
@@ -19,7 +20,9 @@ namespace fs = std::filesystem;
 
 std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
 
-TextureSettings settingsFor(const ManifestTexture& t) {
+}  // namespace
+
+TextureSettings headerOf(const ManifestTexture& t) {
     TextureSettings s;
     s.sampler = t.sampler;
     TplImageHeader header;
@@ -32,6 +35,8 @@ TextureSettings settingsFor(const ManifestTexture& t) {
     s.palettePadding = t.palettePadding;
     return s;
 }
+
+namespace {
 
 bool sameSettings(const TextureSettings& a, const TextureSettings& b) {
     return a.sampler == b.sampler && a.maxLod == b.maxLod && a.unpacked == b.unpacked &&
@@ -56,20 +61,19 @@ struct Outcome {
 
 class ManifestBuilder {
 public:
-    ManifestBuilder(const BuildRequest& request, const std::string& path, JobOutput& out, unsigned threads)
-        : request_(request), path_(path), out_(out), threads_(threads), base_(fs::path(path).parent_path()) {}
+    ManifestBuilder(const BuildRequest& request, const std::string& path, Manifest manifest, JobOutput& out,
+                    unsigned threads)
+        : request_(request), path_(path), out_(out), threads_(threads), base_(fs::path(path).parent_path()),
+          manifest_(std::move(manifest)) {}
 
     void run() {
-        auto input = openInput(path_);
-        if (!input) return refuse(input.error());
-        const auto bytes = input->bytes();
-        auto manifest = readManifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-        if (!manifest) return refuse(manifest.error());
-        manifest_ = std::move(manifest).value();
-        const std::string target = request_.output.empty()
+        if (!findSource()) return;
+        if (request_.inPlace && !source_)
+            return refuse("--in-place writes back the source the manifest was made from, and that is not there");
+        const std::string target = request_.inPlace ? sourcePath_
+                                   : request_.output.empty()
                                        ? (fs::path(request_.folder) / fs::path(manifest_.sourceFile).filename()).string()
                                        : request_.output;
-        if (!findSource()) return;
 
         const std::size_t n = manifest_.textures.size();
         std::vector<Outcome> outcomes(n);
@@ -95,6 +99,11 @@ public:
             file = writeTpl(textures);
         }
         if (!file) return refuse(std::string(describe(file.error())));
+        if (!request_.folder.empty()) {
+            std::error_code ec;
+            fs::create_directories(request_.folder, ec);
+            if (ec) return refuse("cannot create folder " + request_.folder + ": " + ec.message());
+        }
         if (const auto written = writeInto(target, *file); !written) {
             out_.err += target + ": " + written.error() + '\n';
             out_.failed = true;
@@ -132,7 +141,7 @@ private:
         for (const fs::path& candidate : {beside(fs::path(name).filename().string()), beside(manifest_.sourcePath)}) {
             // A source inside an archive is a member's path through it.
             auto input = openSource(candidate.string());
-            if (!input || !input->located.rest.empty()) continue;
+            if (!input || !input->located.rest.empty() || !input->folder.empty()) continue;
             const auto bytes = input->located.member.bytes;
             auto headers = parseTpl(bytes);
             if (bytes.size() != manifest_.sourceSize || sha256(bytes) != manifest_.sourceDigest || !headers) {
@@ -151,6 +160,7 @@ private:
                 return true;
             }
             source_.emplace(std::move(input).value());
+            sourcePath_ = candidate.string();
             headers_ = std::move(headers).value();
             return true;
         }
@@ -168,7 +178,7 @@ private:
     Outcome texture(std::size_t k, unsigned threads) const {
         const ManifestTexture& t = manifest_.textures[k];
         Outcome o;
-        o.settings = settingsFor(t);
+        o.settings = headerOf(t);
         std::optional<TextureData> stored;
         if (source_) {
             auto read = storedTexture(sourceBytes(), headers_.images[k]);
@@ -257,28 +267,54 @@ private:
     fs::path base_;
     Manifest manifest_;
     std::optional<Source> source_;
+    std::string sourcePath_;
     std::span<const std::uint8_t> sourceBytes() const { return source_->located.member.bytes; }
     TplHeaders headers_;
 };
 
 }  // namespace
 
-int runBuild(const BuildRequest& request) {
-    if (!request.folder.empty()) {
-        std::error_code ec;
-        fs::create_directories(request.folder, ec);
-        if (ec) {
-            std::fprintf(stderr, "%s: cannot create folder: %s\n", request.folder.c_str(), ec.message().c_str());
-            return kInputFailed;
-        }
+namespace {
+
+// One manifest of either version, read and built.
+void buildOne(const BuildRequest& request, const std::string& path, JobOutput& out, unsigned threads, bool alone) {
+    auto input = openInput(path);
+    if (!input) {
+        out.err += path + ": " + input.error() + "; nothing written\n";
+        out.failed = true;
+        return;
     }
+    const auto bytes = input->bytes();
+    auto manifest = readManifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!manifest) {
+        out.err += path + ": " + manifest.error() + "; nothing written\n";
+        out.failed = true;
+        return;
+    }
+    if (auto* tree = std::get_if<TreeManifest>(&*manifest))
+        return buildTree(request, path, std::move(*tree), out, threads, alone);
+    ManifestBuilder(request, path, std::get<Manifest>(std::move(*manifest)), out, threads).run();
+}
+
+}  // namespace
+
+int runBuild(const BuildRequest& request) {
     const std::size_t n = request.manifests.size();
+    // One manifest alone shows the progress of its own files.
+    if (n == 1) {
+        JobOutput out;
+        buildOne(request, request.manifests[0], out, request.run.jobs, true);
+        std::fputs(out.out.c_str(), stdout);
+        std::fflush(stdout);
+        std::fputs(out.err.c_str(), stderr);
+        return out.failed ? kInputFailed : kSuccess;
+    }
     const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(request.run.jobs, n));
     const unsigned perManifest = std::max(1u, request.run.jobs / std::max(1u, workers));
     const auto earlier = sameNameAsEarlier(request.manifests);
     const bool failed = runJobs(n, workers, !request.run.quiet, [&](std::size_t i, JobOutput& out) {
         if (earlier[i] != kNoEarlier) return sameNameRefused(request.manifests[i], request.manifests[earlier[i]], out);
-        ManifestBuilder(request, request.manifests[i], out, perManifest).run();
+        buildOne(request, request.manifests[i], out, perManifest, false);
     });
     return failed ? kInputFailed : kSuccess;
 }

@@ -58,8 +58,9 @@ struct DecodeRequest {
 
 struct BuildRequest {
     std::vector<std::string> manifests;
-    std::string output;  // one manifest: the file to write
-    std::string folder;  // any number: DIR/<source name>
+    std::string output;  // one manifest of one file: the file to write
+    std::string folder;  // any number: version 1 DIR/<source name>; version 2 the files that changed, at their paths
+    bool inPlace = false;  // the source files that changed written back
     bool strict = false;  // refuse rather than encode everything anew, or merge colours of a palette
     RunOptions run;
 };

@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tplforge/file_kind.h"
@@ -41,9 +42,16 @@ Expected<Source, std::string> openSource(const std::string& path) {
     }
     auto file = openInput(outer);
     if (!file) return fail(file.error());
-    auto located = openPath(file->bytes(), fs::path(outer).filename().string(), inner);
+    const std::string name = fs::path(outer).filename().string();
+    auto located = openPath(file->bytes(), name, inner);
+    std::string folder;
+    if (!located && located.error().fault == ArchiveFault::IsAFolder) {
+        folder = inner;
+        while (!folder.empty() && folder.back() == '/') folder.pop_back();
+        located = openPath(file->bytes(), name, "");
+    }
     if (!located) return fail(describe(located.error()));
-    Source source{path, outer, std::move(file).value(), std::move(located).value(), std::nullopt};
+    Source source{path, outer, std::move(file).value(), std::move(located).value(), std::move(folder), std::nullopt};
     if (source.located.member.kind == FileKind::Tex0 && source.located.member.path.empty()) {
         if (auto palette = openInput(palettePathFor(outer))) source.palette = std::move(palette).value();
     }
@@ -64,6 +72,19 @@ std::optional<std::vector<std::string>> safeParts(const std::string& path) {
         if (slash == std::string::npos) return parts;
         start = slash + 1;
     }
+}
+
+Expected<std::vector<std::string>, std::string> filesBelow(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code kind;
+        if (it->is_regular_file(kind)) files.push_back(fs::relative(it->path(), folder, kind).generic_string());
+    }
+    if (ec) return fail("cannot list: " + ec.message());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 Expected<void, std::string> writeOutput(const std::string& path, std::span<const std::uint8_t> bytes) {

@@ -35,10 +35,11 @@ struct Source {
     std::string outer;  // the file on disk
     InputFile file;
     Located located;    // located.member.path "" for the file itself
+    std::string folder;  // a folder inside the archive the path named (located: the whole file), or ""
     // The PLT0 beside a TEX0 file on disk (x.plt0 for x.tex0), when there is one.
     std::optional<InputFile> palette;
 
-    [[nodiscard]] bool isWholeFile() const { return located.member.path.empty() && located.rest.empty(); }
+    [[nodiscard]] bool isWholeFile() const { return located.member.path.empty() && located.rest.empty() && folder.empty(); }
     [[nodiscard]] std::span<const std::uint8_t> paletteBytes() const {
         return palette ? palette->bytes() : std::span<const std::uint8_t>{};
     }
@@ -55,6 +56,10 @@ struct Source {
 // "." or "..", holds a backslash or a NUL, or the path is absolute: written as
 // given, it could land outside the output folder.
 [[nodiscard]] std::optional<std::vector<std::string>> safeParts(const std::string& path);
+
+// Every file below `folder` (links to files followed, links to folders not),
+// as paths relative to it with '/' between parts, in byte order.
+[[nodiscard]] Expected<std::vector<std::string>, std::string> filesBelow(const std::string& folder);
 
 // Atomically, as every write is: a temporary file renamed over `path`. A new
 // file is not flushed to the disk (running the command again makes it again);

@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -270,6 +273,22 @@ struct Listing {
 
 std::string kindLine(FileKind kind) { return "kind: " + std::string(kindName(kind)) + '\n'; }
 
+// A TEX0 member of a palette format has its PLT0 beside it, of the same name.
+std::optional<Located> plt0Beside(std::span<const std::uint8_t> archive, const std::string& name, const Member& m) {
+    if (m.kind != FileKind::Tex0 || m.path.empty()) return std::nullopt;
+    auto beside = openPath(archive, name, std::filesystem::path(m.path).replace_extension(".plt0").generic_string());
+    if (!beside || beside->member.kind != FileKind::Plt0 || !beside->rest.empty()) return std::nullopt;
+    return std::move(beside).value();
+}
+
+// Whether a member lies in a folder of its archive ("" for the whole), its name in any case.
+bool inFolder(const std::string& member, const std::string& folder) {
+    if (folder.empty()) return true;
+    if (member.size() <= folder.size() || member[folder.size()] != '/') return false;
+    return std::equal(folder.begin(), folder.end(), member.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); });
+}
+
 Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
     Listing out;
     const Member& whole = source.located.member;
@@ -279,6 +298,7 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
     const std::string name = whole.path.empty() ? source.outer : whole.path;
     const auto walked = walkTextureMembers(whole.bytes, name, [&](FoundMember&& found) {
         const Member& m = found.member;
+        if (!inFolder(m.path, source.folder)) return;
         ++count;
         members += "\nmember: " + m.path + '\n' + kindLine(m.kind);
         Json j;
@@ -288,7 +308,9 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
         if (found.error) {
             problem = describe(*found.error);
         } else {
-            const Listed listed = listTextures(m.bytes, m.kind, {}, "", mipmaps);
+            const std::optional<Located> palette = plt0Beside(whole.bytes, name, m);
+            const Listed listed = listTextures(m.bytes, m.kind, palette ? palette->member.bytes : std::span<const std::uint8_t>{},
+                                               "", mipmaps);
             if (!listed.problem.empty()) {
                 problem = m.path + ": " + listed.problem;
             } else {
@@ -312,10 +334,12 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
     const std::size_t size = whole.path.empty() ? source.file.bytes().size() : whole.bytes.size();
     out.text = "file: " + source.typed + "\nsize: " + std::to_string(size) + " bytes\n" +
                kindLine(detectKind(whole.path.empty() ? source.file.bytes() : whole.bytes, name)) +
-               "members: " + std::to_string(count) + '\n' + members;
+               (source.folder.empty() ? "" : "folder: " + source.folder + '\n') + "members: " + std::to_string(count) +
+               '\n' + members;
     out.json["file"] = source.typed;
     out.json["size"] = size;
     out.json["kind"] = kindName(detectKind(whole.path.empty() ? source.file.bytes() : whole.bytes, name));
+    if (!source.folder.empty()) out.json["folder"] = source.folder;
     out.json["members"] = std::move(list);
     return out;
 }
@@ -329,6 +353,7 @@ Listing listFile(const std::string& file, DolphinMipmaps mipmaps) {
     }
     const Member& m = source->located.member;
     const std::string& rest = source->located.rest;
+    if (!source->folder.empty()) return listArchive(*source, mipmaps);
     // A file of no kind known is taken for a TPL, so that it is refused as one.
     const bool tpl = m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && m.path.empty());
     if (tpl && source->isWholeFile()) {
@@ -346,7 +371,8 @@ Listing listFile(const std::string& file, DolphinMipmaps mipmaps) {
         out.refusal = (m.path.empty() ? "" : m.path + ": ") + "holds no textures (" + std::string(kindName(m.kind)) + ")";
         return out;
     }
-    const Listed listed = listTextures(m.bytes, m.kind, source->paletteBytes(), rest, mipmaps);
+    const std::optional<Located> palette = plt0Beside(source->file.bytes(), std::filesystem::path(source->outer).filename().string(), m);
+    const Listed listed = listTextures(m.bytes, m.kind, palette ? palette->member.bytes : source->paletteBytes(), rest, mipmaps);
     if (!listed.problem.empty()) {
         out.refusal = (m.path.empty() ? "" : m.path + ": ") + listed.problem;
         return out;

@@ -2,13 +2,13 @@
 //
 //   tplforge-cli encode [PER-PICTURE OPTIONS] IMAGE... -o OUT.tpl|OUT.bti|OUT.tex0
 //   tplforge-cli encode --each [PER-PICTURE OPTIONS] IMAGE... -d DIR
-//   tplforge-cli decode FILE... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
-//   tplforge-cli build MANIFEST.json... (-o OUT.tpl | -d DIR) [--strict]
+//   tplforge-cli decode PATH... [-o DIR] [--mipmaps] [--bmp] [--window] [--manifest]
+//   tplforge-cli build MANIFEST.json... (-o OUT | -d DIR | --in-place) [--strict]
 //   tplforge-cli replace FILE [K] [PICTURE OPTIONS] PICTURE... [-o OUT] [--strict]
 //   tplforge-cli info FILE... [--json] [--dolphin-mipmaps yes|no|file]
 //
 // FILE is a texture file or archive, or a path running on into one:
-// menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2.
+// menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2; decode also takes folders.
 //
 // Exit status: 0 done, 1 an input could not be read or converted, 2 usage error.
 #include <malloc.h>
@@ -333,7 +333,7 @@ int main(int argc, char** argv) {
     BuildRequest buildRequest;
     ReplaceRequest replaceRequest;
     PictureOptions replaceOptions{};
-    CLI::Option *buildOutput = nullptr, *buildFolder = nullptr;
+    CLI::Option *buildOutput = nullptr, *buildFolder = nullptr, *buildInPlace = nullptr;
     bool replaceDither = false, replaceNoDither = false;
     std::vector<std::string> values[10], replaceValues[10], imageValues, replaceArgs;
     PictureOptions po{};
@@ -364,10 +364,11 @@ int main(int argc, char** argv) {
     if (every || first == "decode") {
         decode = app.add_subcommand("decode",
                                     "Write every texture of texture files as pictures; archives are mirrored under "
-                                    "DIR/<archive stem>/, containers of named or numbered textures become folders.");
-        decode->add_option("FILE", decodeRequest.files,
-                           "TPL, BTI, TEX0, BRRES, J3D or banner files, archives (U8, RARC, Yaz0, opening.bnr), or "
-                           "paths into them")
+                                    "DIR/<archive stem>/, folders under DIR/<folder name>/, containers of named or "
+                                    "numbered textures become folders.");
+        decode->add_option("PATH", decodeRequest.files,
+                           "TPL, BTI, TEX0, BRRES, J3D or banner files, archives (U8, RARC, Yaz0, opening.bnr), paths "
+                           "into them, or folders of them (an extracted game's files/)")
             ->required()
             ->type_name("");
         decode->add_option("-o,--output", decodeRequest.folder, "Folder for the pictures (default: current folder)")
@@ -377,7 +378,7 @@ int main(int argc, char** argv) {
         decode->add_flag("--window", decodeRequest.window,
                          "Read RGB565 and RGB5A3 as the tplforge window does (other formats are skipped)");
         decode->add_flag("--manifest", decodeRequest.manifest,
-                         "Also write every mipmap level and DIR/<stem>.json, which build turns back into the file");
+                         "Also write every mipmap level and DIR/<stem>.json, which build turns back into the files");
         decode->add_option("--png-level", decodeRequest.pngLevel, "PNG compression, 0 (fastest) to 9 (smallest); default 4")
             ->check(CLI::Range(0, 9))
             ->type_name("0-9");
@@ -385,14 +386,20 @@ int main(int argc, char** argv) {
     }
     if (every || first == "build") {
         build = app.add_subcommand("build",
-                                   "Write the TPL file a manifest of decode --manifest describes: textures whose pictures "
-                                   "are unchanged keep their bytes, edited ones are encoded with their settings.");
+                                   "Write the files a manifest of decode --manifest describes: textures whose pictures "
+                                   "are unchanged keep their bytes, edited ones are encoded with their settings, and "
+                                   "every other byte of an archive stays.");
         build->add_option("MANIFEST", buildRequest.manifests, "Manifests (.json) to build")->required()->type_name("");
-        buildOutput = build->add_option("-o,--output", buildRequest.output, "TPL file to write (one manifest), or a TPL member of an archive to write back")
-                          ->type_name("OUT.tpl");
+        buildOutput = build->add_option("-o,--output", buildRequest.output,
+                                        "The rebuilt file, for a manifest of one file (of a TPL: also a TPL member of "
+                                        "an archive to write back)")
+                          ->type_name("OUT");
         buildFolder = build->add_option("-d,--dir", buildRequest.folder,
-                                        "Folder for DIR/<source name>, one file a manifest (made when missing)")
+                                        "Only the files that changed, at their paths below the source folder (a TPL's "
+                                        "manifest: DIR/<source name>); made when missing")
                           ->type_name("DIR");
+        buildInPlace = build->add_flag("--in-place", buildRequest.inPlace,
+                                       "Write the source files that changed back, atomically, and the manifest with them");
         build->add_flag("--strict", buildRequest.strict,
                         "Refuse a source that is not the file the manifest was made from, and a palette that cannot "
                         "hold the colours, instead of encoding anew or merging colours");
@@ -450,8 +457,8 @@ int main(int argc, char** argv) {
         if (decode && *decode && decodeRequest.manifest && (decodeRequest.bmp || decodeRequest.window))
             throw CLI::ValidationError("--manifest", "writes PNG pictures of the console's view; not with --bmp or --window");
         if (build && *build) {
-            if ((buildOutput->count() > 0) == (buildFolder->count() > 0))
-                throw CLI::RequiredError("build needs either -o OUT.tpl (one manifest) or -d DIR");
+            if ((buildOutput->count() > 0) + (buildFolder->count() > 0) + (buildInPlace->count() > 0) != 1)
+                throw CLI::RequiredError("build needs one of -o OUT (one manifest), -d DIR and --in-place");
             if (buildOutput->count() > 0 && buildRequest.manifests.size() > 1)
                 throw CLI::ValidationError("-o", "names one file; give -d DIR for several manifests");
         }

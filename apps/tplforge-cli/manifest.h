@@ -1,7 +1,9 @@
 // The manifest `decode --manifest` writes beside the pictures and `build` reads:
-// the source file's digest, and for every texture its header fields, encoding
-// settings and one picture a level with the digests of its pixels and file.
-// JSON, versioned, meant to be read and edited by hand (docs/manifest.md).
+// the source files' digests, and for every texture where it lives, its header
+// fields, encoding settings and one picture a level with the digests of its
+// pixels and file. Version 1 holds the textures of one TPL; version 2 those of
+// any container, archive or folder. JSON, meant to be read and edited by hand
+// (docs/manifest.md).
 // Reading and writing text only: no files are touched here, so the fuzz target
 // can take it whole.
 #pragma once
@@ -10,15 +12,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "tplforge/expected.h"
+#include "tplforge/file_kind.h"
 #include "tplforge/sha256.h"
 #include "tplforge/tpl.h"
+
+namespace tplforge {
+struct TextureRef;
+}
 
 namespace tplforge::cli {
 
 inline constexpr int kManifestVersion = 1;
+inline constexpr int kTreeManifestVersion = 2;
 
 struct ManifestPicture {
     std::string file;  // relative to the manifest's folder
@@ -52,10 +61,50 @@ struct Manifest {
     std::vector<ManifestTexture> textures;
 };
 
-[[nodiscard]] std::string writeManifest(const Manifest& manifest);
+// --- Version 2 ---------------------------------------------------------------------
 
-// Everything is checked: unknown keys, names and numbers out of range are
-// refused. The reason is one English line that names the texture and key.
-[[nodiscard]] Expected<Manifest, std::string> readManifest(std::string_view text);
+// A texture of any container, where it lives in its file. TPL textures record
+// every field of version 1 (the offsets aside); the others their sides, format,
+// palette, levels, encoding settings and pictures.
+struct TreeTexture {
+    std::string member;   // through every archive and wrapper, "" for the file itself
+    FileKind container = FileKind::Tpl;
+    std::string texture;  // its name, or its number where textures are numbered
+    ManifestTexture settings;
+
+    // member/texture, as TextureRef::path() gives it.
+    [[nodiscard]] std::string path() const { return member.empty() ? texture : member + '/' + texture; }
+};
+
+struct SourceFile {
+    std::string path;  // relative to the manifest's folder
+    std::uint64_t size = 0;
+    Digest digest{};
+    std::vector<TreeTexture> textures;
+};
+
+struct TreeManifest {
+    std::string source;         // what decode was given, relative to the manifest's folder
+    bool folder = false;        // a folder: its files are written at their paths below it
+    std::uint64_t skipped = 0;  // its files that hold no texture, for a person reading it
+    std::vector<SourceFile> files;
+};
+
+using AnyManifest = std::variant<Manifest, TreeManifest>;
+
+// What a version-2 manifest records of a texture as it is stored, its pictures aside.
+[[nodiscard]] ManifestTexture recordOf(const TextureRef& texture);
+
+[[nodiscard]] std::string writeManifest(const Manifest& manifest);
+[[nodiscard]] std::string writeManifest(const TreeManifest& manifest);
+
+// Either version. Everything is checked: unknown keys, names and numbers out of
+// range are refused. The reason is one English line that names the file,
+// texture and key.
+[[nodiscard]] Expected<AnyManifest, std::string> readManifest(std::string_view text);
+
+// Where a file of a version-2 manifest is written below an output folder: its
+// path below the source folder, or its name; nothing when that would leave the folder.
+[[nodiscard]] std::optional<std::string> outputPathOf(const TreeManifest& manifest, const SourceFile& file);
 
 }  // namespace tplforge::cli

@@ -283,6 +283,27 @@ TEST(TextureFile, HeaderFieldsChangeWithoutAPicture) {
     EXPECT_EQ(refused.error().code, ErrorCode::BadPicture);
 }
 
+// A palette texture of any container keeps its palette when the picture shows
+// only its colours: the texels alone change.
+TEST(TextureFile, PalettesStayWhenTheColoursFit) {
+    const auto brres = TextureFile::open((kCodecData / "containers/textures.brres").string());
+    ASSERT_TRUE(brres.ok()) << describe(brres.error());
+    const TextureRef& pal = *brres->find("pal").value();
+    const Image shown = pal.decode(0).value();
+    Image flipped(shown.width, shown.height);
+    for (std::uint32_t y = 0; y < shown.height; ++y)
+        std::copy_n(&shown.rgba[4 * y * shown.width], 4 * shown.width, &flipped.rgba[4 * (shown.height - 1 - y) * shown.width]);
+    ASSERT_NE(flipped, shown);
+    const TextureEdit change = edit("pal", flipped);
+    const auto edited = brres->replace(std::span(&change, 1));
+    ASSERT_TRUE(edited.ok()) << describe(edited.error());
+    const auto after = TextureFile::fromBytes(edited->file, "textures.brres");
+    ASSERT_TRUE(after.ok());
+    const TextureRef& now = *after->find("pal").value();
+    EXPECT_EQ(now.stored().palette, pal.stored().palette);
+    EXPECT_EQ(now.decode(0).value(), flipped);
+}
+
 // Members that hold no texture are listed with none, not as damaged: a model
 // drawn without textures, a BRRES of models alone.
 TEST(TextureFile, MembersWithoutTexturesHoldNone) {

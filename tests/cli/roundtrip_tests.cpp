@@ -308,7 +308,7 @@ TEST_F(RoundTrip, RefusalsAreOneLineAndWriteNothing) {
     variant("missing.json", [](Json& m) { m["textures"][1]["pictures"][0]["file"] = "gone.png"; });
     variant("size.json", [](Json& m) { m["textures"][2]["pictures"][0]["file"] = "../small.png"; });
     variant("key.json", [](Json& m) { m["textures"][0]["wrapS"] = "clamp"; });
-    variant("version.json", [](Json& m) { m["tplforge_manifest"] = 2; });
+    variant("version.json", [](Json& m) { m["tplforge_manifest"] = 3; });
     variant("moved.json", [](Json& m) { m["source"]["file"] = "other.tpl"; m["source"]["path"] = "../other.tpl"; });
     variant("colours.json", [](Json& m) { m["textures"][0]["pictures"][0]["file"] = "../many.png"; });
     const std::pair<const char*, const char*> rows[] = {
@@ -316,7 +316,7 @@ TEST_F(RoundTrip, RefusalsAreOneLineAndWriteNothing) {
         {"build m/missing.json -o x.tpl", "texture 2: picture gone.png: cannot read: No such file or directory"},
         {"build m/size.json -o x.tpl", "texture 3: picture ../small.png is 4 x 4, level 0 is 12 x 12"},
         {"build m/key.json -o x.tpl", "texture 1: unknown key 'wrapS'"},
-        {"build m/version.json -o x.tpl", "manifest version 2 is not one this tplforge-cli reads"},
+        {"build m/version.json -o x.tpl", "manifest version 3 is not one this tplforge-cli reads"},
         {"build --strict m/moved.json -o x.tpl", "is not the file the manifest was made from"},
         {"build --strict m/colours.json -o x.tpl", "texture 1: its pictures have more colours than its 16 palette"},
         {"replace --strict odd.tpl 1 many.png", "many.png: more colours than 16 palette entries hold (--strict)"},
