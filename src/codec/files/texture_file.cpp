@@ -513,7 +513,9 @@ Expected<Bytes, Error> replaceInContainer(const Member& m, std::span<const std::
             result.notes.push_back({pictureName(edit), "shows what texture " + t.name + " holds already; it is kept as it is"});
             continue;
         }
-        const EditSettings settings = editSettings(t.stored(), edit.changes, edit.picture, options.threads);
+        // The settings keep a view of its palette: it must outlive them.
+        const TextureData stored = t.stored();
+        const EditSettings settings = editSettings(stored, edit.changes, edit.picture, options.threads);
         auto encoded = encodePicture(edit, settings, options.strict, result.notes);
         if (!encoded) {
             if (refusedAlone(t, encoded.error(), options, result)) continue;
