@@ -81,6 +81,16 @@ Expected<Image, Error> TextureRef::decode(unsigned level) const {
     return std::move(image).value();
 }
 
+Expected<DolphinName, DolphinError> TextureRef::dolphin(DolphinMipmaps mipmaps) const {
+    DolphinSampling sampling = dolphinSampling(view);
+    if (sampler) {
+        std::optional<float> maxLod;
+        if (settings && settings->maxLod) maxLod = static_cast<float>(*settings->maxLod);
+        sampling = dolphinSampling(*sampler, maxLod);
+    }
+    return dolphinName(view, sampling, mipmaps);
+}
+
 struct TextureFile::State {
     std::string typed, disk, inner;
     std::string name;    // the file's name: tells BTI apart, and names the file in messages
