@@ -372,8 +372,10 @@ bool showsTheSame(const TextureView& view, const TextureEdit& edit) {
     if (edit.picture.width != view.width || edit.picture.height != view.height) return false;
     auto now = decodeLevel(view, 0);
     if (!now) return false;
+    if (now->rgba == edit.picture.rgba) return true;
+    // A grey texture's picture file holds no alpha of its own.
     keepHeldChannels(*now, view.format);
-    return now->rgba == edit.picture.rgba;
+    return isGreyFormat(view.format) && now->rgba == edit.picture.rgba;
 }
 
 std::string pictureName(const TextureEdit& e) { return e.pictureName.empty() ? std::string("picture") : e.pictureName; }
