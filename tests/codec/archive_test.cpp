@@ -19,11 +19,14 @@ using testing::Hand;
 
 // A one-texture RGB5A3 TPL whose texels depend on `seed`.
 ByteVector tinyTpl(std::uint8_t seed, std::uint32_t side = 4) {
-    const TextureLayout layout{Format::RGB5A3, side, side, 1, PaletteFormat::RGB5A3, {}};
+    TextureLayout layout;
+    layout.format = Format::RGB5A3;
+    layout.width = layout.height = side;
     auto writer = TplWriter::plan(std::span(&layout, 1));
     EXPECT_TRUE(writer);
     auto level = writer->level(0, 0);
-    for (std::size_t i = 0; i < level.size(); ++i) level[i] = static_cast<std::uint8_t>(seed + i);
+    EXPECT_TRUE(level);
+    for (std::size_t i = 0; i < level->size(); ++i) (*level)[i] = static_cast<std::uint8_t>(seed + i);
     return std::move(*writer).finish();
 }
 

@@ -25,10 +25,10 @@ ByteVector texels(const TextureView& view) { return storedData(view).texels; }
 TEST(Bti, GoldenFileHasTheHeaderFieldsAndLayoutOfStandaloneFiles) {
     const TextureData c8 = textureData(Format::C8, 8, 8, 3, 4, 16, PaletteFormat::IA8);
     BtiSettings settings;
-    settings.sampler.wrapS = 1;
-    settings.sampler.wrapT = 2;
-    settings.sampler.minFilter = 5;
-    settings.sampler.magFilter = 1;
+    settings.sampler.wrapS = WrapMode::Repeat;
+    settings.sampler.wrapT = WrapMode::Mirror;
+    settings.sampler.minFilter = TextureFilter::LinMipLin;
+    settings.sampler.magFilter = TextureFilter::Linear;
     settings.sampler.lodBias = 0.5f;
     settings.alpha = BtiAlpha::CutOut;
     const auto file = writeBti(c8, settings);
@@ -56,7 +56,7 @@ TEST(Bti, GoldenFileHasTheHeaderFieldsAndLayoutOfStandaloneFiles) {
     ASSERT_EQ(textures->size(), 1u);
     EXPECT_EQ(storedData((*textures)[0].view), c8);
     ASSERT_TRUE((*textures)[0].sampler);
-    EXPECT_EQ((*textures)[0].sampler->wrapT, 2u);
+    EXPECT_EQ((*textures)[0].sampler->wrapT, WrapMode::Mirror);
     EXPECT_FLOAT_EQ((*textures)[0].sampler->lodBias, 0.5f);
 
     // The same shape goes in place; another is laid out again, the rest of the header kept.
