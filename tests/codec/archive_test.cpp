@@ -526,8 +526,10 @@ TEST(Paths, BannerTexturesAreReachedAndReplacedWithEveryDigestAndSizeRedone) {
     EXPECT_EQ(be32(f, 0x50), bannerU8->size());
     EXPECT_EQ(bytesIn(openPath(*bannerU8, "", "arc/timg/x.tpl")->member), newTpl);
     EXPECT_EQ(bytesIn(openPath(*bannerU8, "", "arc/blyt/banner.brlyt")->member), bytesOf("RLYT"));
+    const auto before = parseU8(b.meta);
+    ASSERT_TRUE(before);
     for (const std::size_t k : {0u, 2u}) {  // icon.bin and sound.bin untouched
-        const auto& was = parseU8(b.meta)->files[k];
+        const ArchiveEntry& was = before->files[k];
         EXPECT_EQ(ByteVector(meta.begin() + static_cast<std::ptrdiff_t>(parts->files[k].offset),
                              meta.begin() + static_cast<std::ptrdiff_t>(parts->files[k].offset + parts->files[k].size)),
                   ByteVector(b.meta.begin() + static_cast<std::ptrdiff_t>(was.offset),
