@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "tplforge/containers.h"
 #include "tplforge/file_kind.h"
 
 namespace tplforge::cli {
@@ -43,6 +44,15 @@ Expected<Source, std::string> openSource(const std::string& path) {
     if (!file) return fail(file.error());
     auto located = openPath(file->bytes(), fs::path(outer).filename().string(), inner);
     if (!located) return fail(describe(located.error()));
+    // Named .bti but not taken for one: a damaged BTI, refused as such rather
+    // than as the TPL an unknown file is otherwise read as.
+    Member& m = located->member;
+    if (m.kind == FileKind::Unknown && located->rest.empty() &&
+        kindByName(m.path.empty() ? outer : m.path) == FileKind::Bti) {
+        const auto read = readTextures(m.bytes, FileKind::Bti);
+        if (!read) return fail((m.path.empty() ? "" : m.path + ": ") + describe(read.error()));
+        m.kind = FileKind::Bti;
+    }
     Source source{path, outer, std::move(file).value(), std::move(located).value(), std::nullopt};
     if (source.located.member.kind == FileKind::Tex0 && source.located.member.path.empty()) {
         if (auto palette = openInput(palettePathFor(outer))) source.palette = std::move(palette).value();

@@ -288,6 +288,13 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
     const std::uint32_t texturesGroup = 0x18 + testing::be32(brres, 0x18 + 8 + 16 + 12);
     Bytes noPalette = brres;
     noPalette[0x18 + testing::be32(brres, 0x18 + 8 + 32 + 8)] = 'X';  // "Palettes(NW4R)" renamed
+    const std::uint32_t tex0 = texturesGroup + testing::be32(brres, texturesGroup + 8 + 16 + 12);
+    const Bytes bti = writeBti(testing::textureData(Format::RGB565, 8, 8), {}).value();
+    // A model whose one TEX1 header puts its 8 x 8 CMPR image where the file ends.
+    Hand model;
+    model.text("J3D2bmd3").u32(0x60).u32(1).text("SVR3").fill(12, 0xFF);
+    model.text("TEX1").u32(0x40).u16(1).u16(0xFFFF).u32(0x20).u32(0).to(0x40);
+    model.u8(14).u8(0).u16(8).u16(8).fill(10).u8(0).u8(0).u8(0).u8(0).u8(1).u8(1).u8(0).u8(0).u8(1).u8(0).u16(0).u32(0x20);
     struct Case {
         const char* what;
         std::string name;
@@ -296,7 +303,9 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
         const char* line;
     };
     const Case cases[] = {
-        {"truncated archive", "a.arc", Bytes(example.begin(), example.begin() + 20), "arc/a.tpl", "shorter than its header"},
+        {"truncated archive", "a.arc", Bytes(example.begin(), example.begin() + 20), "arc/a.tpl",
+         "U8: archive is shorter than its header"},
+        {"U8 member past the end", "a.arc", patched(example, 0x40, 0x10000), "arc/a.tpl", "U8 node 2 runs past the end"},
         {"node table past the end", "a.arc", patched(example, 0x28, 400), "arc/a.tpl", "node table runs past the end"},
         {"name past the string table", "a.arc", patched(example, 0x38, 0x40), "arc/a.tpl", "name past the string table"},
         {"member loop", "a.arc", patched(example, 0x34, 1), "arc/a.tpl", "ends before itself or past its parent"},
@@ -306,6 +315,13 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
         {"BRRES entry outside", "a.brres", patched(brres, texturesGroup + 8 + 16 + 12, 0x100000), "",
          "points outside the file"},
         {"TEX0 without its PLT0 in a BRRES", "a.brres", noPalette, "", "has no PLT0"},
+        {"TEX0 of an unknown format in a BRRES", "a.brres", patched(brres, tex0 + 0x20, 7), "",
+         "a.brres: BRRES: pal: unknown texel format code"},
+        {"BTI data past the end", "a.bti", Bytes(bti.begin(), bti.end() - 1), "",
+         "a.bti: BTI: texture data runs past the end of the file"},
+        {"BTI named so, of no format", "a.bti", bytesOf("not a texture, though named as one"), "",
+         "a.bti: BTI: unknown texel format code"},
+        {"J3D image past the end", "a.bmd", model.b, "", "a.bmd: J3D: texture 1: texture data runs past the end of the file"},
         {"TEX0 without its PLT0 beside it", "face.tex0", fileBytes((kContainers / "face.tex0").string()), "", "has no PLT0"},
     };
     for (const Case& c : cases) {
