@@ -80,7 +80,7 @@ bool showsTheSame(const TextureView& view, const Image& picture, const SettingCh
 
 void noteKept(const std::string& picture, const std::string& texture) {
     std::fprintf(stderr, "%s: note: shows what texture %s holds already; it is kept as it is\n", picture.c_str(),
-                 texture.c_str());
+                 shown(texture).c_str());
 }
 
 // One line for stderr: "where: why; nothing written".
@@ -199,8 +199,8 @@ Expected<Bytes, Refusal> replaceInContainer(const Member& m, std::span<const std
         for (const TextureEntry& other : *entries)
             if (&other != &entry && !other.view.levels.empty() && !entry.view.levels.empty() &&
                 other.view.levels[0].data() == entry.view.levels[0].data())
-                std::fprintf(stderr, "%s: note: texture %s shares its image, and shows the new one too\n", where.c_str(),
-                             other.name.c_str());
+                std::fprintf(stderr, "%s: note: texture %s shares its image, and shows the new one too\n",
+                             shown(where).c_str(), shown(other.name).c_str());
         if (m.kind == FileKind::Tex0 && isPaletteFormat(edited->format)) {
             auto pair = writeTex0(*edited, entry.name);
             if (!pair) return refuse(where, describe(pair.error()));
@@ -231,7 +231,7 @@ std::optional<std::vector<std::string>> textureNames(const Member& m, bool tpl, 
 int runReplace(const ReplaceRequest& request) {
     const std::string& file = request.file;
     const auto refuse = [&](const std::string& where, const std::string& why) {
-        std::fprintf(stderr, "%s: %s; nothing written\n", where.c_str(), why.c_str());
+        std::fprintf(stderr, "%s: %s; nothing written\n", shown(where).c_str(), shown(why).c_str());
         return kInputFailed;
     };
     auto source = openSource(file);
