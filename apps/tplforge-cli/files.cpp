@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tplforge/containers.h"
@@ -16,6 +17,8 @@ Expected<InputFile, std::string> openInput(const std::string& path) {
 }
 
 namespace {
+
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
 bool isFile(const std::string& path) {
     std::error_code ec;
@@ -60,6 +63,27 @@ Expected<Source, std::string> openSource(const std::string& path) {
     return source;
 }
 
+std::string shown(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (!isControl(c)) {
+            out += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+    return out;
+}
+
+std::string safeFileName(std::string_view name) {
+    std::string out(name);
+    std::replace_if(out.begin(), out.end(), isControl, '_');
+    return out;
+}
+
 std::optional<std::vector<std::string>> safeParts(const std::string& path) {
     std::vector<std::string> parts;
     if (path.empty() || path.front() == '/') return std::nullopt;
@@ -70,7 +94,7 @@ std::optional<std::vector<std::string>> safeParts(const std::string& path) {
         if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos ||
             part.find('\0') != std::string::npos)
             return std::nullopt;
-        parts.push_back(std::move(part));
+        parts.push_back(safeFileName(part));
         if (slash == std::string::npos) return parts;
         start = slash + 1;
     }

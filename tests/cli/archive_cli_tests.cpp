@@ -5,6 +5,7 @@
 // folder, and replace round trips that change one member alone.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -271,6 +272,66 @@ TEST_F(ArchiveCli, MemberNamesThatWouldLeaveTheFolderAreRefused) {
         EXPECT_FALSE(fs::exists(path("up.png")) || fs::exists(path("deep/up.png")) || fs::exists("/tmp/up.png") ||
                      fs::exists(path("deep/er/up.png")) || fs::exists(path("deep/up")));
     }
+}
+
+// Member and texture names are the archive's: their control bytes reach the
+// terminal only as \xNN, in listings, errors and notes alike, and file names
+// only as '_'; JSON keeps the names exactly.
+TEST_F(ArchiveCli, ControlBytesInNamesAreEscapedOnScreenAndReplacedInFileNames) {
+    const TextureData rgb = testing::textureData(Format::RGB5A3, 4, 4);
+    const std::string title = "\x1b]0;title\x07", red = "arc/\x1b[31mred\x07.tpl", del = "t\x01img/del\x7f.tpl",
+                      bad = "bad\x1b[2J.tpl";
+    const std::vector<NamedTexture> textures = {{title, &rgb}, {"x\x01", &rgb}, {"x_", &rgb}};
+    const Bytes brres = writeBrres(textures).value();
+    const Bytes tpl = tinyTpl(1);
+    const Bytes truncated(tpl.begin(), tpl.begin() + 12);
+    write("names.arc", u8Of({{red, tpl}, {del, tinyTpl(2)}, {"m.brres", brres}, {bad, truncated}}));
+    const auto clean = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c != 0x7F); });
+    };
+
+    const Outcome info = run("info names.arc");
+    const Outcome json = run("info --json names.arc");
+    const Outcome decode = run("decode names.arc -o out");
+    for (const Outcome* r : {&info, &json, &decode}) {
+        EXPECT_TRUE(clean(r->out)) << r->out;
+        EXPECT_TRUE(clean(r->err)) << r->err;
+    }
+    EXPECT_EQ(info.status, 1);
+    for (const char* shown : {"member: arc/\\x1b[31mred\\x07.tpl\n", "member: t\\x01img/del\\x7f.tpl\n",
+                              "texture \\x1b]0;title\\x07\n", "texture x\\x01\n", "problem: bad\\x1b[2J.tpl: "})
+        EXPECT_NE(info.out.find(shown), std::string::npos) << shown << "\n" << info.out;
+    EXPECT_EQ(info.errLines(), 1u) << info.err;
+    EXPECT_EQ(info.err.rfind("names.arc: bad\\x1b[2J.tpl: ", 0), 0u) << info.err;
+
+    std::set<std::string> listed;
+    std::size_t titleK = 0;  // from 1
+    const auto j = nlohmann::json::parse(json.out);
+    for (const auto& member : j["members"]) {
+        listed.insert(member["path"].get<std::string>());
+        if (member["path"] != "m.brres") continue;
+        for (std::size_t k = 0; k < member["textures"].size(); ++k) {
+            listed.insert(member["textures"][k]["name"].get<std::string>());
+            if (member["textures"][k]["name"] == title) titleK = k + 1;
+        }
+    }
+    EXPECT_EQ(listed, (std::set<std::string>{red, del, "m.brres", bad, title, "x\x01", "x_"}));
+
+    // "x\x01" and "x_" would both be x_.png: the second is refused.
+    EXPECT_EQ(decode.status, 1);
+    EXPECT_EQ(decode.errLines(), 2u) << decode.err;
+    EXPECT_NE(decode.err.find("names.arc: bad\\x1b[2J.tpl: "), std::string::npos) << decode.err;
+    EXPECT_NE(decode.err.find("makes the file name of an earlier texture"), std::string::npos) << decode.err;
+    EXPECT_EQ(filesIn("out"), (std::set<std::string>{"names/arc/_[31mred_.png", "names/t_img/del_.png",
+                                                     "names/m/_]0;title_.png", "names/m/x_.png"}));
+    // A note names the texture.
+    const Outcome kept =
+        run("replace names.arc/m.brres " + std::to_string(titleK) + " 'out/names/m/_]0;title_.png' -o copy.arc");
+    EXPECT_TRUE(clean(kept.err)) << kept.err;
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_NE(kept.err.find("shows what texture \\x1b]0;title\\x07 holds already"), std::string::npos) << kept.err;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        EXPECT_TRUE(clean(e.path().string())) << e.path();
 }
 
 // Every damaged file: info, decode and replace each end with 1 and one line,
