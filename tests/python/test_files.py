@@ -1,10 +1,15 @@
 """Every file through one path: read_textures on archives and containers
-against the pictures tplforge-cli decode writes, and replace_texture inside
-archives changing one texture and no other byte."""
+against the pictures tplforge-cli decode writes, replace_texture inside
+archives changing one texture and no other byte, and the package as
+`pip install .` puts it in a fresh environment."""
 
+import importlib.util
+import os
 import pathlib
 import shutil
 import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -251,3 +256,36 @@ def test_what_python_refuses_before_reading():
     with pytest.raises(tplforge.TextureFileError, match="cannot read") as raised:
         tplforge.read_textures(menu.with_name("no-such.szs"))
     assert raised.value.code == "CannotRead"
+
+
+# --- pip install . -----------------------------------------------------------------
+
+def test_pip_install_builds_a_package_that_imports_from_anywhere(tmp_path):
+    for needed in ("venv", "ensurepip"):
+        if importlib.util.find_spec(needed) is None:
+            pytest.skip(f"this Python has no {needed} (Debian: python3-venv)")
+    env = tmp_path / "env"
+    made = subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", env], capture_output=True, text=True)
+    if made.returncode != 0:
+        pytest.skip(f"python -m venv failed: {made.stderr.strip()}")
+    python = env / "bin" / "python"
+    if subprocess.run([python, "-m", "pip", "--version"], capture_output=True).returncode != 0:
+        pytest.skip("the new environment has no pip")
+    quiet = {**os.environ, "PIP_NO_INDEX": "1", "PIP_DISABLE_PIP_VERSION_CHECK": "1"}
+    quiet.pop("PYTHONPATH", None)
+    built = subprocess.run([python, "-m", "pip", "install", "--no-build-isolation", "--no-deps", ROOT],
+                           capture_output=True, text=True, env=quiet)
+    assert built.returncode == 0, built.stdout[-3000:] + built.stderr[-3000:]
+
+    away = tmp_path / "away"
+    away.mkdir()
+    check = ("import sys, tplforge; print(tplforge.__file__); "
+             "print(tplforge.__version__, [t.path for t in tplforge.read_textures(sys.argv[1])])")
+    ran = subprocess.run([python, "-c", check, SEEDS / "path" / "seed-scene.arc"], capture_output=True, text=True,
+                         cwd=away, env=quiet)
+    assert ran.returncode == 0, ran.stderr
+    where, listed = ran.stdout.splitlines()
+    assert pathlib.Path(where).is_relative_to(env)
+    assert listed == f"{tplforge.__version__} ['face.bti/1', 'model.bmd/1', 'model.bmd/2', 'model.bmd/3']"
+    assert (pathlib.Path(where).parent / "__init__.pyi").is_file()
+    assert (pathlib.Path(where).parent / "py.typed").is_file()
