@@ -38,6 +38,10 @@ std::string describe(const Error& e) {
 
 // --- Rules -------------------------------------------------------------------------
 
+std::string palettePathBeside(const std::string& tex0Path) {
+    return fs::path(tex0Path).replace_extension(".plt0").string();
+}
+
 TextureFilter mipmapFilter(TextureFilter filter, unsigned levels) {
     if (levels > 1 && filter == TextureFilter::Near) return TextureFilter::NearMipNear;
     if (levels > 1 && filter == TextureFilter::Linear) return TextureFilter::LinMipLin;
@@ -262,7 +266,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
         kindByName(s.named.path.empty() ? fileName : s.named.path) == FileKind::Bti)
         s.named.kind = FileKind::Bti;
     if (s.named.kind == FileKind::Tex0 && s.named.path.empty() && s.palette().empty() && !s.disk.empty()) {
-        if (auto beside = mapWholeFile(fs::path(s.disk).replace_extension(".plt0").string()))
+        if (auto beside = mapWholeFile(palettePathBeside(s.disk)))
             s.paletteMapped = std::move(beside).value();
     }
 
