@@ -24,6 +24,7 @@
 #include "tplforge/dolphin.h"
 #include "tplforge/file_io.h"
 #include "tplforge/format.h"
+#include "tplforge/info.h"
 #include "tplforge/png.h"
 #include "tplforge/targa.h"
 #include "tplforge/texture.h"
@@ -270,11 +271,22 @@ py::list readTextures(const py::object& path) {
 }
 
 // The fields and values of `tplforge-cli info --json`, for one file.
+py::object pythonOf(const InfoField& field) {
+    switch (field.kind) {
+        case InfoField::Kind::Number: return py::int_(field.number);
+        case InfoField::Kind::Float: return py::float_(field.real);
+        case InfoField::Kind::Text: return py::str(field.text);
+        case InfoField::Kind::Texts: return py::cast(field.texts);
+        case InfoField::Kind::Null: break;
+    }
+    return py::none();
+}
+
 py::dict info(const py::object& from) {
     Source source(from);
     struct Parsed {
         TplHeaders headers;
-        std::vector<Expected<TextureView, TplError>> views;
+        std::vector<std::vector<InfoField>> fields;
     };
     Expected<Parsed, Failure> parsed = fail(Failure());
     {
@@ -284,52 +296,18 @@ py::dict info(const py::object& from) {
             auto headers = parseTpl(source.bytes());
             if (!headers) return fail(Failure(headers.error()));
             Parsed p{std::move(headers).value(), {}};
-            for (const TplImageHeader& image : p.headers.images) p.views.push_back(textureView(source.bytes(), image));
+            for (std::size_t k = 0; k < p.headers.images.size(); ++k)
+                p.fields.push_back(tplTextureInfo(source.bytes(), p.headers.images[k], k + 1));
             return p;
         }();
     }
     const Parsed p = take(std::move(parsed), source.name());
     py::list textures;
-    for (std::size_t k = 0; k < p.headers.images.size(); ++k) {
-        const TplImageHeader& t = p.headers.images[k];
-        const auto& view = p.views[k];
+    for (const std::vector<InfoField>& fields : p.fields) {
         py::dict j;
-        j["index"] = k + 1;
-        j["width"] = t.width;
-        j["height"] = t.height;
-        j["format"] = std::string(formatName(t.format));
-        j["code"] = t.format;
-        j["offset"] = t.dataOffset;
-        j["levels"] = levelsHeld(t);
-        j["palette"] = t.paletteHeaderOffset;
-        if (view && view->palette) {
-            j["palette_format"] = std::string(paletteFormatName(view->palette->format));
-            j["palette_code"] = static_cast<std::uint32_t>(view->palette->format);
-            j["palette_entries"] = view->palette->entryCount;
+        for (const InfoField& field : fields) {
+            j[py::str(std::string(field.key))] = pythonOf(field);
         }
-        j["wrap_s"] = static_cast<std::uint32_t>(t.sampler.wrapS);
-        j["wrap_t"] = static_cast<std::uint32_t>(t.sampler.wrapT);
-        j["min_filter"] = static_cast<std::uint32_t>(t.sampler.minFilter);
-        j["mag_filter"] = static_cast<std::uint32_t>(t.sampler.magFilter);
-        const float bias = t.sampler.lodBias;
-        j["lod_bias"] = std::isfinite(bias) ? py::object(py::float_(bias)) : py::object(py::none());
-        j["edge_lod"] = t.sampler.edgeLod;
-        j["min_lod"] = t.sampler.minLod;
-        j["max_lod"] = t.maxLod;
-        // As the command line gives them, for the file's own sampler.
-        const DolphinSampling sampling = dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
-        const auto dolphin = view ? std::optional(dolphinName(*view, sampling)) : std::nullopt;
-        j["dolphin"] = dolphin && *dolphin ? py::object(py::str((*dolphin)->name)) : py::object(py::none());
-        if (dolphin && *dolphin) {
-            py::list mips;
-            for (const std::string& mip : (*dolphin)->levels) mips.append(mip);
-            j["dolphin_mips"] = std::move(mips);
-        }
-        const std::string note = !dolphin ? "its levels or palette cannot be read"
-                                 : *dolphin ? dolphinNote(**dolphin)
-                                            : std::string(describe(dolphin->error()));
-        if (!note.empty()) j["dolphin_note"] = note;
-        if (!view) j["problem"] = std::string(describe(view.error()));
         textures.append(std::move(j));
     }
     return py::dict("file"_a = source.name(), "size"_a = p.headers.fileSize, "textures"_a = std::move(textures));

@@ -9,6 +9,7 @@
 #include "jobs.h"
 #include "tplforge/containers.h"
 #include "tplforge/dolphin.h"
+#include "tplforge/info.h"
 
 namespace tplforge::cli {
 
@@ -86,6 +87,17 @@ void dolphinJson(Json& j, const Dolphin& d) {
     if (!d.note.empty()) j["dolphin_note"] = d.note;
 }
 
+Json jsonOf(const InfoField& field) {
+    switch (field.kind) {
+        case InfoField::Kind::Number: return field.number;
+        case InfoField::Kind::Float: return field.real;
+        case InfoField::Kind::Text: return field.text;
+        case InfoField::Kind::Texts: return field.texts;
+        case InfoField::Kind::Null: break;
+    }
+    return nullptr;
+}
+
 DolphinSampling tplSampling(const TplImageHeader& t) {
     return dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
 }
@@ -131,34 +143,9 @@ Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, Dolphi
     Json textures = Json::array();
     for (std::size_t k = 0; k < info.images.size(); ++k) {
         if (only != 0 && k + 1 != only) continue;
-        const TplImageHeader& t = info.images[k];
-        const Extra extra = extraOf(bytes, t);
         Json j;
-        j["index"] = k + 1;
-        j["width"] = t.width;
-        j["height"] = t.height;
-        j["format"] = formatName(t.format);
-        j["code"] = t.format;
-        j["offset"] = t.dataOffset;
-        j["levels"] = levelsHeld(t);
-        j["palette"] = t.paletteHeaderOffset;
-        if (extra.view && extra.view->palette) {
-            const PaletteView& p = *extra.view->palette;
-            j["palette_format"] = paletteFormatName(static_cast<std::uint32_t>(p.format));
-            j["palette_code"] = static_cast<std::uint32_t>(p.format);
-            j["palette_entries"] = p.entryCount;
-        }
-        j["wrap_s"] = code(t.sampler.wrapS);
-        j["wrap_t"] = code(t.sampler.wrapT);
-        j["min_filter"] = code(t.sampler.minFilter);
-        j["mag_filter"] = code(t.sampler.magFilter);
-        const float bias = t.sampler.lodBias;
-        j["lod_bias"] = std::isfinite(bias) ? Json(bias) : Json(nullptr);
-        j["edge_lod"] = t.sampler.edgeLod;
-        j["min_lod"] = t.sampler.minLod;
-        j["max_lod"] = t.maxLod;
-        dolphinJson(j, dolphinOf(extra.view ? &*extra.view : nullptr, tplSampling(t), mipmaps));
-        if (!extra.problem.empty()) j["problem"] = extra.problem;
+        for (const InfoField& field : tplTextureInfo(bytes, info.images[k], k + 1, mipmaps))
+            j[std::string(field.key)] = jsonOf(field);
         textures.push_back(std::move(j));
     }
     return textures;
