@@ -70,10 +70,10 @@ public:
         if (!findSource()) return;
         if (request_.inPlace && !source_)
             return refuse("--in-place writes back the source the manifest was made from, and that is not there");
-        const std::string target = request_.inPlace ? sourcePath_
-                                   : request_.output.empty()
-                                       ? (fs::path(request_.folder) / fs::path(manifest_.sourceFile).filename()).string()
-                                       : request_.output;
+        const std::string sourceName = safeFileName(fs::path(manifest_.sourceFile).filename().string());
+        const std::string target = request_.inPlace        ? sourcePath_
+                                   : request_.output.empty() ? (fs::path(request_.folder) / sourceName).string()
+                                                             : request_.output;
 
         const std::size_t n = manifest_.textures.size();
         std::vector<Outcome> outcomes(n);
@@ -105,7 +105,7 @@ public:
             if (ec) return refuse("cannot create folder " + request_.folder + ": " + ec.message());
         }
         if (const auto written = writeInto(target, *file); !written) {
-            out_.err += target + ": " + written.error() + '\n';
+            out_.err += shown(target + ": " + written.error()) + '\n';
             out_.failed = true;
         }
     }
@@ -128,10 +128,10 @@ public:
 
 private:
     void refuse(const std::string& why) {
-        out_.err += path_ + ": " + why + "; nothing written\n";
+        out_.err += shown(path_ + ": " + why) + "; nothing written\n";
         out_.failed = true;
     }
-    void note(const std::string& what) { out_.err += path_ + ": note: " + what + '\n'; }
+    void note(const std::string& what) { out_.err += shown(path_ + ": note: " + what) + '\n'; }
     fs::path beside(const std::string& file) const { return base_ / file; }
 
     // The source beside the manifest or where it was, when it is still the file

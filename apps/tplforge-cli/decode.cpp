@@ -88,19 +88,20 @@ public:
     Decoder(const DecodeRequest& request, std::string typed, JobOutput& out, unsigned threads)
         : request_(request), typed_(std::move(typed)), out_(out), threads_(threads) {}
 
+    // The line may hold member and texture names.
     void fail(const std::string& line) {
-        out_.err += line + '\n';
+        out_.err += shown(line) + '\n';
         out_.failed = true;
     }
 
-    // `shown` names the file in messages; `prefix` is its path below a folder
+    // `display` names the file in messages; `prefix` is its path below a folder
     // PATH ("" for a PATH itself); `root` the folder, relative to DIR, that
     // members and a folder's files are mirrored under.
-    void file(const std::string& shown, const std::string& open, const std::string& prefix, const fs::path& root,
+    void file(const std::string& display, const std::string& open, const std::string& prefix, const fs::path& root,
               std::size_t place, UnitResult& result) {
         if (!prefix.empty()) {
             auto mapped = mapWholeFile(open);
-            if (!mapped) return fail(shown + ": cannot read: " + mapped.error().message());
+            if (!mapped) return fail(display + ": cannot read: " + mapped.error().message());
             const FileKind kind = detectKind(mapped->bytes(), fs::path(open).filename().string());
             if (!isWrapper(kind) && !isArchive(kind) && !holdsTextures(kind)) {
                 ++result.skipped;
@@ -114,7 +115,7 @@ public:
                 return;
             }
             Error e = opened.error();
-            e.where = shown;
+            e.where = display;
             return fail(describe(e));
         }
         const TextureFile& f = *opened;
@@ -122,14 +123,18 @@ public:
             ++result.skipped;
             return;
         }
-        for (const DamagedMember& d : f.damaged()) fail(shown + ": " + describe(d.error));
+        // A member no path names apart (an empty or "." part) has no place below DIR either.
+        for (const DamagedMember& d : f.damaged())
+            fail(display + ": " + (d.error.code == ErrorCode::NoSuchMember
+                                       ? "member \"" + d.member + "\" would be written outside " + request_.folder + "; skipped"
+                                       : describe(d.error)));
 
         if (request_.manifest && prefix.empty() && f.kind() == FileKind::Tpl && !f.namesTexture() && f.folder().empty())
             return version1(f, result);
 
         // What the PATH named: a container's pictures go straight into DIR.
         const std::string named = !f.folder().empty() ? f.folder() : !f.member().empty() ? f.member() : f.diskPath();
-        const Target top{{}, fs::path(named).filename().stem().string()};
+        const Target top{{}, safeFileName(fs::path(named).filename().stem().string())};
 
         // Each member's target, refused when it would leave DIR or land on an earlier one's pictures.
         const auto textures = f.textures();
@@ -145,26 +150,46 @@ public:
                 target = Target{root, fs::path(parts->back()).stem().string()};
                 for (std::size_t p = 0; p + 1 < parts->size(); ++p) target->folder /= (*parts)[p];
             } else {
-                fail(shown + ": member \"" + t.member + "\" would be written outside " + request_.folder + "; skipped");
+                fail(display + ": member \"" + t.member + "\" would be written outside " + request_.folder + "; skipped");
             }
             if (target && !taken_.insert(folded((target->folder / target->stem).generic_string())).second) {
-                fail(shown + ": " + (prefix.empty() ? t.member : rel) +
+                fail(display + ": " + (prefix.empty() ? t.member : rel) +
                      ": its pictures would replace those of an earlier member; skipped");
                 target.reset();
             }
             if (target && request_.window && t.container != FileKind::Tpl) {
-                fail(shown + (t.member.empty() ? "" : ": " + t.member) + ": --window reads TPL textures only; skipped");
+                fail(display + (t.member.empty() ? "" : ": " + t.member) + ": --window reads TPL textures only; skipped");
                 target.reset();
             }
             targets.emplace(t.member, std::move(target));
+        }
+        // Where each texture's pictures go; names told apart by control bytes alone would meet as file names.
+        std::vector<std::optional<fs::path>> bases(textures.size());
+        std::map<std::string, std::set<std::string>> fileNames;
+        for (std::size_t k = 0; k < textures.size(); ++k) {
+            const TextureRef& t = textures[k];
+            const auto& target = targets.at(t.member);
+            if (!target) continue;
+            const std::string at = t.member.empty() ? "" : t.member + ": ";
+            if (!foldered(t.container)) {
+                bases[k] = target->folder / (target->stem + (t.containerTextures > 1 ? "." + std::to_string(t.number) : ""));
+                continue;
+            }
+            const auto name = safeParts(t.name);
+            if (!name || name->size() != 1) {
+                fail(display + ": " + at + "texture name \"" + t.name + "\" is not a file name here; skipped");
+            } else if (!fileNames[t.member].insert(name->front()).second) {
+                fail(display + ": " + at + "texture name \"" + t.name + "\" makes the file name of an earlier texture; skipped");
+            } else {
+                bases[k] = target->folder / target->stem / name->front();
+            }
         }
 
         // Every texture on the threads there are; messages in stored order.
         std::vector<JobOutput> outputs(textures.size());
         std::vector<std::optional<TreeTexture>> records(textures.size());
         forEachOnThreads(textures.size(), threads_, [&](std::size_t k) {
-            const auto& target = targets.at(textures[k].member);
-            if (target) records[k] = texture(shown, textures[k], *target, outputs[k]);
+            if (bases[k]) records[k] = texture(display, textures[k], *bases[k], outputs[k]);
         });
         SourceFile source;
         for (std::size_t k = 0; k < textures.size(); ++k) {
@@ -190,22 +215,13 @@ private:
     std::string extension() const { return request_.bmp ? ".bmp" : ".png"; }
 
     // The pictures of one texture; with --manifest, what the manifest records of it.
-    std::optional<TreeTexture> texture(const std::string& shown, const TextureRef& t, const Target& target, JobOutput& out) const {
+    std::optional<TreeTexture> texture(const std::string& display, const TextureRef& t, const fs::path& base,
+                                       JobOutput& out) const {
         const auto refuse = [&](const std::string& why) -> std::optional<TreeTexture> {
-            out.err += shown + ": " + why + '\n';
+            out.err += shown(display + ": " + why) + '\n';
             out.failed = true;
             return std::nullopt;
         };
-        fs::path base;
-        if (foldered(t.container)) {
-            const auto name = safeParts(t.name);
-            if (!name || name->size() != 1)
-                return refuse((t.member.empty() ? "" : t.member + ": ") + "texture name \"" + t.name +
-                              "\" is not a file name here; skipped");
-            base = target.folder / target.stem / t.name;
-        } else {
-            base = target.folder / (target.stem + (t.containerTextures > 1 ? "." + std::to_string(t.number) : ""));
-        }
         const auto levelPath = [&](unsigned level) {
             return base.generic_string() + (level > 0 ? ".mip" + std::to_string(level) : "") + extension();
         };
@@ -255,14 +271,14 @@ private:
     template <class E>
     static bool write(const std::string& path, const Expected<std::vector<std::uint8_t>, E>& bytes, JobOutput& out) {
         if (!bytes) {
-            out.err += path + ": cannot write: " + std::string(describe(bytes.error())) + '\n';
+            out.err += shown(path + ": cannot write: " + std::string(describe(bytes.error()))) + '\n';
             out.failed = true;
             return false;
         }
         std::error_code ec;
         fs::create_directories(fs::path(path).parent_path(), ec);
         if (const auto written = writeOutput(path, *bytes); !written) {
-            out.err += path + ": " + written.error() + '\n';
+            out.err += shown(path + ": " + written.error()) + '\n';
             out.failed = true;
             return false;
         }
@@ -278,7 +294,7 @@ private:
         if (!info) return fail(file + ": " + std::string(describe(info.error())));
         const std::size_t count = info->images.size();
         const std::string named = f.member().empty() ? f.diskPath() : f.member();
-        const std::string stem = fs::path(named).filename().stem().string();
+        const std::string stem = safeFileName(fs::path(named).filename().stem().string());
         Manifest manifest;
         const fs::path source(file);
         manifest.sourceFile = source.filename().string();
@@ -334,23 +350,28 @@ private:
     std::set<std::string> taken_;  // the targets given so far, folded: two members of one stem in one folder
 };
 
-// A PATH as the user typed it, with what the folder holds when it is one.
-Expected<Input, std::string> inputOf(const std::string& typed) {
+// A PATH as the user typed it, with what the folder holds when it is one (DIR
+// left out when it lies inside: the pictures of an earlier run are no source).
+Expected<Input, std::string> inputOf(const std::string& typed, const std::string& output) {
     Input in;
     in.typed = typed;
     std::error_code ec;
     if (!fs::is_directory(typed, ec)) {
-        in.name = fs::path(typed).filename().stem().string();
+        in.name = safeFileName(fs::path(typed).filename().stem().string());
         return in;
     }
     in.folder = true;
     std::string trimmed = typed;
     while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-    in.name = fs::weakly_canonical(trimmed, ec).filename().string();
+    in.name = safeFileName(fs::weakly_canonical(trimmed, ec).filename().string());
     if (in.name.empty()) in.name = "root";
     auto files = filesBelow(trimmed);
     if (!files) return fail(files.error());
-    in.files = std::move(files).value();
+    const fs::path folder = fs::weakly_canonical(trimmed, ec);
+    const std::string below = fs::weakly_canonical(output, ec).lexically_relative(folder).generic_string();
+    const bool inside = !below.empty() && below != "." && !below.starts_with("..");
+    for (std::string& file : *files)
+        if (!inside || !(file == below || file.starts_with(below + '/'))) in.files.push_back(std::move(file));
     in.typed = trimmed;
     return in;
 }
@@ -399,7 +420,7 @@ int runDecode(const DecodeRequest& request) {
     std::vector<std::optional<Input>> inputs(typed.size());
     for (std::size_t i = 0; i < typed.size(); ++i) {
         if (earlier[i] != kNoEarlier) continue;
-        auto in = inputOf(typed[i]);
+        auto in = inputOf(typed[i], request.folder);
         if (!in) {
             std::fprintf(stderr, "%s: %s\n", typed[i].c_str(), in.error().c_str());
             failed = true;

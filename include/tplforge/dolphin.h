@@ -58,7 +58,7 @@ enum class DolphinError {
     MissingPalette,   // a palette format without its palette
     NoPaletteRange,   // C8 whose every index is 255: Dolphin reads past any palette
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(DolphinError error);
+[[nodiscard]] TPLFORGE_API std::string describe(DolphinError error);
 
 // A one-line warning about a name that was computed on a guess (a palette
 // range past the stored entries); empty when there is none.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tplforge/archive.h"
+#include "tplforge/dolphin.h"
 #include "tplforge/expected.h"
 #include "tplforge/export.h"
 #include "tplforge/file_kind.h"
@@ -79,6 +80,8 @@ struct TextureRef {
     [[nodiscard]] TPLFORGE_API TextureData stored() const;
     // Level `level` as the console shows it.
     [[nodiscard]] TPLFORGE_API Expected<Image, Error> decode(unsigned level = 0) const;
+    // The name the Dolphin emulator dumps and loads it by, sampled as its file says.
+    [[nodiscard]] TPLFORGE_API Expected<DolphinName, DolphinError> dolphin(DolphinMipmaps mipmaps = DolphinMipmaps::File) const;
 };
 
 // A member that could not be read; the others still are.
@@ -205,6 +208,9 @@ private:
 };
 
 // --- The rules a replacement follows, for callers that encode on their own ----------
+
+// Where a standalone TEX0's PLT0 lies: beside it, as x.plt0.
+[[nodiscard]] TPLFORGE_API std::string palettePathBeside(const std::string& tex0Path);
 
 // Plain near and linear min filters also filter between levels once a texture
 // has more than one.

@@ -91,7 +91,7 @@ DolphinSampling dolphinSampling(const Sampler& sampler, std::optional<float> max
 
 DolphinSampling dolphinSampling(const TextureView& texture) { return {texture.levels.size() > 1, std::nullopt}; }
 
-std::string_view describe(DolphinError error) {
+std::string describe(DolphinError error) {
     switch (error) {
         case DolphinError::UnknownFormat: return "format code GX does not define";
         case DolphinError::LevelTooShort: return "level 0 is shorter than its whole blocks";
