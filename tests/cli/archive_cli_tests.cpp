@@ -3,8 +3,6 @@
 // test files: what each lists and writes, damaged files refused in one line
 // that leaves everything as it was, member names that would leave the output
 // folder, and replace round trips that change one member alone.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -14,6 +12,7 @@
 
 #include "support/archive_files.h"
 #include "support/containers.h"
+#include "support/cli_run.h"
 #include "support/scratch.h"
 #include "tplforge/archive.h"
 #include "tplforge/containers.h"
@@ -34,11 +33,7 @@ using testing::imd5;
 using testing::szs;
 using testing::u8Of;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-    [[nodiscard]] std::size_t errLines() const { return static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')); }
-};
+using Outcome = testing::CliOutcome;
 
 const fs::path kSeeds = TPLFORGE_PATH_SEEDS;
 const fs::path kContainers = TPLFORGE_CONTAINER_DATA;
@@ -97,12 +92,7 @@ Bytes patched(Bytes b, std::size_t at, std::uint32_t v) { return Hand{std::move(
 
 class ArchiveCli : public ::testing::Test, protected testing::ScratchDir {
 protected:
-    Outcome run(const std::string& args) const {
-        const std::string command = "cd '" + dir.string() + "' && '" TPLFORGE_CLI_PATH "' " + args + " >out.txt 2>err.txt";
-        const int status = std::system(command.c_str());
-        const Bytes out = fileBytes(path("out.txt")), err = fileBytes(path("err.txt"));
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
-    }
+    Outcome run(const std::string& args) const { return testing::runCli(TPLFORGE_CLI_PATH, dir, args); }
     void write(const std::string& name, const Bytes& bytes) const { testing::writeBytes(path(name), bytes); }
     void copyIn(const fs::path& from, const std::string& name) const { write(name, fileBytes(from.string())); }
     void seeds() const {

@@ -3,8 +3,6 @@
 // exactly the files whose pictures were edited and in each only those
 // textures change, sizes a container cannot hold are refused while the rest is
 // written, and refusals write nothing.
-#include <sys/wait.h>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/archive_files.h"
+#include "support/cli_run.h"
 #include "support/scratch.h"
 #include "tplforge/containers.h"
 #include "tplforge/png.h"
@@ -34,11 +33,7 @@ const fs::path kCodec = TPLFORGE_CODEC_DATA;
 const fs::path kReal = TPLFORGE_REAL_DATA;
 const fs::path kMenu = TPLFORGE_MENU_ARCHIVE;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-    [[nodiscard]] std::size_t errLines() const { return static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')); }
-};
+using Outcome = testing::CliOutcome;
 
 // Textures of every palette format in one BRRES, as a model's texture file holds them.
 Bytes paletteBrres() {
@@ -60,12 +55,7 @@ Bytes gameCubeBanner() {
 
 class Tree : public ::testing::Test, protected testing::ScratchDir {
 protected:
-    Outcome run(const std::string& args) const {
-        const std::string command = "cd '" + dir.string() + "' && '" TPLFORGE_CLI_PATH "' " + args + " >out.txt 2>err.txt";
-        const int status = std::system(command.c_str());
-        const Bytes out = fileBytes(path("out.txt")), err = fileBytes(path("err.txt"));
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
-    }
+    Outcome run(const std::string& args) const { return testing::runCli(TPLFORGE_CLI_PATH, dir, args); }
     void write(const std::string& name, const Bytes& bytes) const {
         fs::create_directories(fs::path(path(name)).parent_path());
         testing::writeBytes(path(name), bytes);
@@ -201,6 +191,13 @@ TEST_F(Tree, EveryFileComesBackByteForByte) {
     EXPECT_FALSE(fs::exists(path("patch")));
     EXPECT_EQ(filesIn("game"), before);
     EXPECT_EQ(Json::parse(fileBytes(path("w1/files.json"))), manifest);
+
+    // Decoded into a folder inside it, again: the pictures of the first run are no source.
+    for (int round = 0; round < 2; ++round) {
+        const Outcome inside = run("decode --manifest game/files -o game/files/work");
+        ASSERT_EQ(inside.status, 0) << inside.err;
+        EXPECT_NE(inside.err.find("note: 4 files hold no texture"), std::string::npos) << inside.err;
+    }
 }
 
 // Pictures edited in several archives of one tree: build -d writes exactly those
