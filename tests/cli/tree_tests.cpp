@@ -53,6 +53,14 @@ Bytes gameCubeBanner() {
     return h.to(0x1960).b;
 }
 
+// A Wii save's banner.bin: the 192 × 64 banner at 160, then one 48 × 48 icon.
+Bytes saveBanner() {
+    Hand h;
+    h.text("WIBN").to(160);
+    for (std::size_t i = 0; i < 192 * 64 + 48 * 48; ++i) h.u16(0x8000 | (i * 53 & 0x7FFF));
+    return h.b;
+}
+
 class Tree : public ::testing::Test, protected testing::ScratchDir {
 protected:
     Outcome run(const std::string& args) const { return testing::runCli(TPLFORGE_CLI_PATH, dir, args); }
@@ -101,6 +109,7 @@ protected:
         write("game/files/misc/c8-mip.bti", codec("containers/c8-mip.bti"));
         write("game/files/misc/game.u8", codec("containers/game.u8"));
         write("game/files/misc/opening.bnr", gameCubeBanner());
+        write("game/files/save/banner.bin", saveBanner());
         write("game/files/readme.txt", testing::bytesOf("not a texture\n"));
         write("game/files/empty", {});
         for (const fs::path& folder : {kCodec / "formats", kReal})
@@ -145,7 +154,7 @@ Image exactPicture(std::uint32_t w, std::uint32_t h, unsigned seed) {
 TEST_F(Tree, EveryFileComesBackByteForByte) {
     game();
     const auto before = filesIn("game");
-    ASSERT_EQ(before.size(), 29u);
+    ASSERT_EQ(before.size(), 30u);
     // Each file on its own: its manifest, then the file it builds.
     for (const auto& [name, bytes] : before) {
         const std::string kind = fs::path(name).extension().string();
@@ -327,20 +336,22 @@ TEST_F(Tree, OtherSizesWhereTheContainerTakesThem) {
         pictures[name] = exactPicture(was.width * 2, was.height + 4, ++seed);
         writePicture(name, pictures[name]);
     }
-    // Held in place: a model's texture, the GameCube banner, a save banner's size.
+    // Held in place: a model's texture, the GameCube banner, a save banner's icon.
     const Image model = picture("w/files/Stage/scene.arc/model/2.png");
     writePicture("w/files/Stage/scene.arc/model/2.png", exactPicture(model.width * 2, model.height * 2, 9));
     writePicture("w/files/misc/opening.png", exactPicture(48, 48, 11));
+    writePicture("w/files/save/banner/2.png", exactPicture(64, 64, 13));
 
     const Outcome r = run("build w/files.json -d patch");
     EXPECT_EQ(r.status, 1);
-    // Two refusals; the notes say which palettes merged colours and which TPL was laid out afresh.
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 5) << r.err;
+    // Three refusals; the notes say which palettes merged colours and which TPL was laid out afresh.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6) << r.err;
     std::size_t refusals = 0;
     for (std::size_t at = 0; (at = r.err.find("; left as it was\n", at)) != std::string::npos; ++at) ++refusals;
-    EXPECT_EQ(refusals, 2u) << r.err;
+    EXPECT_EQ(refusals, 3u) << r.err;
     for (const char* line : {"w/files.json: ../game/files/Stage/scene.arc: texture model.bmd/2: this file takes a texture of the same format, size, levels and palette size only; left as it was",
-                             "w/files.json: ../game/files/misc/opening.bnr: texture 1: this file takes a texture of the same format"})
+                             "w/files.json: ../game/files/misc/opening.bnr: texture 1: this file takes a texture of the same format",
+                             "w/files.json: ../game/files/save/banner.bin: texture 2: this file takes a texture of the same format"})
         EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     const auto patch = filesIn("patch");
     EXPECT_EQ(patch.size(), 6u);  // the five files that take their picture, and the TEX0's new PLT0
