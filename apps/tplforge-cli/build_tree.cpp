@@ -96,7 +96,7 @@ private:
         out.err += path_ + ": " + why + "; nothing written\n";
         out.failed = true;
     }
-    fs::path beside(const std::string& name) const { return base_ / name; }
+    fs::path beside(const std::string& name) const { return (base_ / name).lexically_normal(); }
 
     // Every picture of one file's textures read and told changed or not, then the
     // source opened and the changed textures replaced.
