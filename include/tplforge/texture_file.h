@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tplforge/archive.h"
+#include "tplforge/dolphin.h"
 #include "tplforge/expected.h"
 #include "tplforge/export.h"
 #include "tplforge/file_kind.h"
@@ -78,6 +79,9 @@ struct TextureRef {
     [[nodiscard]] TPLFORGE_API TextureData stored() const;
     // Level `level` as the console shows it.
     [[nodiscard]] TPLFORGE_API Expected<Image, Error> decode(unsigned level = 0) const;
+    // Its name in Dolphin's dumps and texture packs, sampled as its file says
+    // (TPL: min filter and max LOD; BTI and J3D: min filter; others: their levels).
+    [[nodiscard]] TPLFORGE_API Expected<DolphinName, DolphinError> dolphin(DolphinMipmaps mipmaps = DolphinMipmaps::File) const;
 };
 
 // A member that could not be read; the others still are.

@@ -7,6 +7,7 @@
 #include "tplforge/bytes.h"
 #include "tplforge/compression.h"
 #include "tplforge/containers.h"
+#include "tplforge/dolphin.h"
 #include "tplforge/expected.h"
 #include "tplforge/file_io.h"
 #include "tplforge/file_kind.h"

@@ -81,6 +81,14 @@ Expected<Image, Error> TextureRef::decode(unsigned level) const {
     return std::move(image).value();
 }
 
+Expected<DolphinName, DolphinError> TextureRef::dolphin(DolphinMipmaps mipmaps) const {
+    const DolphinSampling sampling =
+        settings ? dolphinSampling(settings->sampler, settings->maxLod ? std::optional<float>(*settings->maxLod) : std::nullopt)
+        : sampler ? dolphinSampling(*sampler)
+                  : dolphinSampling(view);
+    return dolphinName(view, sampling, mipmaps);
+}
+
 struct TextureFile::State {
     std::string typed, disk, inner;
     std::string name;    // the file's name: tells BTI apart, and names the file in messages
