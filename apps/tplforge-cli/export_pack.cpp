@@ -115,10 +115,6 @@ struct Exporter {
     }
 };
 
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
 
 int runExportPack(const ExportPackRequest& request) {

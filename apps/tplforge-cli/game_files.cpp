@@ -49,6 +49,10 @@ GameFiles gameFilesBelow(const std::vector<std::string>& paths) {
     return out;
 }
 
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string outputName(const GameFile& file, const TextureFile& opened) {
     return file.relative.empty() ? fs::path(opened.diskPath()).filename().string() : file.relative;
 }

@@ -28,10 +28,6 @@ namespace {
 std::string sizeText(std::uint32_t w, std::uint32_t h) { return std::to_string(w) + " x " + std::to_string(h); }
 std::string sizeText(const Image& image) { return sizeText(image.width, image.height); }
 
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 bool endsWithNoCase(const std::string& text, std::string_view end) {
     return text.size() >= end.size() && std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
                                                     [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
@@ -347,7 +343,7 @@ int runImportPack(const ImportPackRequest& request) {
     std::map<std::string, std::size_t> disks, outputs;
     for (std::size_t i = 0; i < n; ++i) {
         FilePlan& plan = plans[i];
-        if (plan.disk.empty()) continue;
+        if (plan.matches.empty()) continue;
         const auto disk = disks.try_emplace(plan.disk, i);
         const auto output = request.inPlace ? disk : outputs.try_emplace(plan.output, i);
         if (!disk.second || !output.second) {

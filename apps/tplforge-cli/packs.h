@@ -57,4 +57,7 @@ struct GameFiles {
 // typed, or the name of its file on disk.
 [[nodiscard]] std::string outputName(const GameFile& file, const TextureFile& opened);
 
+// "1 file", "2 files".
+[[nodiscard]] std::string plural(std::size_t n, const char* one, const char* many);
+
 }  // namespace tplforge::cli
