@@ -1,7 +1,9 @@
 // Fuzz target for paths through archives and wrappers: every texture member the
 // walk finds opens by its path to the same bytes, and put back unchanged gives
 // the very same outer file. (Members that a path cannot name apart, of empty or
-// "." names or behind an earlier one of the same name, are only listed.)
+// "." names or behind an earlier one of the same name, are only listed.) The
+// same through TextureFile: every texture it lists given its own picture back
+// leaves every byte as it was.
 #include <set>
 #include <span>
 #include <string>
@@ -10,6 +12,7 @@
 #include "fuzz_entry.h"
 #include "tplforge/archive.h"
 #include "tplforge/containers.h"
+#include "tplforge/texture_file.h"
 
 namespace {
 
@@ -54,6 +57,26 @@ int pathFuzzOne(const std::uint8_t* data, std::size_t size) {
         fuzzRequire(same.ok() && std::equal(same->begin(), same->end(), input.begin(), input.end()));
         (void)readTextures(m.bytes, m.kind);
     }
+
+    const auto file = TextureFile::fromBytes({input.begin(), input.end()}, "fuzz.bti", {}, {}, limits);
+    if (!file) return 0;
+    std::vector<TextureEdit> edits;
+    for (const TextureRef& t : file->textures()) {
+        if (std::uint64_t{t.view.width} * t.view.height > (1u << 20)) continue;
+        auto picture = t.decode(0);
+        if (!picture) continue;
+        TextureEdit edit;
+        edit.texture = t.path();
+        edit.picture = std::move(picture).value();
+        edits.push_back(std::move(edit));
+    }
+    EditOptions options;
+    options.threads = 1;
+    options.limits = limits;
+    const auto same = file->replace(edits, options);
+    // Two textures a path cannot tell apart are refused as named twice; anything
+    // else given back unchanged must leave the file as it was.
+    if (same) fuzzRequire(same->changed == 0 && std::equal(same->file.begin(), same->file.end(), input.begin(), input.end()));
     return 0;
 }
 

@@ -52,7 +52,7 @@ struct Exporter {
         ++textures;
         const auto name = t.dolphin(request.dolphinMipmaps);
         if (!name) {
-            err += label + ": note: no Dolphin name: " + std::string(describe(name.error())) + "; not written\n";
+            err += label + ": note: no Dolphin name: " + describe(name.error()) + "; not written\n";
             return true;
         }
         if (const std::string note = dolphinNote(*name); !note.empty()) err += label + ": note: " + note + '\n';

@@ -128,7 +128,7 @@ Pack readPack(const std::string& folder) {
         if (!endsWithNoCase(name, ".png")) continue;
         const auto parsed = parsePackName(path.stem().string());
         if (!parsed) {
-            pack.problems.push_back(path.string() + ": bad pack name: " + std::string(describe(parsed.error())) + "; not used");
+            pack.problems.push_back(path.string() + ": bad pack name: " + describe(parsed.error()) + "; not used");
             continue;
         }
         const auto [at, isNew] = byKey.try_emplace(parsed->key(), pack.pictures.size());

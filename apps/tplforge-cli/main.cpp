@@ -31,6 +31,7 @@
 
 #include "cli.h"
 #include "packs.h"
+#include "tplforge/file_io.h"
 #include "tplforge/version.h"
 
 namespace {
@@ -329,6 +330,8 @@ void useLargePagesForBuffers() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A command stopped by Ctrl-C or kill leaves no temporary file behind.
+    installCleanupOnSignals();
     CLI::App app{"Converts pictures to GameCube/Wii TPL texture files and back."};
     app.name("tplforge-cli");
     app.set_version_flag("--version", "tplforge-cli " + std::string(version()));

@@ -59,7 +59,7 @@ enum class DolphinError {
     MissingPalette,   // a palette format without its palette
     NoPaletteRange,   // C8 whose every index is 255: Dolphin reads past any palette
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(DolphinError error);
+[[nodiscard]] TPLFORGE_API std::string describe(DolphinError error);
 
 // A one-line warning about a name that was computed on a guess (a palette
 // range past the stored entries); empty when there is none.
@@ -68,7 +68,6 @@ enum class DolphinError {
 [[nodiscard]] TPLFORGE_API Expected<DolphinName, DolphinError> dolphinName(const TextureView& texture,
                                                                            const DolphinSampling& sampling,
                                                                            DolphinMipmaps mipmaps = DolphinMipmaps::File);
-
 
 // --- Texture packs -----------------------------------------------------------------
 
@@ -96,7 +95,7 @@ enum class PackNameError {
     BothWildcards,   // "$" for both hashes, which Dolphin never looks up
     BadLevel,        // "_mip" without a level number from 1
 };
-[[nodiscard]] TPLFORGE_API std::string_view describe(PackNameError error);
+[[nodiscard]] TPLFORGE_API std::string describe(PackNameError error);
 
 // `stem`: a pack file's name without its extension, "tex1_64x32_m_7e0594a679b59943_5_arb_mip1".
 [[nodiscard]] TPLFORGE_API Expected<DolphinPackName, PackNameError> parsePackName(std::string_view stem);

@@ -79,8 +79,7 @@ struct TextureRef {
     [[nodiscard]] TPLFORGE_API TextureData stored() const;
     // Level `level` as the console shows it.
     [[nodiscard]] TPLFORGE_API Expected<Image, Error> decode(unsigned level = 0) const;
-    // Its name in Dolphin's dumps and texture packs, sampled as its file says
-    // (TPL: min filter and max LOD; BTI and J3D: min filter; others: their levels).
+    // The name the Dolphin emulator dumps and loads it by, sampled as its file says.
     [[nodiscard]] TPLFORGE_API Expected<DolphinName, DolphinError> dolphin(DolphinMipmaps mipmaps = DolphinMipmaps::File) const;
 };
 

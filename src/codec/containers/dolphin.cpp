@@ -91,7 +91,7 @@ DolphinSampling dolphinSampling(const Sampler& sampler, std::optional<float> max
 
 DolphinSampling dolphinSampling(const TextureView& texture) { return {texture.levels.size() > 1, std::nullopt}; }
 
-std::string_view describe(DolphinError error) {
+std::string describe(DolphinError error) {
     switch (error) {
         case DolphinError::UnknownFormat: return "format code GX does not define";
         case DolphinError::LevelTooShort: return "level 0 is shorter than its whole blocks";
@@ -177,7 +177,7 @@ std::string DolphinPackName::key() const {
     return out + std::to_string(format);
 }
 
-std::string_view describe(PackNameError error) {
+std::string describe(PackNameError error) {
     switch (error) {
         case PackNameError::NotTex1: return "not a Dolphin texture name (tex1_...)";
         case PackNameError::BadSize: return "the size is not WxH in decimal";

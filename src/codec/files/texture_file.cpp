@@ -82,10 +82,12 @@ Expected<Image, Error> TextureRef::decode(unsigned level) const {
 }
 
 Expected<DolphinName, DolphinError> TextureRef::dolphin(DolphinMipmaps mipmaps) const {
-    const DolphinSampling sampling =
-        settings ? dolphinSampling(settings->sampler, settings->maxLod ? std::optional<float>(*settings->maxLod) : std::nullopt)
-        : sampler ? dolphinSampling(*sampler)
-                  : dolphinSampling(view);
+    DolphinSampling sampling = dolphinSampling(view);
+    if (sampler) {
+        std::optional<float> maxLod;
+        if (settings && settings->maxLod) maxLod = static_cast<float>(*settings->maxLod);
+        sampling = dolphinSampling(*sampler, maxLod);
+    }
     return dolphinName(view, sampling, mipmaps);
 }
 
@@ -134,6 +136,18 @@ bool isFile(const std::string& path) {
     return fs::is_regular_file(path, ec);
 }
 
+// A path whose parts are all names: one with an empty or "." part would name another member.
+bool nameable(std::string_view path) {
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t slash = path.find('/', start);
+        const std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (part.empty() || part == ".") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
 // A file that names no kind, on its own, is taken for a TPL, whose reader says why not.
 bool readAsTpl(const Member& m, bool wholeFile) { return m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && wholeFile); }
 
@@ -172,7 +186,7 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
         return out;
     }
     auto entries = readTextures(m.bytes, m.kind, palette);
-    if (!entries) return fail(Error{ErrorCode::Damaged, where, {}, std::string(kindName(m.kind)) + ": " + describe(entries.error())});
+    if (!entries) return fail(Error{ErrorCode::Damaged, where, {}, describe(entries.error())});
     for (std::size_t k = 0; k < entries->size(); ++k) {
         TextureEntry& e = (*entries)[k];
         TextureRef t;
@@ -242,6 +256,11 @@ Expected<TextureFile, Error> TextureFile::load() && {
     }
     s.named = located->member;
     s.rest = located->rest;
+    // Named .bti but taken for no kind: a damaged BTI, refused by the BTI reader
+    // rather than as the TPL an unknown file is otherwise read as.
+    if (folder.empty() && s.named.kind == FileKind::Unknown && s.rest.empty() &&
+        kindByName(s.named.path.empty() ? fileName : s.named.path) == FileKind::Bti)
+        s.named.kind = FileKind::Bti;
     if (s.named.kind == FileKind::Tex0 && s.named.path.empty() && s.palette().empty() && !s.disk.empty()) {
         if (auto beside = mapWholeFile(fs::path(s.disk).replace_extension(".plt0").string()))
             s.paletteMapped = std::move(beside).value();
@@ -269,6 +288,10 @@ Expected<TextureFile, Error> TextureFile::load() && {
         if (!prefix.empty()) m.path = prefix + '/' + m.path;
         if (!folder.empty() && !startsWithFolder(m.path, folder)) return;
         const std::string where = s.fileName() + '/' + m.path;
+        if (!nameable(m.path)) {
+            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::NoSuchMember, where, {}, "no path names this member apart (a part of its path is empty or \".\")"}});
+            return;
+        }
         if (found.error) {
             s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(*found.error)}});
             return;
@@ -370,8 +393,10 @@ bool showsTheSame(const TextureView& view, const TextureEdit& edit) {
     if (edit.picture.width != view.width || edit.picture.height != view.height) return false;
     auto now = decodeLevel(view, 0);
     if (!now) return false;
+    if (now->rgba == edit.picture.rgba) return true;
+    // A grey texture's picture file holds no alpha of its own.
     keepHeldChannels(*now, view.format);
-    return now->rgba == edit.picture.rgba;
+    return isGreyFormat(view.format) && now->rgba == edit.picture.rgba;
 }
 
 std::string pictureName(const TextureEdit& e) { return e.pictureName.empty() ? std::string("picture") : e.pictureName; }
@@ -509,6 +534,8 @@ Expected<EditResult, Error> TextureFile::replace(std::span<const TextureEdit> ed
                             : replaceInContainer(m, whole ? s.palette() : paletteBytesOf(s, m), jobs->second, where,
                                                  options, result);
         if (!replaced) return fail(replaced.error());
+        // Nothing changed in this member: every layer above stays as it is.
+        if (std::equal(replaced->begin(), replaced->end(), m.bytes.begin(), m.bytes.end()) && result.plt0.empty()) continue;
         ReplaceOptions replaceOptions;
         replaceOptions.yaz0 = options.yaz0;
         replaceOptions.limits = s.limits;
