@@ -130,6 +130,7 @@ T take(Expected<T, Failure>&& result, const py::object& filename) {
 // One texture's facts and levels, taken out of its file without the GIL.
 struct DecodedTexture {
     std::string path, name, member, container;
+    std::optional<std::string> dolphin;  // the emulator's name, where it has one
     Format format = Format::RGB565;
     std::uint32_t width = 0, height = 0;
     std::optional<PaletteFormat> paletteFormat;
@@ -166,6 +167,8 @@ Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
         texture.container = kindName(FileKind::Tpl);
         texture.sampler = image.sampler;
         texture.maxLod = image.maxLod;
+        if (auto named = dolphinName(*view, dolphinSampling(image.sampler, static_cast<float>(image.maxLod))))
+            texture.dolphin = std::move(named->name);
         for (unsigned level = 0; level < view->levels.size(); ++level) {
             auto picture = decodeLevel(*view, level);
             if (!picture) return fail(Failure(picture.error()));
@@ -179,6 +182,7 @@ Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
 // file keeps no sampler (BRRES, banners), max_lod where it is not a TPL.
 struct Texture {
     std::string path, name, member, container;
+    std::optional<std::string> dolphin;
     std::string format;
     std::uint32_t width = 0, height = 0;
     std::optional<std::string> paletteFormat;
@@ -197,6 +201,7 @@ py::list texturesFor(std::vector<DecodedTexture>&& decoded) {
         t.name = std::move(d.name);
         t.member = std::move(d.member);
         t.container = std::move(d.container);
+        t.dolphin = std::move(d.dolphin);
         t.format = formatName(d.format);
         t.width = d.width;
         t.height = d.height;
@@ -255,6 +260,7 @@ py::list readTextures(const py::object& path) {
                 d.container = kindName(t.container);
                 d.sampler = t.sampler;
                 if (t.settings) d.maxLod = t.settings->maxLod;
+                if (auto named = t.dolphin()) d.dolphin = std::move(named->name);
                 for (unsigned level = 0; level < t.view.levels.size(); ++level) {
                     auto picture = t.decode(level);
                     if (!picture) return fail(Failure(picture.error()));
@@ -712,6 +718,9 @@ void defineModule(py::module_& m) {
         .def_readonly("name", &Texture::name, "Its name in the file, or its number from 1 where textures are numbered.")
         .def_readonly("member", &Texture::member, "The archive member holding it, \"\" for the file itself.")
         .def_readonly("container", &Texture::container, "The kind of file holding it: \"TPL\", \"BTI\", \"BRRES\", ...")
+        .def_readonly("dolphin", &Texture::dolphin,
+                      "The name the Dolphin emulator dumps it and loads a custom texture by (\"tex1_...\"), sampled as "
+                      "its file says; None where the emulator could not name it.")
         .def_readonly("format", &Texture::format, "Format name, upper case: \"CMPR\", \"RGB5A3\", ...")
         .def_readonly("width", &Texture::width)
         .def_readonly("height", &Texture::height)

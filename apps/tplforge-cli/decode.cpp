@@ -124,10 +124,12 @@ public:
             return;
         }
         // A member no path names apart (an empty or "." part) has no place below DIR either.
-        for (const DamagedMember& d : f.damaged())
+        for (DamagedMember d : f.damaged()) {
+            d.error.where = d.member;
             fail(display + ": " + (d.error.code == ErrorCode::NoSuchMember
                                        ? "member \"" + d.member + "\" would be written outside " + request_.folder + "; skipped"
                                        : describe(d.error)));
+        }
 
         if (request_.manifest && prefix.empty() && f.kind() == FileKind::Tpl && !f.namesTexture() && f.folder().empty())
             return version1(f, result);

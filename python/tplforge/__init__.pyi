@@ -59,6 +59,8 @@ class Texture:
     """The archive member holding it, "" for the file itself."""
     container: str
     """The kind of file holding it: "TPL", "BTI", "BRRES", ..."""
+    dolphin: str | None
+    """The name the Dolphin emulator dumps it and loads a custom texture by ("tex1_..."), sampled as its file says; None where the emulator could not name it."""
     format: str
     """Format name, upper case: "CMPR", "RGB5A3", ..."""
     width: int

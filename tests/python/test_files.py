@@ -49,6 +49,29 @@ def console_view(pixels, texture):
 
 
 @pytest.mark.parametrize("path,listed", FILES, ids=[f[0].name for f in FILES])
+def test_every_texture_has_the_emulator_name_info_gives(path, listed):
+    import json
+    for texture in tplforge.read_textures(path):
+        shown = json.loads(cli("info", "--json", f"{path}/{texture.path}").stdout)
+        entries = shown[0] if isinstance(shown, list) else shown
+        names = [t.get("dolphin") for t in walk_textures(entries)]
+        assert names == [texture.dolphin], texture.path
+        assert texture.dolphin is None or texture.dolphin.startswith(f"tex1_{texture.width}x{texture.height}_")
+
+
+def walk_textures(node):
+    """Every texture object of an info --json answer, however it nests members."""
+    if isinstance(node, dict):
+        if "dolphin" in node:
+            yield node
+        for value in node.values():
+            yield from walk_textures(value)
+    elif isinstance(node, list):
+        for value in node:
+            yield from walk_textures(value)
+
+
+@pytest.mark.parametrize("path,listed", FILES, ids=[f[0].name for f in FILES])
 def test_every_texture_is_what_the_cli_decodes(path, listed, tmp_path):
     textures = tplforge.read_textures(path)
     assert [t.path for t in textures] == listed

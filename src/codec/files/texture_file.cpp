@@ -295,21 +295,22 @@ Expected<TextureFile, Error> TextureFile::load() && {
     const std::string prefix = s.named.path;
     const auto visit = [&](FoundMember&& found) {
         Member m = std::move(found.member);
-        const std::string walked = m.path;
+        const std::string asWalked = m.path;
         if (!prefix.empty()) m.path = prefix + '/' + m.path;
         if (!folder.empty() && !startsWithFolder(m.path, folder)) return;
+        // Errors say where as the file and the member, once.
+        const std::string where = s.fileName() + '/' + m.path;
         if (!nameable(m.path)) {
-            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::NoSuchMember, m.path, {}, "no path names this member apart (a part of its path is empty or \".\")"}});
+            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::NoSuchMember, where, {}, "no path names this member apart (a part of its path is empty or \".\")"}});
             return;
         }
-        // Errors name the member once, as `where`.
         if (found.error) {
             ArchiveError e = *found.error;
-            if (e.member == walked) e.member.clear();
-            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, m.path, {}, describe(e)}});
+            if (e.member == asWalked) e.member.clear();
+            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(e)}});
             return;
         }
-        auto textures = texturesOf(m, false, s.paletteOf(m), m.path);
+        auto textures = texturesOf(m, false, s.paletteOf(m), where);
         if (!textures) {
             s.damaged.push_back({m.path, m.kind, textures.error()});
             return;
