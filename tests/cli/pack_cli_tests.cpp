@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "support/edits.h"
 #include "support/scratch.h"
 #include "tplforge/archive.h"
 #include "tplforge/png.h"
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using testing::fileBytes;
+using testing::inverted;
 
 struct Outcome {
     int status = -1;
@@ -67,14 +69,6 @@ std::map<std::string, Bytes> membersOf(const Bytes& file) {
         out[e.path] = Bytes(bytes.begin(), bytes.end());
     }
     return out;
-}
-
-// Inverting a channel of 5 bits widened by replication gives another such value:
-// RGB5A3 and I8 hold the result exactly.
-Image inverted(Image picture) {
-    for (std::size_t i = 0; i < picture.rgba.size(); ++i)
-        if (i % 4 != 3) picture.rgba[i] = static_cast<std::uint8_t>(255 - picture.rgba[i]);
-    return picture;
 }
 
 // Each pixel as a 2 × 2 block.

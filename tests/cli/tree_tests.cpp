@@ -12,6 +12,7 @@
 
 #include "support/archive_files.h"
 #include "support/cli_run.h"
+#include "support/edits.h"
 #include "support/scratch.h"
 #include "tplforge/containers.h"
 #include "tplforge/png.h"
@@ -25,6 +26,8 @@ using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::ordered_json;
 using testing::fileBytes;
 using testing::Hand;
+using testing::inverted;
+using testing::mirrored;
 using testing::szs;
 using testing::u8Of;
 
@@ -126,20 +129,6 @@ std::map<std::string, TextureData> texturesOf(const Bytes& file, const std::stri
     EXPECT_TRUE(opened) << name << ": " << (opened ? "" : describe(opened.error()));
     if (opened)
         for (const TextureRef& t : opened->textures()) out[t.path()] = t.stored();
-    return out;
-}
-
-Image inverted(Image in) {
-    for (std::size_t i = 0; i < in.rgba.size(); ++i)
-        if (i % 4 != 3) in.rgba[i] = static_cast<std::uint8_t>(255 - in.rgba[i]);
-    return in;
-}
-
-Image mirrored(const Image& in) {
-    Image out(in.width, in.height);
-    for (std::uint32_t y = 0; y < in.height; ++y)
-        for (std::uint32_t x = 0; x < in.width; ++x)
-            std::copy_n(&in.rgba[4 * (y * in.width + x)], 4, &out.rgba[4 * (y * in.width + in.width - 1 - x)]);
     return out;
 }
 
