@@ -43,7 +43,11 @@ namespace tplforge::browse {
 // A palette's entries as a grid of squares, transparent ones over a checkerboard.
 class PaletteSwatches : public QWidget {
 public:
-    explicit PaletteSwatches(QWidget* parent = nullptr) : QWidget(parent) {}
+    explicit PaletteSwatches(QWidget* parent = nullptr) : QWidget(parent) {
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
     void setColours(QVector<QColor> colours) {
         colours_ = std::move(colours);
         updateGeometry();
@@ -89,15 +93,15 @@ void report(const char* what) {
 
 QString htmlEscaped(const QString& s) { return s.toHtmlEscaped(); }
 
-// A level in the strip: whole multiples of its texels, at most `side` pixels, over a checkerboard.
+// A level in the strip, `side` pixels across, over a checkerboard.
 QIcon levelIcon(const QImage& level, int side) {
     QPixmap out(side, side);
     out.fill(Qt::transparent);
     if (level.isNull()) return QIcon(out);
-    const int factor = std::max(1, side / std::max(level.width(), level.height()));
-    QImage scaled = level.width() * factor > side || level.height() * factor > side
-                        ? level.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                        : level.scaled(level.width() * factor, level.height() * factor);
+    // Small levels drawn large with their texels as squares; large ones smoothly shrunk.
+    const bool small = level.width() <= side && level.height() <= side;
+    const QImage scaled =
+        level.scaled(side, side, Qt::KeepAspectRatio, small ? Qt::FastTransformation : Qt::SmoothTransformation);
     QPainter p(&out);
     const QRect area((side - scaled.width()) / 2, (side - scaled.height()) / 2, scaled.width(), scaled.height());
     for (int y = area.top(); y <= area.bottom(); y += 6)

@@ -100,6 +100,7 @@ void TextureCanvas::fit() {
     pan_ = {};
     // A picture that fits is shown at 100 %, texel for pixel.
     applyZoom(autoZoom_ ? std::min(zoom, 1.0) : zoom);
+    emit zoomChanged(zoom_);
     update();
 }
 
