@@ -402,13 +402,6 @@
         <source>%1 – tplforge texture browser</source>
         <translation>%1 – explorador de texturas tplforge</translation>
     </message>
-    <message numerus="yes">
-        <source>%n file(s) open</source>
-        <translation>
-            <numerusform>%n archivo abierto</numerusform>
-            <numerusform>%n archivos abiertos</numerusform>
-        </translation>
-    </message>
     <message>
         <source>No recent files</source>
         <translation>No hay archivos recientes</translation>
@@ -420,13 +413,6 @@
     <message>
         <source>Replaced, not saved yet.</source>
         <translation>Sustituida, aún sin guardar.</translation>
-    </message>
-    <message numerus="yes">
-        <source>Palette: %n entries</source>
-        <translation>
-            <numerusform>Paleta: %n entrada</numerusform>
-            <numerusform>Paleta: %n entradas</numerusform>
-        </translation>
     </message>
     <message>
         <source>Decoding…</source>
@@ -468,13 +454,6 @@
         <source>Nothing to save.</source>
         <translation>No hay nada que guardar.</translation>
     </message>
-    <message numerus="yes">
-        <source>Saved %n file(s).</source>
-        <translation>
-            <numerusform>Guardado %n archivo.</numerusform>
-            <numerusform>Guardados %n archivos.</numerusform>
-        </translation>
-    </message>
     <message>
         <source>Saved as %1.</source>
         <translation>Guardado como %1.</translation>
@@ -492,11 +471,20 @@
         <translation>Exportación cancelada.</translation>
     </message>
     <message numerus="yes">
-        <source>Exported %n texture(s).</source>
-        <translation>
-            <numerusform>Exportada %n textura.</numerusform>
-            <numerusform>Exportadas %n texturas.</numerusform>
-        </translation>
+        <source>Files open: %n</source>
+        <translation><numerusform>%n archivo abierto</numerusform><numerusform>%n archivos abiertos</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Palette entries: %n</source>
+        <translation><numerusform>Paleta: %n entrada</numerusform><numerusform>Paleta: %n entradas</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Files saved: %n.</source>
+        <translation><numerusform>Guardado %n archivo.</numerusform><numerusform>Guardados %n archivos.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Textures exported: %n.</source>
+        <translation><numerusform>Exportada %n textura.</numerusform><numerusform>Exportadas %n texturas.</numerusform></translation>
     </message>
 </context>
 <context>

@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -162,9 +163,15 @@ BrowserWindow::BrowserWindow(QWidget* parent) : QMainWindow(parent) {
     auto* right = new QWidget;
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(details_, 1);
+    rightLayout->addWidget(details_, 2);
     rightLayout->addWidget(paletteLabel_);
-    rightLayout->addWidget(swatches_);
+    // Up to 16 384 entries (C14X2): the swatches scroll.
+    auto* swatchArea = new QScrollArea;
+    swatchArea->setWidget(swatches_);
+    swatchArea->setWidgetResizable(true);
+    swatchArea->setFrameShape(QFrame::NoFrame);
+    swatchArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rightLayout->addWidget(swatchArea, 1);
 
     auto* split = new QSplitter;
     split->addWidget(left);
@@ -458,7 +465,7 @@ void BrowserWindow::finishLoading() {
     progress_->hide();
     cancel_->hide();
     const int files = static_cast<int>(model_->document().sources().size());
-    statusBar()->showMessage(tr("%n file(s) open", nullptr, files), 4000);
+    statusBar()->showMessage(tr("Files open: %n", nullptr, files), 4000);
     if (files == 1) tree_->expand(proxy_->mapFromSource(model_->sourceRow(0)));
     if (benchmark_ && !treeReported_) {
         treeReported_ = true;
@@ -534,7 +541,7 @@ void BrowserWindow::showRow(const QModelIndex& modelIndex) {
     if (t->view.palette) {
         const QVector<QColor> colours = paletteColours(*t->view.palette);
         swatches_->setColours(colours);
-        paletteLabel_->setText(tr("Palette: %n entries", nullptr, static_cast<int>(colours.size())));
+        paletteLabel_->setText(tr("Palette entries: %n", nullptr, static_cast<int>(colours.size())));
     }
     canvas_->setMessage(tr("Decoding…"));
     // Every level decoded away from the window's thread; the answer is dropped
@@ -644,7 +651,7 @@ bool BrowserWindow::saveAll() {
             ok = false;
         }
     }
-    statusBar()->showMessage(saved == 0 ? tr("Nothing to save.") : tr("Saved %n file(s).", nullptr, saved), 4000);
+    statusBar()->showMessage(saved == 0 ? tr("Nothing to save.") : tr("Files saved: %n.", nullptr, saved), 4000);
     updateActions();
     return ok;
 }
@@ -693,7 +700,7 @@ void BrowserWindow::exportSelection() {
             const auto written = exportTexture(folder, sources[s], k);
             if (!written) return QString::fromStdString(written.error());
         }
-        return tr("Exported %n texture(s).", nullptr, static_cast<int>(chosen.size()));
+        return tr("Textures exported: %n.", nullptr, static_cast<int>(chosen.size()));
     });
 }
 
