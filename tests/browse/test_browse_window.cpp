@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -209,6 +210,39 @@ private slots:
         QCOMPARE(canvas.zoom(), 0.5);
         QTest::keyClick(&canvas, Qt::Key_0);
         QCOMPARE(canvas.zoom(), 1.0);
+    }
+
+    // A picture dropped on the view replaces the texture shown, through the same preview.
+    void aPictureDroppedOnTheViewReplaces() {
+        BrowserWindow w;
+        w.show();
+        openAndWait(w, root_ / "model.bdl");
+        w.prompts().replace = pressReturn;
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(writePicture(root_ / "p.png", gradient(8, 8, 9))))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.canvas(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.canvas(), &drop);
+        QVERIFY(w.model().document().edited(0, "1"));
+        QVERIFY(w.model().document().dirty());
+    }
+
+    // Ctrl+E on a member writes its textures, every level, into the folder chosen.
+    void exportTheSelectedMember() {
+        BrowserWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        openAndWait(w, root_ / "nested.szs/arc/a.tpl/1");
+        const fs::path out = root_ / "out";
+        w.prompts().exportFolder = [&] { return QString::fromStdString(out.string()); };
+        w.tree()->setCurrentIndex(w.tree()->currentIndex().parent());
+        QCOMPARE(selectedPath(w), std::string("arc/a.tpl"));
+        QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+        for (const char* name : {"a.1.png", "a.1.mip1.png", "a.1.mip2.png", "a.2.png"})
+            QTRY_VERIFY2(fs::exists(out / "nested/arc" / name), name);
+        QVERIFY(!fs::exists(out / "nested/model"));
     }
 
     // The Spanish texts are compiled in and taken when the locale asks for them.

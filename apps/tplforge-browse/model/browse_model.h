@@ -63,7 +63,6 @@ public:
     void setThumbnailSide(int side) { thumbnailSide_ = side; }
     [[nodiscard]] int thumbnailSide() const { return thumbnailSide_; }
     [[nodiscard]] bool hasThumbnail(const QModelIndex& index) const;
-    [[nodiscard]] int pendingThumbnails() const { return static_cast<int>(pending_.size()); }
 
     // QAbstractItemModel
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;

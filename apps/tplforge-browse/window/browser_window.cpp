@@ -454,7 +454,6 @@ bool BrowserWindow::openPaths(const QStringList& paths) {
     if (paths.isEmpty() || askToKeepChanges()) return false;
     ++showGeneration_;
     treeReported_ = drawReported_ = false;
-    opening_ = paths;
     model_->open(paths);
     addRecent(paths);
     setWindowTitle(tr("%1 – tplforge texture browser").arg(QFileInfo(paths.front()).fileName()));

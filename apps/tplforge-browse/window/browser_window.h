@@ -120,7 +120,6 @@ private:
     QVector<QImage> levelImages_;
     std::shared_ptr<std::atomic<bool>> workCancel_;
     bool benchmark_ = false, treeReported_ = false, drawReported_ = false;
-    QStringList opening_;
 };
 
 }  // namespace tplforge::browse
