@@ -3,7 +3,7 @@
 
 namespace tplforge::python::docs {
 
-inline constexpr const char* kTexture = R"(One texture of a TPL file: its settings, and every level's pixels as the console shows them.)";
+inline constexpr const char* kTexture = R"(One texture of a file: where it is, its settings, and every level's pixels as the console shows them.)";
 
 inline constexpr const char* kTextureInput = R"(A picture to encode and its settings, checked and copied when made.
 
@@ -48,6 +48,37 @@ inline constexpr const char* kWriteTpl = R"(Encodes the textures as encode_tpl d
 The file is written beside its place and renamed over it once complete, so a
 failure leaves whatever was there. Raises TplWriteError, or OSError when the
 file cannot be written.)";
+
+inline constexpr const char* kReadTextures = R"(Every texture below a path, every level decoded, in the order the file stores them.
+
+The path is a file on disk, then any members through archives and wrappers
+(U8, RARC, Yaz0, banners), then a texture's name or number:
+"menu.szs/arc/timg/x.tpl/1", "model.brres/grass". It reads TPL, BTI, BRRES,
+TEX0 (with the PLT0 beside it), J3D models and banners; a path that stops at
+an archive, a folder in it or a member gives every texture below. A member
+that cannot be read is left out with a UserWarning. Raises TextureFileError
+with a line naming the file, member and texture.)";
+
+inline constexpr const char* kReplaceTexture = R"(Puts a picture in place of one texture of any file read_textures reads.
+
+``picture`` is a uint8 array as TextureInput takes, or the path of a PNG or
+Targa (.tga) file. ``texture`` names it as read_textures's ``path`` gives it,
+relative to ``path``, or by its number inside one member; None takes the
+texture the path names, or the only one. The file is written to ``output``, or
+over itself when None (through a temporary file and a rename; not at all when
+nothing changed), and a standalone TEX0 of a palette format gets its PLT0
+beside it. Every other texture, member, compressed layer and byte of padding
+is kept as it was.
+
+The texture keeps its own settings but for those given, as tplforge-cli
+replace's options: ``format``, ``palette``, ``entries`` (1 to 16384 palette
+entries), ``mipmaps`` (0 to 10 or "auto"), ``quality``, ``dither``, ``wrap`` and
+``filter`` (TPL textures only), ``alpha_key``. ``strict`` refuses a palette that
+would merge colours. Raises TextureFileError with a line naming the file,
+member and texture; PngError, TargaError or OSError for the picture file;
+OSError when the file cannot be written.)";
+
+inline constexpr const char* kReplaceResult = R"(What replace_texture did: textures changed, its notes, the files written.)";
 
 inline constexpr const char* kReadPng = R"(A PNG file as a (height, width, 4) RGBA array, as tplforge-cli reads it.
 

@@ -55,6 +55,15 @@ class TargaError(Error):
     """A Targa file that cannot be read."""
 
     __module__ = "tplforge"
+
+
+class TextureFileError(Error):
+    """A file, archive member or texture that read_textures or replace_texture cannot read or edit.
+
+    The message names the file, the member and the texture it is about.
+    """
+
+    __module__ = "tplforge"
 )";
 
 // Borrowed from the module, which keeps them for as long as it lives.

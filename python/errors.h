@@ -14,6 +14,7 @@
 #include "tplforge/png.h"
 #include "tplforge/targa.h"
 #include "tplforge/texture.h"
+#include "tplforge/texture_file.h"
 #include "tplforge/tpl.h"
 
 namespace tplforge::python {
@@ -62,12 +63,21 @@ struct ErrorNames<TargaError> {
         "TooShort", "UnsupportedType", "UnsupportedDepth", "BadColourMap", "EmptyImage", "Truncated", "TooLarge"};
 };
 
+template <>
+struct ErrorNames<ErrorCode> {
+    static constexpr std::string_view kClass = "TextureFileError";
+    static constexpr std::array<std::string_view, 11> kNames = {
+        "CannotRead",   "CannotWrite",      "Damaged",    "NoTextures", "NoSuchMember",  "NoSuchTexture",
+        "NamedTwice",   "AmbiguousTexture", "BadPicture", "Refused",    "TooManyColours"};
+};
+
 // A value added at the end of an enum must be named here too.
 static_assert(ErrorNames<TplError>::kNames.size() == std::size_t(TplError::LevelsOutOfBounds) + 1);
 static_assert(ErrorNames<TplWriteError>::kNames.size() == std::size_t(TplWriteError::BadPaletteSize) + 1);
 static_assert(ErrorNames<CodecError>::kNames.size() == std::size_t(CodecError::SideTooLarge) + 1);
 static_assert(ErrorNames<PngError>::kNames.size() == std::size_t(PngError::Empty) + 1);
 static_assert(ErrorNames<TargaError>::kNames.size() == std::size_t(TargaError::TooLarge) + 1);
+static_assert(ErrorNames<ErrorCode>::kNames.size() == std::size_t(ErrorCode::TooManyColours) + 1);
 
 // Makes tplforge.Error and its subclasses in the module.
 void addErrorClasses(py::module_& module);
@@ -77,12 +87,19 @@ void addErrorClasses(py::module_& module);
 [[noreturn]] void raiseOsError(const std::error_code& error, const py::object& filename);
 
 template <class E>
-[[noreturn]] void raise(E error) {
-    const auto index = static_cast<std::size_t>(error);
+[[noreturn]] void raiseNamed(E code, std::string_view text) {
+    const auto index = static_cast<std::size_t>(code);
     const auto& names = ErrorNames<E>::kNames;
     const std::string number = std::to_string(index);  // a value newer than this table
-    raiseLibraryError(ErrorNames<E>::kClass, index < names.size() ? names[index] : std::string_view(number),
-                      describe(error));
+    raiseLibraryError(ErrorNames<E>::kClass, index < names.size() ? names[index] : std::string_view(number), text);
 }
+
+template <class E>
+[[noreturn]] void raise(E error) {
+    raiseNamed(error, describe(error));
+}
+
+// TextureFile's one error: its code, and the line describe() gives.
+[[noreturn]] inline void raise(const Error& error) { raiseNamed(error.code, describe(error)); }
 
 }  // namespace tplforge::python

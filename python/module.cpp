@@ -1,5 +1,6 @@
 // The _tplforge extension: TPL files to NumPy arrays and back, with the same
-// settings and the same bytes as tplforge-cli. The library's calls run with the
+// settings and the same bytes as tplforge-cli, and the textures of every other
+// file and archive read and replaced in place. The library's calls run with the
 // GIL released; what they need from Python objects is taken before.
 #include <algorithm>
 #include <bit>
@@ -15,6 +16,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "arrays.h"
 #include "docstrings.h"
@@ -22,9 +24,11 @@
 #include "tplforge/dolphin.h"
 #include "tplforge/file_io.h"
 #include "tplforge/format.h"
+#include "tplforge/info.h"
 #include "tplforge/png.h"
 #include "tplforge/targa.h"
 #include "tplforge/texture.h"
+#include "tplforge/texture_file.h"
 #include "tplforge/tpl.h"
 #include "tplforge/version.h"
 
@@ -41,6 +45,15 @@ std::string lowerCase(std::string_view text) {
 }
 
 std::string typeName(const py::handle& object) { return py::str(py::type::of(object).attr("__name__")); }
+
+// A path (str, bytes or os.PathLike) as the file system takes it, and as messages give it.
+std::string fileSystemPath(const py::object& path) {
+    return py::bytes(py::module_::import("os").attr("fsencode")(path));
+}
+py::object pathAsGiven(const py::object& path) { return py::module_::import("os").attr("fspath")(path); }
+py::object pathFromFileSystem(const std::string& path) {
+    return py::module_::import("os").attr("fsdecode")(py::bytes(path));
+}
 
 // --- Where bytes come from -------------------------------------------------------
 
@@ -94,7 +107,7 @@ private:
 };
 
 // Every failure a call can meet without the GIL, raised once it is back.
-using Failure = std::variant<std::error_code, TplError, CodecError, TplWriteError, PngError, TargaError>;
+using Failure = std::variant<std::error_code, TplError, CodecError, TplWriteError, PngError, TargaError, Error>;
 
 [[noreturn]] void raiseFailure(const Failure& failure, const py::object& filename) {
     if (const auto* os = std::get_if<std::error_code>(&failure)) raiseOsError(*os, filename);
@@ -114,11 +127,29 @@ T take(Expected<T, Failure>&& result, const py::object& filename) {
 
 // --- Reading ---------------------------------------------------------------------
 
+// One texture's facts and levels, taken out of its file without the GIL.
 struct DecodedTexture {
-    TplImageHeader header;
-    std::optional<PaletteView> palette;  // its words point into the file: not read after decoding
+    std::string path, name, member, container;
+    Format format = Format::RGB565;
+    std::uint32_t width = 0, height = 0;
+    std::optional<PaletteFormat> paletteFormat;
+    std::uint32_t paletteEntries = 0;
+    std::optional<Sampler> sampler;  // where the file stores one
+    std::optional<unsigned> maxLod;  // TPL only
     std::vector<Image> levels;
 };
+
+DecodedTexture factsOf(const TextureView& view) {
+    DecodedTexture d;
+    d.format = view.format;
+    d.width = view.width;
+    d.height = view.height;
+    if (view.palette) {
+        d.paletteFormat = view.palette->format;
+        d.paletteEntries = view.palette->entryCount;
+    }
+    return d;
+}
 
 Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
     if (auto opened = source.open(); !opened) return fail(Failure(opened.error()));
@@ -130,9 +161,11 @@ Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
     for (const TplImageHeader& image : headers->images) {
         auto view = textureView(bytes, image);
         if (!view) return fail(Failure(view.error()));
-        DecodedTexture& texture = textures.emplace_back();
-        texture.header = image;
-        texture.palette = view->palette;
+        DecodedTexture& texture = textures.emplace_back(factsOf(*view));
+        texture.path = texture.name = std::to_string(textures.size());
+        texture.container = kindName(FileKind::Tpl);
+        texture.sampler = image.sampler;
+        texture.maxLod = image.maxLod;
         for (unsigned level = 0; level < view->levels.size(); ++level) {
             auto picture = decodeLevel(*view, level);
             if (!picture) return fail(Failure(picture.error()));
@@ -142,20 +175,48 @@ Expected<std::vector<DecodedTexture>, Failure> decodeAll(Source& source) {
     return textures;
 }
 
-// One texture as read, for Python.
+// One texture as read, for Python. The sampler's fields are None where the
+// file keeps no sampler (BRRES, banners), max_lod where it is not a TPL.
 struct Texture {
+    std::string path, name, member, container;
     std::string format;
     std::uint32_t width = 0, height = 0;
-    py::object paletteFormat;  // name, or None
+    std::optional<std::string> paletteFormat;
     std::uint32_t paletteEntries = 0;
-    std::string wrapS, wrapT, minFilter, magFilter;
-    float lodBias = 0;
-    unsigned edgeLod = 0, minLod = 0, maxLod = 0;
+    std::optional<std::string> wrapS, wrapT, minFilter, magFilter;
+    std::optional<float> lodBias;
+    std::optional<unsigned> edgeLod, minLod, maxLod;
     py::list levels;
 };
 
-std::string samplerName(WrapMode mode) { return std::string(wrapModeName(mode)); }
-std::string samplerName(TextureFilter filter) { return std::string(filterName(filter)); }
+py::list texturesFor(std::vector<DecodedTexture>&& decoded) {
+    py::list out;
+    for (DecodedTexture& d : decoded) {
+        Texture t;
+        t.path = std::move(d.path);
+        t.name = std::move(d.name);
+        t.member = std::move(d.member);
+        t.container = std::move(d.container);
+        t.format = formatName(d.format);
+        t.width = d.width;
+        t.height = d.height;
+        if (d.paletteFormat) t.paletteFormat = std::string(paletteFormatName(*d.paletteFormat));
+        t.paletteEntries = d.paletteEntries;
+        if (const auto& s = d.sampler) {
+            t.wrapS = std::string(wrapModeName(s->wrapS));
+            t.wrapT = std::string(wrapModeName(s->wrapT));
+            t.minFilter = std::string(filterName(s->minFilter));
+            t.magFilter = std::string(filterName(s->magFilter));
+            t.lodBias = s->lodBias;
+            t.edgeLod = s->edgeLod;
+            t.minLod = s->minLod;
+        }
+        t.maxLod = d.maxLod;
+        for (Image& level : d.levels) t.levels.append(arrayFromPicture(std::move(level)));
+        out.append(py::cast(std::move(t)));
+    }
+    return out;
+}
 
 py::list readTpl(const py::object& from) {
     Source source(from);
@@ -164,37 +225,68 @@ py::list readTpl(const py::object& from) {
         py::gil_scoped_release unlocked;
         decoded = decodeAll(source);
     }
-    std::vector<DecodedTexture> textures = take(std::move(decoded), source.name());
-    py::list out;
-    for (DecodedTexture& d : textures) {
-        Texture t;
-        const TplImageHeader& h = d.header;
-        t.format = formatName(h.format);
-        t.width = h.width;
-        t.height = h.height;
-        t.paletteFormat = d.palette ? py::object(py::str(std::string(paletteFormatName(d.palette->format))))
-                                    : py::object(py::none());
-        t.paletteEntries = d.palette ? d.palette->entryCount : 0;
-        t.wrapS = samplerName(h.sampler.wrapS);
-        t.wrapT = samplerName(h.sampler.wrapT);
-        t.minFilter = samplerName(h.sampler.minFilter);
-        t.magFilter = samplerName(h.sampler.magFilter);
-        t.lodBias = h.sampler.lodBias;
-        t.edgeLod = h.sampler.edgeLod;
-        t.minLod = h.sampler.minLod;
-        t.maxLod = h.maxLod;
-        for (Image& level : d.levels) t.levels.append(arrayFromPicture(std::move(level)));
-        out.append(py::cast(std::move(t)));
+    return texturesFor(take(std::move(decoded), source.name()));
+}
+
+void warn(const std::string& text) {
+    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+// Every texture below a path into any file, every level as the console shows it.
+py::list readTextures(const py::object& path) {
+    const std::string target = fileSystemPath(path);
+    struct Read {
+        std::vector<DecodedTexture> textures;
+        std::vector<std::string> damaged;
+    };
+    Expected<Read, Failure> read = fail(Failure());
+    {
+        py::gil_scoped_release unlocked;
+        read = [&]() -> Expected<Read, Failure> {
+            auto file = TextureFile::open(target);
+            if (!file) return fail(Failure(file.error()));
+            Read out;
+            for (const DamagedMember& d : file->damaged()) out.damaged.push_back(describe(d.error));
+            for (const TextureRef& t : file->textures()) {
+                DecodedTexture& d = out.textures.emplace_back(factsOf(t.view));
+                d.path = t.path();
+                d.name = t.name;
+                d.member = t.member;
+                d.container = kindName(t.container);
+                d.sampler = t.sampler;
+                if (t.settings) d.maxLod = t.settings->maxLod;
+                for (unsigned level = 0; level < t.view.levels.size(); ++level) {
+                    auto picture = t.decode(level);
+                    if (!picture) return fail(Failure(picture.error()));
+                    d.levels.push_back(std::move(picture).value());
+                }
+            }
+            return out;
+        }();
     }
-    return out;
+    Read r = take(std::move(read), pathAsGiven(path));
+    // The members that do read are still worth having; the others are said.
+    for (const std::string& line : r.damaged) warn(line + "; its textures are left out");
+    return texturesFor(std::move(r.textures));
 }
 
 // The fields and values of `tplforge-cli info --json`, for one file.
+py::object pythonOf(const InfoField& field) {
+    switch (field.kind) {
+        case InfoField::Kind::Number: return py::int_(field.number);
+        case InfoField::Kind::Float: return py::float_(field.real);
+        case InfoField::Kind::Text: return py::str(field.text);
+        case InfoField::Kind::Texts: return py::cast(field.texts);
+        case InfoField::Kind::Null: break;
+    }
+    return py::none();
+}
+
 py::dict info(const py::object& from) {
     Source source(from);
     struct Parsed {
         TplHeaders headers;
-        std::vector<Expected<TextureView, TplError>> views;
+        std::vector<std::vector<InfoField>> fields;
     };
     Expected<Parsed, Failure> parsed = fail(Failure());
     {
@@ -204,52 +296,18 @@ py::dict info(const py::object& from) {
             auto headers = parseTpl(source.bytes());
             if (!headers) return fail(Failure(headers.error()));
             Parsed p{std::move(headers).value(), {}};
-            for (const TplImageHeader& image : p.headers.images) p.views.push_back(textureView(source.bytes(), image));
+            for (std::size_t k = 0; k < p.headers.images.size(); ++k)
+                p.fields.push_back(tplTextureInfo(source.bytes(), p.headers.images[k], k + 1));
             return p;
         }();
     }
     const Parsed p = take(std::move(parsed), source.name());
     py::list textures;
-    for (std::size_t k = 0; k < p.headers.images.size(); ++k) {
-        const TplImageHeader& t = p.headers.images[k];
-        const auto& view = p.views[k];
+    for (const std::vector<InfoField>& fields : p.fields) {
         py::dict j;
-        j["index"] = k + 1;
-        j["width"] = t.width;
-        j["height"] = t.height;
-        j["format"] = std::string(formatName(t.format));
-        j["code"] = t.format;
-        j["offset"] = t.dataOffset;
-        j["levels"] = levelsHeld(t);
-        j["palette"] = t.paletteHeaderOffset;
-        if (view && view->palette) {
-            j["palette_format"] = std::string(paletteFormatName(view->palette->format));
-            j["palette_code"] = static_cast<std::uint32_t>(view->palette->format);
-            j["palette_entries"] = view->palette->entryCount;
+        for (const InfoField& field : fields) {
+            j[py::str(std::string(field.key))] = pythonOf(field);
         }
-        j["wrap_s"] = static_cast<std::uint32_t>(t.sampler.wrapS);
-        j["wrap_t"] = static_cast<std::uint32_t>(t.sampler.wrapT);
-        j["min_filter"] = static_cast<std::uint32_t>(t.sampler.minFilter);
-        j["mag_filter"] = static_cast<std::uint32_t>(t.sampler.magFilter);
-        const float bias = t.sampler.lodBias;
-        j["lod_bias"] = std::isfinite(bias) ? py::object(py::float_(bias)) : py::object(py::none());
-        j["edge_lod"] = t.sampler.edgeLod;
-        j["min_lod"] = t.sampler.minLod;
-        j["max_lod"] = t.maxLod;
-        // As the command line gives them, for the file's own sampler.
-        const DolphinSampling sampling = dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
-        const auto dolphin = view ? std::optional(dolphinName(*view, sampling)) : std::nullopt;
-        j["dolphin"] = dolphin && *dolphin ? py::object(py::str((*dolphin)->name)) : py::object(py::none());
-        if (dolphin && *dolphin) {
-            py::list mips;
-            for (const std::string& mip : (*dolphin)->levels) mips.append(mip);
-            j["dolphin_mips"] = std::move(mips);
-        }
-        const std::string note = !dolphin ? "its levels or palette cannot be read"
-                                 : *dolphin ? dolphinNote(**dolphin)
-                                            : std::string(describe(dolphin->error()));
-        if (!note.empty()) j["dolphin_note"] = note;
-        if (!view) j["problem"] = std::string(describe(view.error()));
         textures.append(std::move(j));
     }
     return py::dict("file"_a = source.name(), "size"_a = p.headers.fileSize, "textures"_a = std::move(textures));
@@ -340,8 +398,63 @@ std::array<std::uint8_t, 3> keyColour(const py::handle& value) {
     throw py::type_error("alpha_key is \"RRGGBB\" or (R, G, B), not " + typeName(value));
 }
 
-void warn(const std::string& text) {
-    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+Format formatNamed(const std::string& name) {
+    const auto f = formatFromName(name);
+    if (!f) badName("format", name, kFormatNames);
+    return *f;
+}
+
+PaletteFormat paletteNamed(const std::string& name) {
+    const auto p = paletteFormatFromName(name);
+    if (!p) badName("palette", name, "ia8, rgb565, rgb5a3");
+    return *p;
+}
+
+Quality qualityNamed(const std::string& name) {
+    const auto q = qualityFromName(name);
+    if (!q) badName("quality", name, "fast, normal, best");
+    return *q;
+}
+
+// Levels below the picture: 0 to 10, or "auto" (unset) for as many as fit.
+std::optional<unsigned> levelsBelow(const py::handle& mipmaps) {
+    if (py::isinstance<py::str>(mipmaps)) {
+        if (lowerCase(std::string(py::str(mipmaps))) != "auto")
+            throw py::value_error("mipmaps is a number of levels below the picture, 0 to 10, or \"auto\"");
+        return std::nullopt;
+    }
+    if (py::isinstance<py::int_>(mipmaps) && !py::isinstance<py::bool_>(mipmaps)) {
+        const long n = mipmaps.cast<long>();
+        if (n < 0 || n > 10) throw py::value_error("mipmaps is 0 to 10 levels below the picture, not " + std::to_string(n));
+        return static_cast<unsigned>(n);
+    }
+    throw py::type_error("mipmaps is an int or \"auto\", not " + typeName(mipmaps));
+}
+
+std::pair<WrapMode, WrapMode> wrapsOf(const py::handle& wrap) {
+    const auto [s, t] = pairOf(wrap, "wrap");
+    const WrapMode modeS = wrapNamed(s);
+    return {modeS, t.empty() ? modeS : wrapNamed(t)};
+}
+
+// Min and mag; mag defaults to near for near and to linear otherwise.
+std::pair<TextureFilter, TextureFilter> filtersOf(const py::handle& filter) {
+    const auto [minName, magName] = pairOf(filter, "filter");
+    const auto min = filterFromName(minName);
+    if (!min) badName("filter", minName, kFilterNames);
+    const TextureFilter plain = *min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear;
+    const auto mag = magName.empty() ? std::optional(plain) : filterFromName(magName);
+    if (!mag || (*mag != TextureFilter::Near && *mag != TextureFilter::Linear))
+        badName("magnification filter", magName, "near, linear");
+    return {*min, *mag};
+}
+
+void applyAlphaKey(Image& picture, const std::array<std::uint8_t, 3>& key) {
+    const auto [r, g, b] = key;
+    for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+        const auto px = std::span(picture.rgba).subspan(i, 4);
+        if (px[0] == r && px[1] == g && px[2] == b) px[3] = 0;
+    }
 }
 
 PictureInput makeInput(const py::object& array, const std::string& format, const std::string& palette,
@@ -349,59 +462,23 @@ PictureInput makeInput(const py::object& array, const std::string& format, const
                        const py::object& filter, const py::object& alphaKey) {
     PictureInput in;
     EncodeOptions& o = in.texture.options;
-    const auto f = formatFromName(format);
-    if (!f) badName("format", format, kFormatNames);
-    o.format = *f;
-    const auto p = paletteFormatFromName(palette);
-    if (!p) badName("palette", palette, "ia8, rgb565, rgb5a3");
-    o.paletteFormat = *p;
-    const std::string q = lowerCase(quality);
-    if (q != "fast" && q != "normal" && q != "best") badName("quality", quality, "fast, normal, best");
-    o.quality = q == "fast" ? Quality::Fast : q == "best" ? Quality::Best : Quality::Normal;
+    o.format = formatNamed(format);
+    o.paletteFormat = paletteNamed(palette);
+    o.quality = qualityNamed(quality);
     o.dither = dither;
-
-    std::optional<unsigned> below;  // unset: as many as fit
-    if (py::isinstance<py::str>(mipmaps)) {
-        if (lowerCase(std::string(py::str(mipmaps))) != "auto")
-            throw py::value_error("mipmaps is a number of levels below the picture, 0 to 10, or \"auto\"");
-    } else if (py::isinstance<py::int_>(mipmaps) && !py::isinstance<py::bool_>(mipmaps)) {
-        const long n = mipmaps.cast<long>();
-        if (n < 0 || n > 10) throw py::value_error("mipmaps is 0 to 10 levels below the picture, not " + std::to_string(n));
-        below = static_cast<unsigned>(n);
-    } else {
-        throw py::type_error("mipmaps is an int or \"auto\", not " + typeName(mipmaps));
-    }
-
-    const auto [wrapS, wrapT] = pairOf(wrap, "wrap");
+    const std::optional<unsigned> below = levelsBelow(mipmaps);
     Sampler& s = in.texture.sampler;
-    s.wrapS = wrapNamed(wrapS);
-    s.wrapT = wrapT.empty() ? s.wrapS : wrapNamed(wrapT);
-    const auto [minName, magName] = pairOf(filter, "filter");
-    const auto min = filterFromName(minName);
-    if (!min) badName("filter", minName, kFilterNames);
-    const auto mag = magName.empty() ? std::optional(*min == TextureFilter::Near ? TextureFilter::Near : TextureFilter::Linear)
-                                     : filterFromName(magName);
-    if (!mag || (*mag != TextureFilter::Near && *mag != TextureFilter::Linear))
-        badName("magnification filter", magName, "near, linear");
+    std::tie(s.wrapS, s.wrapT) = wrapsOf(wrap);
+    const auto [min, mag] = filtersOf(filter);
     if (!alphaKey.is_none()) in.key = keyColour(alphaKey);
 
     in.picture = pictureFromArray(array);
     const std::uint32_t w = in.picture.width, h = in.picture.height;
     const unsigned most = levelsPossible(o.format, w, h);
     in.texture.levels = below ? std::min(1 + *below, most) : most;
-    // Plain near and linear also pick between levels when there are levels.
-    s.minFilter = *min;
-    if (in.texture.levels > 1 && *min == TextureFilter::Near) s.minFilter = TextureFilter::NearMipNear;
-    if (in.texture.levels > 1 && *min == TextureFilter::Linear) s.minFilter = TextureFilter::LinMipLin;
-    s.magFilter = *mag;
-
-    if (in.key) {
-        const auto [r, g, b] = *in.key;
-        for (std::size_t i = 0; i < in.picture.rgba.size(); i += 4) {
-            const auto px = std::span(in.picture.rgba).subspan(i, 4);
-            if (px[0] == r && px[1] == g && px[2] == b) px[3] = 0;
-        }
-    }
+    s.minFilter = mipmapFilter(min, in.texture.levels);
+    s.magFilter = mag;
+    if (in.key) applyAlphaKey(in.picture, *in.key);
     const std::string size = std::to_string(w) + " x " + std::to_string(h);
     if (w > kConsoleMaxSide || h > kConsoleMaxSide)
         warn(size + " is larger than the console's texture limit of 1024 x 1024");
@@ -473,6 +550,148 @@ void writeTpl(const py::object& path, const py::object& textures, unsigned threa
     if (!done) raiseFailure(done.error(), py::module_::import("os").attr("fspath")(path));
 }
 
+// --- Replacing in any file ---------------------------------------------------------
+
+// What replace_texture gives back.
+struct ReplaceResult {
+    std::size_t changed = 0;
+    std::vector<std::string> notes;
+    py::list written;
+};
+
+bool isTargaName(std::string_view path) {
+    return path.size() >= 4 && lowerCase(path.substr(path.size() - 4)) == ".tga";
+}
+
+// A picture file as tplforge-cli replace reads it: Targa by its name, PNG by its bytes.
+Expected<Image, Failure> readPictureFile(const std::string& path) {
+    const auto file = mapWholeFile(path);
+    if (!file) return fail(Failure(file.error()));
+    if (isTargaName(path)) {
+        auto tga = readTarga(file->bytes());
+        if (!tga) return fail(Failure(tga.error()));
+        return std::move(tga).value();
+    }
+    auto png = readPng(file->bytes());
+    if (!png) return fail(Failure(png.error()));
+    return std::move(png).value();
+}
+
+// The settings of replace_texture, None keeping the texture's own.
+SettingChanges changesFrom(const py::object& format, const py::object& palette, const py::object& entries,
+                           const py::object& mipmaps, const py::object& quality, const py::object& dither,
+                           const py::object& wrap, const py::object& filter) {
+    const auto name = [](const py::object& value, const char* what) {
+        if (!py::isinstance<py::str>(value))
+            throw py::type_error(std::string(what) + " is a name, not " + typeName(value));
+        return std::string(py::str(value));
+    };
+    SettingChanges c;
+    if (!format.is_none()) c.format = formatNamed(name(format, "format"));
+    if (!palette.is_none()) c.paletteFormat = paletteNamed(name(palette, "palette"));
+    if (!entries.is_none()) {
+        if (!py::isinstance<py::int_>(entries) || py::isinstance<py::bool_>(entries))
+            throw py::type_error("entries is an int, not " + typeName(entries));
+        const long n = entries.cast<long>();
+        if (n < 1 || n > 16384)
+            throw py::value_error("entries is 1 to 16384 palette entries, not " + std::to_string(n));
+        c.paletteEntries = static_cast<std::uint32_t>(n);
+    }
+    if (!mipmaps.is_none()) {
+        c.mipmaps = levelsBelow(mipmaps);
+        c.mipmapsAuto = !c.mipmaps;
+    }
+    if (!quality.is_none()) c.quality = qualityNamed(name(quality, "quality"));
+    if (!dither.is_none()) {
+        if (!py::isinstance<py::bool_>(dither)) throw py::type_error("dither is a bool, not " + typeName(dither));
+        c.dither = dither.cast<bool>();
+    }
+    if (!wrap.is_none()) std::tie(c.wrapS, c.wrapT) = wrapsOf(wrap);
+    if (!filter.is_none()) std::tie(c.minFilter, c.magFilter) = filtersOf(filter);
+    return c;
+}
+
+ReplaceResult replaceTexture(const py::object& path, const py::object& picture, const py::object& texture,
+                             const py::object& output, const py::object& format, const py::object& palette,
+                             const py::object& entries, const py::object& mipmaps, const py::object& quality,
+                             const py::object& dither, const py::object& wrap, const py::object& filter,
+                             const py::object& alphaKey, bool strict, unsigned threads) {
+    const std::string file = fileSystemPath(path);
+    TextureEdit edit;
+    edit.changes = changesFrom(format, palette, entries, mipmaps, quality, dither, wrap, filter);
+    if (!texture.is_none()) {
+        const bool number = py::isinstance<py::int_>(texture) && !py::isinstance<py::bool_>(texture);
+        if (!number && !py::isinstance<py::str>(texture))
+            throw py::type_error("texture is a name, a path or a number, not " + typeName(texture));
+        edit.texture = py::str(texture);
+    }
+    const std::optional<std::array<std::uint8_t, 3>> key =
+        alphaKey.is_none() ? std::nullopt : std::optional(keyColour(alphaKey));
+    const std::string target = output.is_none() ? std::string() : fileSystemPath(output);
+
+    if (py::isinstance<py::array>(picture)) {
+        edit.picture = pictureFromArray(picture);
+    } else if (py::isinstance<py::str>(picture) ||
+               py::isinstance(picture, py::module_::import("os").attr("PathLike"))) {
+        edit.pictureName = fileSystemPath(picture);
+        Expected<Image, Failure> read = fail(Failure());
+        {
+            py::gil_scoped_release unlocked;
+            read = readPictureFile(edit.pictureName);
+        }
+        edit.picture = take(std::move(read), pathAsGiven(picture));
+    } else {
+        throw py::type_error("a picture is a numpy.ndarray of uint8 or a picture file's path, not " +
+                             typeName(picture));
+    }
+    if (key) applyAlphaKey(edit.picture, *key);
+
+    EditOptions options;
+    options.strict = strict;
+    options.threads = threads;
+    ReplaceResult out;
+    std::vector<std::string> written;
+    std::string writing;  // the file a failed write was about
+    Expected<void, Failure> done;
+    {
+        py::gil_scoped_release unlocked;
+        done = [&]() -> Expected<void, Failure> {
+            auto opened = TextureFile::open(file);
+            if (!opened) return fail(Failure(opened.error()));
+            auto replaced = opened->replace(std::span(&edit, 1), options);
+            if (!replaced) return fail(Failure(replaced.error()));
+            out.changed = replaced->changed;
+            for (const Note& note : replaced->notes) out.notes.push_back(note.where + ": " + note.text);
+            const bool inPlace = target.empty();
+            const std::string& to = inPlace ? opened->diskPath() : target;
+            const auto write = [&](const std::string& where,
+                                   std::span<const std::uint8_t> bytes) -> Expected<void, Failure> {
+                writing = where;
+                if (auto written = writeFileAtomically(where, bytes, Flush::WhenReplacing); !written)
+                    return fail(Failure(written.error()));
+                written.push_back(where);
+                return {};
+            };
+            // A file left as it was is not written again in place.
+            const auto same = [](std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+                return std::equal(a.begin(), a.end(), b.begin(), b.end());
+            };
+            const auto& plt0 = replaced->plt0;
+            if (!plt0.empty() && !(inPlace && same(plt0, opened->paletteBytes())))
+                if (auto saved = write(palettePathBeside(to), plt0); !saved) return saved;
+            if (!(inPlace && same(replaced->file, opened->bytes())))
+                if (auto saved = write(to, replaced->file); !saved) return saved;
+            return {};
+        }();
+    }
+    if (!done) {
+        const bool writingFailed = std::holds_alternative<std::error_code>(done.error());
+        raiseFailure(done.error(), writingFailed ? pathFromFileSystem(writing) : pathAsGiven(path));
+    }
+    for (const std::string& file : written) out.written.append(pathFromFileSystem(file));
+    return out;
+}
+
 std::string keyText(const PictureInput& in) {
     if (!in.key) return "None";
     return "(" + std::to_string((*in.key)[0]) + ", " + std::to_string((*in.key)[1]) + ", " +
@@ -482,11 +701,17 @@ std::string keyText(const PictureInput& in) {
 }  // namespace
 
 void defineModule(py::module_& m) {
-    m.doc() = "GameCube and Wii TPL textures to NumPy arrays and back.";
+    m.doc() = "GameCube and Wii textures to NumPy arrays and back: TPL files, and every file and archive holding "
+              "textures.";
     m.attr("__version__") = std::string(version());
     addErrorClasses(m);
 
     py::class_<Texture>(m, "Texture", docs::kTexture)
+        .def_readonly("path", &Texture::path,
+                      "Member and name, as read_textures and replace_texture take it: \"arc/timg/x.tpl/1\".")
+        .def_readonly("name", &Texture::name, "Its name in the file, or its number from 1 where textures are numbered.")
+        .def_readonly("member", &Texture::member, "The archive member holding it, \"\" for the file itself.")
+        .def_readonly("container", &Texture::container, "The kind of file holding it: \"TPL\", \"BTI\", \"BRRES\", ...")
         .def_readonly("format", &Texture::format, "Format name, upper case: \"CMPR\", \"RGB5A3\", ...")
         .def_readonly("width", &Texture::width)
         .def_readonly("height", &Texture::height)
@@ -495,19 +720,21 @@ void defineModule(py::module_& m) {
         .def_readonly("palette_entries", &Texture::paletteEntries, "Entries of the palette; 0 without one.")
         .def_property_readonly(
             "level_count", [](const Texture& t) { return t.levels.size(); }, "Levels, the picture itself included.")
-        .def_readonly("wrap_s", &Texture::wrapS, "\"clamp\", \"repeat\" or \"mirror\" (\"unknown\" for other codes).")
+        .def_readonly("wrap_s", &Texture::wrapS,
+                      "\"clamp\", \"repeat\" or \"mirror\" (\"unknown\" for other codes); this and the other sampler "
+                      "fields are None where the file keeps no sampler.")
         .def_readonly("wrap_t", &Texture::wrapT)
         .def_readonly("min_filter", &Texture::minFilter, "\"near\", \"linear\", \"near_mip_near\", ... \"lin_mip_lin\".")
         .def_readonly("mag_filter", &Texture::magFilter)
         .def_readonly("lod_bias", &Texture::lodBias)
         .def_readonly("edge_lod", &Texture::edgeLod)
         .def_readonly("min_lod", &Texture::minLod)
-        .def_readonly("max_lod", &Texture::maxLod)
+        .def_readonly("max_lod", &Texture::maxLod, "None but in TPL files.")
         .def_readonly("levels", &Texture::levels,
                       "Every level, the picture first: uint8 arrays of shape (height, width, 4), RGBA.")
         .def("__repr__", [](const Texture& t) {
-            return "<tplforge.Texture " + t.format + " " + std::to_string(t.width) + "x" + std::to_string(t.height) +
-                   ", " + std::to_string(t.levels.size()) + " level(s)>";
+            return "<tplforge.Texture " + t.path + " " + t.format + " " + std::to_string(t.width) + "x" +
+                   std::to_string(t.height) + ", " + std::to_string(t.levels.size()) + " level(s)>";
         });
 
     py::class_<PictureInput>(m, "TextureInput", docs::kTextureInput)
@@ -519,10 +746,7 @@ void defineModule(py::module_& m) {
                                [](const PictureInput& in) { return paletteFormatName(in.texture.options.paletteFormat); })
         .def_property_readonly("level_count", [](const PictureInput& in) { return in.texture.levels; })
         .def_property_readonly("quality",
-                               [](const PictureInput& in) {
-                                   const Quality q = in.texture.options.quality;
-                                   return q == Quality::Fast ? "fast" : q == Quality::Best ? "best" : "normal";
-                               })
+                               [](const PictureInput& in) { return qualityName(in.texture.options.quality); })
         .def_property_readonly("dither", [](const PictureInput& in) { return in.texture.options.dither; })
         .def_property_readonly("wrap_s", [](const PictureInput& in) { return wrapModeName(in.texture.sampler.wrapS); })
         .def_property_readonly("wrap_t", [](const PictureInput& in) { return wrapModeName(in.texture.sampler.wrapT); })
@@ -543,7 +767,25 @@ void defineModule(py::module_& m) {
                    std::to_string(in.texture.levels) + " level(s), alpha_key=" + keyText(in) + ">";
         });
 
+    py::class_<ReplaceResult>(m, "ReplaceResult", docs::kReplaceResult)
+        .def_readonly("changed", &ReplaceResult::changed,
+                      "Textures whose bytes changed: 0 when the picture shows what the texture holds.")
+        .def_readonly("notes", &ReplaceResult::notes,
+                      "What tplforge-cli replace notes: merged palettes, new sides, images shared by other textures.")
+        .def_readonly("written", &ReplaceResult::written,
+                      "The files written: the file or output, and a standalone TEX0's PLT0.")
+        .def("__repr__", [](const ReplaceResult& r) {
+            return "<tplforge.ReplaceResult changed=" + std::to_string(r.changed) + ", " +
+                   std::to_string(r.notes.size()) + " note(s)>";
+        });
+
     m.def("read_tpl", &readTpl, "source"_a, docs::kReadTpl);
+    m.def("read_textures", &readTextures, "path"_a, docs::kReadTextures);
+    m.def("replace_texture", &replaceTexture, "path"_a, "picture"_a, py::kw_only(), "texture"_a = py::none(),
+          "output"_a = py::none(), "format"_a = py::none(), "palette"_a = py::none(), "entries"_a = py::none(),
+          "mipmaps"_a = py::none(), "quality"_a = py::none(), "dither"_a = py::none(), "wrap"_a = py::none(),
+          "filter"_a = py::none(), "alpha_key"_a = py::none(), "strict"_a = false, "threads"_a = 0u,
+          docs::kReplaceTexture);
     m.def("info", &info, "source"_a, docs::kInfo);
     m.def("encode_tpl", &encodeToBytes, "textures"_a, py::kw_only(), "threads"_a = 0u,
           docs::kEncodeTpl);

@@ -9,6 +9,7 @@ TPLFORGE_PACKAGES=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libspng-dev libdeflate-dev libxxhash-dev libisal-dev zlib1g-dev nlohmann-json3-dev libsquish-dev libstb-dev hyperfine man-db
   pybind11-dev python3-dev python3-numpy python3-pytest python3-pil
+  python3-pip python3-setuptools python3-wheel python3-venv python3-build
 )
 
 install_missing_packages() {

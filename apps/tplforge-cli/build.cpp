@@ -66,9 +66,9 @@ public:
         auto manifest = readManifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         if (!manifest) return refuse(manifest.error());
         manifest_ = std::move(manifest).value();
-        const std::string target = request_.output.empty()
-                                       ? (fs::path(request_.folder) / fs::path(manifest_.sourceFile).filename()).string()
-                                       : request_.output;
+        const std::string sourceName = safeFileName(fs::path(manifest_.sourceFile).filename().string());
+        const std::string target =
+            request_.output.empty() ? (fs::path(request_.folder) / sourceName).string() : request_.output;
         if (!findSource()) return;
 
         const std::size_t n = manifest_.textures.size();
@@ -96,7 +96,7 @@ public:
         }
         if (!file) return refuse(std::string(describe(file.error())));
         if (const auto written = writeInto(target, *file); !written) {
-            out_.err += target + ": " + written.error() + '\n';
+            out_.err += shown(target + ": " + written.error()) + '\n';
             out_.failed = true;
         }
     }
@@ -119,10 +119,10 @@ public:
 
 private:
     void refuse(const std::string& why) {
-        out_.err += path_ + ": " + why + "; nothing written\n";
+        out_.err += shown(path_ + ": " + why) + "; nothing written\n";
         out_.failed = true;
     }
-    void note(const std::string& what) { out_.err += path_ + ": note: " + what + '\n'; }
+    void note(const std::string& what) { out_.err += shown(path_ + ": note: " + what) + '\n'; }
     fs::path beside(const std::string& file) const { return base_ / file; }
 
     // The source beside the manifest or where it was, when it is still the file

@@ -38,6 +38,12 @@ struct Target {
     std::string stem;
 };
 
+// One line of stderr that may hold names from the file.
+void refuse(JobOutput& out, const std::string& line) {
+    out.err += shown(line) + '\n';
+    out.failed = true;
+}
+
 // BRRES, J3D models and save banners hold textures by name or many by number: a folder of them.
 bool foldered(FileKind kind) { return kind == FileKind::Brres || kind == FileKind::J3d || kind == FileKind::Wibn; }
 
@@ -47,10 +53,8 @@ struct FileDecoder {
     JobOutput& out;
     Target target;
 
-    void fail(const std::string& what) {
-        out.err += file + ": " + what + '\n';
-        out.failed = true;
-    }
+    // `file` and `what` may hold member and texture names.
+    void fail(const std::string& what) { refuse(out, file + ": " + what); }
 
     // <stem>.png for a lone texture, <stem>.<k>.png otherwise, k being the
     // texture's place in the file so that names stay stable when some are skipped.
@@ -200,6 +204,7 @@ struct FileDecoder {
         if (!entries) return fail(describe(entries.error()));
         const std::size_t count = entries->size();
         bool found = false;
+        std::set<std::string> fileNames;  // names told apart by control bytes alone meet as file names
         for (std::size_t k = 0; k < count; ++k) {
             const TextureEntry& e = (*entries)[k];
             if (!only.empty() && e.name != only) continue;
@@ -209,6 +214,10 @@ struct FileDecoder {
                 fail("texture name \"" + e.name + "\" is not a file name here; skipped");
                 continue;
             }
+            if (foldered(m.kind) && !fileNames.insert(name->front()).second) {
+                fail("texture name \"" + e.name + "\" makes the file name of an earlier texture; skipped");
+                continue;
+            }
             const unsigned levels = request.mipmaps ? static_cast<unsigned>(e.view.levels.size()) : 1;
             for (unsigned level = 0; level < levels; ++level) {
                 auto picture = decodeLevel(e.view, level);
@@ -216,7 +225,7 @@ struct FileDecoder {
                     fail("texture " + e.name + ": " + std::string(describe(picture.error())) + "; skipped");
                     break;
                 }
-                const std::string path = foldered(m.kind) ? levelPath(target.folder / target.stem, e.name, level)
+                const std::string path = foldered(m.kind) ? levelPath(target.folder / target.stem, name->front(), level)
                                                           : outputPath(k, count, level);
                 writePicture(path, *picture, channelsOf(e.view.format));
             }
@@ -254,8 +263,8 @@ struct FileDecoder {
             if (members[i].error) continue;
             const auto parts = safeParts(m.path);
             if (!parts) {
-                outputs[i].err = file + ": member \"" + m.path + "\" would be written outside " + request.folder + "; skipped\n";
-                outputs[i].failed = true;
+                refuse(outputs[i],
+                       file + ": member \"" + m.path + "\" would be written outside " + request.folder + "; skipped");
                 continue;
             }
             Target t{root, std::filesystem::path(parts->back()).stem().string()};
@@ -263,18 +272,14 @@ struct FileDecoder {
             std::string key = (t.folder / t.stem).string();
             for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (!taken.insert(key).second) {
-                outputs[i].err = file + ": " + m.path + ": its pictures would replace those of an earlier member; skipped\n";
-                outputs[i].failed = true;
+                refuse(outputs[i],
+                       file + ": " + m.path + ": its pictures would replace those of an earlier member; skipped");
                 continue;
             }
             targets[i] = std::move(t);
         }
         forEachOnThreads(members.size(), threads, [&](std::size_t i) {
-            if (members[i].error) {
-                outputs[i].err = file + ": " + describe(*members[i].error) + '\n';
-                outputs[i].failed = true;
-                return;
-            }
+            if (members[i].error) return refuse(outputs[i], file + ": " + describe(*members[i].error));
             if (!targets[i]) return;
             FileDecoder member{request, file + ": " + members[i].member.path, outputs[i], *targets[i]};
             member.decodeMember(members[i].member, {}, "");
@@ -292,7 +297,7 @@ struct FileDecoder {
         const Member& m = source->located.member;
         const std::string& rest = source->located.rest;
         const std::string name = m.path.empty() ? source->outer : m.path;
-        target = {request.folder, std::filesystem::path(name).filename().stem().string()};
+        target = {request.folder, safeFileName(std::filesystem::path(name).filename().stem().string())};
         const bool archive = (isArchive(m.kind) || isWrapper(m.kind)) && rest.empty();
         if (request.manifest) {
             if (!rest.empty() || archive || (m.kind != FileKind::Tpl && m.kind != FileKind::Unknown))

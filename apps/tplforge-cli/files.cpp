@@ -1,7 +1,9 @@
 #include "files.h"
 
+#include <algorithm>
 #include <filesystem>
 
+#include "tplforge/containers.h"
 #include "tplforge/file_kind.h"
 
 namespace tplforge::cli {
@@ -15,6 +17,8 @@ Expected<InputFile, std::string> openInput(const std::string& path) {
 }
 
 namespace {
+
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
 bool isFile(const std::string& path) {
     std::error_code ec;
@@ -43,11 +47,41 @@ Expected<Source, std::string> openSource(const std::string& path) {
     if (!file) return fail(file.error());
     auto located = openPath(file->bytes(), fs::path(outer).filename().string(), inner);
     if (!located) return fail(describe(located.error()));
+    // Named .bti but not taken for one: a damaged BTI, refused as such rather
+    // than as the TPL an unknown file is otherwise read as.
+    Member& m = located->member;
+    if (m.kind == FileKind::Unknown && located->rest.empty() &&
+        kindByName(m.path.empty() ? outer : m.path) == FileKind::Bti) {
+        const auto read = readTextures(m.bytes, FileKind::Bti);
+        if (!read) return fail((m.path.empty() ? "" : m.path + ": ") + describe(read.error()));
+        m.kind = FileKind::Bti;
+    }
     Source source{path, outer, std::move(file).value(), std::move(located).value(), std::nullopt};
     if (source.located.member.kind == FileKind::Tex0 && source.located.member.path.empty()) {
         if (auto palette = openInput(palettePathFor(outer))) source.palette = std::move(palette).value();
     }
     return source;
+}
+
+std::string shown(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (!isControl(c)) {
+            out += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+    return out;
+}
+
+std::string safeFileName(std::string_view name) {
+    std::string out(name);
+    std::replace_if(out.begin(), out.end(), isControl, '_');
+    return out;
 }
 
 std::optional<std::vector<std::string>> safeParts(const std::string& path) {
@@ -60,7 +94,7 @@ std::optional<std::vector<std::string>> safeParts(const std::string& path) {
         if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos ||
             part.find('\0') != std::string::npos)
             return std::nullopt;
-        parts.push_back(std::move(part));
+        parts.push_back(safeFileName(part));
         if (slash == std::string::npos) return parts;
         start = slash + 1;
     }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tplforge/archive.h"
@@ -50,10 +51,22 @@ struct Source {
 // The PLT0 written beside a TEX0 file: x.tex0 -> x.plt0.
 [[nodiscard]] std::string palettePathFor(const std::string& tex0Path);
 
+// Text for the terminal that may hold names from files: each byte below 0x20
+// and 0x7F is written \xNN, so that no escape sequence or line break in a member
+// or texture name reaches the screen or splits a message. A backslash is left
+// as it is, so that every ordinary name reads exactly as stored; the text is
+// for people, and info --json gives names exactly.
+[[nodiscard]] std::string shown(std::string_view text);
+
+// A name from a file made fit for a file name: each byte shown() escapes
+// becomes '_'. Ordinary names stay as they are.
+[[nodiscard]] std::string safeFileName(std::string_view name);
+
 // A path from inside an archive (member and texture names are the archive's,
 // not the user's) as parts of a relative path, or nothing when a part is empty,
 // "." or "..", holds a backslash or a NUL, or the path is absolute: written as
-// given, it could land outside the output folder.
+// given, it could land outside the output folder. Parts come as safeFileName
+// gives them.
 [[nodiscard]] std::optional<std::vector<std::string>> safeParts(const std::string& path);
 
 // Atomically, as every write is: a temporary file renamed over `path`. A new

@@ -9,6 +9,7 @@
 #include "jobs.h"
 #include "tplforge/containers.h"
 #include "tplforge/dolphin.h"
+#include "tplforge/info.h"
 
 namespace tplforge::cli {
 
@@ -86,6 +87,17 @@ void dolphinJson(Json& j, const Dolphin& d) {
     if (!d.note.empty()) j["dolphin_note"] = d.note;
 }
 
+Json jsonOf(const InfoField& field) {
+    switch (field.kind) {
+        case InfoField::Kind::Number: return field.number;
+        case InfoField::Kind::Float: return field.real;
+        case InfoField::Kind::Text: return field.text;
+        case InfoField::Kind::Texts: return field.texts;
+        case InfoField::Kind::Null: break;
+    }
+    return nullptr;
+}
+
 DolphinSampling tplSampling(const TplImageHeader& t) {
     return dolphinSampling(t.sampler, static_cast<float>(t.maxLod));
 }
@@ -115,14 +127,14 @@ std::string tplTextures(std::span<const std::uint8_t> bytes, const TplHeaders& i
         }
         out += samplerText(t.sampler, t.maxLod);
         out += dolphinText(dolphinOf(extra.view ? &*extra.view : nullptr, tplSampling(t), mipmaps));
-        if (!extra.problem.empty()) out += "  problem:        " + extra.problem + '\n';
+        if (!extra.problem.empty()) out += "  problem:        " + shown(extra.problem) + '\n';
     }
     return out;
 }
 
 std::string text(const std::string& file, std::span<const std::uint8_t> bytes, const TplHeaders& info,
                  DolphinMipmaps mipmaps) {
-    return "file: " + file + "\nsize: " + std::to_string(info.fileSize) + " bytes\ntextures: " +
+    return "file: " + shown(file) + "\nsize: " + std::to_string(info.fileSize) + " bytes\ntextures: " +
            std::to_string(info.images.size()) + '\n' + tplTextures(bytes, info, mipmaps);
 }
 
@@ -131,34 +143,9 @@ Json tplJson(std::span<const std::uint8_t> bytes, const TplHeaders& info, Dolphi
     Json textures = Json::array();
     for (std::size_t k = 0; k < info.images.size(); ++k) {
         if (only != 0 && k + 1 != only) continue;
-        const TplImageHeader& t = info.images[k];
-        const Extra extra = extraOf(bytes, t);
         Json j;
-        j["index"] = k + 1;
-        j["width"] = t.width;
-        j["height"] = t.height;
-        j["format"] = formatName(t.format);
-        j["code"] = t.format;
-        j["offset"] = t.dataOffset;
-        j["levels"] = levelsHeld(t);
-        j["palette"] = t.paletteHeaderOffset;
-        if (extra.view && extra.view->palette) {
-            const PaletteView& p = *extra.view->palette;
-            j["palette_format"] = paletteFormatName(static_cast<std::uint32_t>(p.format));
-            j["palette_code"] = static_cast<std::uint32_t>(p.format);
-            j["palette_entries"] = p.entryCount;
-        }
-        j["wrap_s"] = code(t.sampler.wrapS);
-        j["wrap_t"] = code(t.sampler.wrapT);
-        j["min_filter"] = code(t.sampler.minFilter);
-        j["mag_filter"] = code(t.sampler.magFilter);
-        const float bias = t.sampler.lodBias;
-        j["lod_bias"] = std::isfinite(bias) ? Json(bias) : Json(nullptr);
-        j["edge_lod"] = t.sampler.edgeLod;
-        j["min_lod"] = t.sampler.minLod;
-        j["max_lod"] = t.maxLod;
-        dolphinJson(j, dolphinOf(extra.view ? &*extra.view : nullptr, tplSampling(t), mipmaps));
-        if (!extra.problem.empty()) j["problem"] = extra.problem;
+        for (const InfoField& field : tplTextureInfo(bytes, info.images[k], k + 1, mipmaps))
+            j[std::string(field.key)] = jsonOf(field);
         textures.push_back(std::move(j));
     }
     return textures;
@@ -224,7 +211,7 @@ Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::spa
         if (!only.empty() && e.name != only) continue;
         const TextureView& v = e.view;
         ++l.count;
-        l.text += "\ntexture " + e.name + (e.storedName.empty() ? "" : " (" + e.storedName + ")") + '\n';
+        l.text += "\ntexture " + shown(e.name) + (e.storedName.empty() ? "" : " (" + shown(e.storedName) + ")") + '\n';
         l.text += "  size:           " + std::to_string(v.width) + " x " + std::to_string(v.height) + '\n';
         l.text += "  format:         " + named(std::string(formatName(v.format)), static_cast<std::uint32_t>(v.format)) + '\n';
         l.text += "  levels:         " + std::to_string(v.levels.size()) + '\n';
@@ -256,7 +243,11 @@ Listed listTextures(std::span<const std::uint8_t> bytes, FileKind kind, std::spa
 
 std::string dump(const Json& j) {
     // File names are bytes: ones that are not UTF-8 are shown with U+FFFD rather than refused.
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string text = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    // JSON escapes every control byte but DEL; it can only stand inside a string.
+    for (auto at = text.find('\x7f'); at != std::string::npos; at = text.find('\x7f', at))
+        text.replace(at, 1, "\\u007f");
+    return text;
 }
 
 // One file's listing, or the reason it has none; `damaged` gathers the lines of
@@ -280,7 +271,7 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
     const auto walked = walkTextureMembers(whole.bytes, name, [&](FoundMember&& found) {
         const Member& m = found.member;
         ++count;
-        members += "\nmember: " + m.path + '\n' + kindLine(m.kind);
+        members += "\nmember: " + shown(m.path) + '\n' + kindLine(m.kind);
         Json j;
         j["path"] = m.path;
         j["kind"] = kindName(m.kind);
@@ -299,7 +290,7 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
             }
         }
         if (!problem.empty()) {
-            members += "problem: " + problem + '\n';
+            members += "problem: " + shown(problem) + '\n';
             j["error"] = problem;
             out.damaged.push_back(problem);
         }
@@ -310,7 +301,7 @@ Listing listArchive(const Source& source, DolphinMipmaps mipmaps) {
         return out;
     }
     const std::size_t size = whole.path.empty() ? source.file.bytes().size() : whole.bytes.size();
-    out.text = "file: " + source.typed + "\nsize: " + std::to_string(size) + " bytes\n" +
+    out.text = "file: " + shown(source.typed) + "\nsize: " + std::to_string(size) + " bytes\n" +
                kindLine(detectKind(whole.path.empty() ? source.file.bytes() : whole.bytes, name)) +
                "members: " + std::to_string(count) + '\n' + members;
     out.json["file"] = source.typed;
@@ -351,7 +342,7 @@ Listing listFile(const std::string& file, DolphinMipmaps mipmaps) {
         out.refusal = (m.path.empty() ? "" : m.path + ": ") + listed.problem;
         return out;
     }
-    out.text = "file: " + file + "\nsize: " + std::to_string(m.bytes.size()) + " bytes\n" + kindLine(m.kind) +
+    out.text = "file: " + shown(file) + "\nsize: " + std::to_string(m.bytes.size()) + " bytes\n" + kindLine(m.kind) +
                "textures: " + std::to_string(listed.count) + '\n' + listed.text;
     out.json["file"] = file;
     out.json["size"] = m.bytes.size();
@@ -373,12 +364,12 @@ int runInfo(const InfoRequest& request) {
         const Listing listing = listFile(file, request.dolphinMipmaps);
         // In a JSON array every file keeps its place, a failed one as its error.
         if (!listing.refusal.empty()) {
-            out.err = file + ": " + listing.refusal + '\n';
+            out.err = shown(file + ": " + listing.refusal) + '\n';
             out.failed = true;
             if (array) out.out = separator + dump(Json{{"file", file}, {"error", listing.refusal}});
             return;
         }
-        for (const std::string& line : listing.damaged) out.err += file + ": " + line + '\n';
+        for (const std::string& line : listing.damaged) out.err += shown(file + ": " + line) + '\n';
         out.failed = !listing.damaged.empty();
         if (request.json)
             out.out = separator + dump(listing.json) + (array ? "" : "\n");

@@ -6,6 +6,8 @@
 //   tplforge-cli build MANIFEST.json... (-o OUT.tpl | -d DIR) [--strict]
 //   tplforge-cli replace FILE [K] [PICTURE OPTIONS] PICTURE... [-o OUT] [--strict]
 //   tplforge-cli info FILE... [--json] [--dolphin-mipmaps yes|no|file]
+//   tplforge-cli export-pack PATH... -o PACK [--mipmaps] [--by-file]
+//   tplforge-cli import-pack PACK PATH... (-d OUT | --in-place) [--size game|pack]
 //
 // FILE is a texture file or archive, or a path running on into one:
 // menu.szs/arc/timg/x.tpl, model.brres/grass, model.bmd/2.
@@ -28,6 +30,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli.h"
+#include "packs.h"
+#include "tplforge/file_io.h"
 #include "tplforge/version.h"
 
 namespace {
@@ -297,6 +301,15 @@ void addRunOptions(CLI::App* command, RunOptions& run, bool progress) {
     if (progress) command->add_flag("-q,--quiet", run.quiet, "No progress line on a terminal");
 }
 
+// The packs' names follow the game's sampler unless told otherwise, as info's do.
+void addPackMipmapMark(CLI::App* command, DolphinMipmaps& value) {
+    const std::map<std::string, DolphinMipmaps> choices{
+        {"file", DolphinMipmaps::File}, {"yes", DolphinMipmaps::Yes}, {"no", DolphinMipmaps::No}};
+    command->add_option("--dolphin-mipmaps", value, "Whether the names take _m, as for info (default file)")
+        ->type_name("yes|no|file")
+        ->transform(CLI::CheckedTransformer(choices, CLI::ignore_case).description(""));
+}
+
 // A job on a large picture spent a third of its time in page faults, one per
 // 4 KiB of each buffer it touched. Big buffers now come from the heap, which
 // keeps what is freed for the next buffer and is backed by 2 MiB pages; the
@@ -317,6 +330,8 @@ void useLargePagesForBuffers() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A command stopped by Ctrl-C or kill leaves no temporary file behind.
+    installCleanupOnSignals();
     CLI::App app{"Converts pictures to GameCube/Wii TPL texture files and back."};
     app.name("tplforge-cli");
     app.set_version_flag("--version", "tplforge-cli " + std::string(version()));
@@ -325,8 +340,13 @@ int main(int argc, char** argv) {
     // Setting up every command's options costs more than a short `info` run
     // itself; when the first word names a command, only that one is set up.
     const std::string_view first = argc > 1 ? argv[1] : "";
-    const bool every = first != "encode" && first != "decode" && first != "info" && first != "build" && first != "replace";
+    const bool every = first != "encode" && first != "decode" && first != "info" && first != "build" && first != "replace" &&
+                       first != "export-pack" && first != "import-pack";
     CLI::App *encode = nullptr, *decode = nullptr, *info = nullptr, *build = nullptr, *replace = nullptr;
+    CLI::App *exportPack = nullptr, *importPack = nullptr;
+    ExportPackRequest exportRequest;
+    ImportPackRequest importRequest;
+    CLI::Option *importFolder = nullptr, *importInPlace = nullptr;
     EncodeRequest encodeRequest;
     DecodeRequest decodeRequest;
     InfoRequest infoRequest;
@@ -433,6 +453,52 @@ int main(int argc, char** argv) {
             ->transform(CLI::CheckedTransformer(mipmapChoices, CLI::ignore_case).description(""));
         addRunOptions(info, infoRequest.run, false);
     }
+    if (every || first == "export-pack") {
+        exportPack = app.add_subcommand("export-pack",
+                                        "Write every texture of game files as Dolphin dumps it, PACK/<Dolphin name>.png, "
+                                        "to make a texture pack from the game's files.");
+        exportPack->add_option("PATH", exportRequest.paths,
+                               "Texture files, archives, paths into them, or folders of them (walked; other files "
+                               "are skipped)")
+            ->required()
+            ->type_name("");
+        exportPack->add_option("-o,--output", exportRequest.pack, "The pack's folder (made when missing)")
+            ->required()
+            ->type_name("PACK");
+        exportPack->add_flag("--mipmaps", exportRequest.mipmaps,
+                             "Also write the levels Dolphin dumps, <name>_mip1.png, <name>_mip2.png, ...");
+        exportPack->add_flag("--by-file", exportRequest.byFile,
+                             "One folder a file and member, PACK/<file>/<member>/<name>.png, instead of one folder");
+        addPackMipmapMark(exportPack, exportRequest.dolphinMipmaps);
+        addRunOptions(exportPack, exportRequest.run, true);
+    }
+    if (every || first == "import-pack") {
+        importPack = app.add_subcommand("import-pack",
+                                        "Put the pictures of a Dolphin texture pack in place of every texture of the game "
+                                        "files that carries their names; each texture keeps its format, palette, levels "
+                                        "and sampler. Only files that change are written.");
+        importPack->add_option("PACK", importRequest.pack, "The pack's folder: tex1_*.png in it and its sub-folders")
+            ->required()
+            ->type_name("");
+        importPack->add_option("PATH", importRequest.paths, "Texture files, archives, paths into them, or folders of them")
+            ->required()
+            ->type_name("");
+        importFolder = importPack->add_option("-d,--dir", importRequest.folder,
+                                              "Write changed files here, at their paths below PATH (a file PATH: "
+                                              "OUT/<its name>)")
+                           ->type_name("OUT");
+        importInPlace = importPack->add_flag("--in-place", importRequest.inPlace, "Write changed files over themselves");
+        const std::map<std::string, PackSize> sizeChoices{{"game", PackSize::Game}, {"pack", PackSize::Pack}};
+        importPack->add_option("--size", importRequest.size,
+                               "A picture of another size than its texture: scaled to the texture (game, the default), "
+                               "or kept where the file can take another size (pack: TPL, BRRES, BTI, TEX0)")
+            ->type_name("game|pack")
+            ->transform(CLI::CheckedTransformer(sizeChoices, CLI::ignore_case).description(""));
+        addPackMipmapMark(importPack, importRequest.dolphinMipmaps);
+        importPack->add_flag("-v,--verbose", importRequest.verbose,
+                             "List the pack pictures that matched no texture, and the textures of those that matched several");
+        addRunOptions(importPack, importRequest.run, true);
+    }
 
     try {
         app.parse(argc, argv);
@@ -456,6 +522,8 @@ int main(int argc, char** argv) {
                 throw CLI::ValidationError("-o", "names one file; give -d DIR for several manifests");
         }
         if (replace && *replace) replaceRequest = replacementsInOrder(*replace, replaceOptions, std::move(replaceRequest));
+        if (importPack && *importPack && (importFolder->count() > 0) == (importInPlace->count() > 0))
+            throw CLI::RequiredError("import-pack needs either -d OUT or --in-place");
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -467,12 +535,15 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run, &buildRequest.run, &replaceRequest.run})
+    for (RunOptions* run : {&encodeRequest.run, &decodeRequest.run, &infoRequest.run, &buildRequest.run, &replaceRequest.run,
+                            &exportRequest.run, &importRequest.run})
         if (run->jobs == 0) run->jobs = std::max(1u, std::thread::hardware_concurrency());
     if (!(info && *info)) useLargePagesForBuffers();
     if (encode && *encode) return runEncode(encodeRequest);
     if (decode && *decode) return runDecode(decodeRequest);
     if (build && *build) return runBuild(buildRequest);
     if (replace && *replace) return runReplace(replaceRequest);
+    if (exportPack && *exportPack) return runExportPack(exportRequest);
+    if (importPack && *importPack) return runImportPack(importRequest);
     return runInfo(infoRequest);
 }

@@ -14,7 +14,7 @@ namespace tplforge::cli {
 int runReplace(const ReplaceRequest& request) {
     const std::string& file = request.file;
     const auto refuse = [&](const std::string& line) {
-        std::fprintf(stderr, "%s; nothing written\n", line.c_str());
+        std::fprintf(stderr, "%s; nothing written\n", shown(line).c_str());
         return kInputFailed;
     };
     auto opened = TextureFile::open(file);
@@ -61,7 +61,8 @@ int runReplace(const ReplaceRequest& request) {
     options.threads = request.run.jobs;
     auto replaced = opened->replace(edits, options);
     if (!replaced) return refuse(describe(replaced.error()));
-    for (const Note& note : replaced->notes) std::fprintf(stderr, "%s: note: %s\n", note.where.c_str(), note.text.c_str());
+    for (const Note& note : replaced->notes)
+        std::fprintf(stderr, "%s: note: %s\n", shown(note.where).c_str(), shown(note.text).c_str());
 
     const std::string target = request.output.empty() ? opened->diskPath() : request.output;
     if (!replaced->plt0.empty()) {

@@ -58,8 +58,11 @@ struct ArchiveError {
     std::uint32_t item = 0;  // the node, entry or folder number, where one applies
     CompressionError compression = CompressionError::TooShort;  // for Decompression
     std::string member;      // where it happened: a member's path, "" for the file itself
+    FileKind kind = FileKind::Unknown;  // the layer refused: U8, RARC, Yaz0, LZ77, IMD5
 };
-// One line, as "arc/x.szs: U8 node 7 runs past the end of the archive".
+// One line, as "arc/x.szs: U8 node 7 runs past the end of the archive"; a
+// refusal that does not name its layer has it first: "arc/x.szs: Yaz0: compressed
+// stream ends before its announced size".
 [[nodiscard]] TPLFORGE_API std::string describe(const ArchiveError& error);
 
 // --- Archives --------------------------------------------------------------------

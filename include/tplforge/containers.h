@@ -56,6 +56,8 @@ enum class ContainerFault {
     NotReplaceable,       // this kind's textures are not replaced here (TPL, PLT0)
     TooLarge,             // the new file would not fit its fields
     CannotRewrite,        // its names lie over its subfiles, and the new file would not read (`name`)
+    BadSampler,           // a standalone BTI's wrap or filter code is none the console has (0-2, 0-5)
+    DataInHeader,         // a standalone BTI's texture data starts inside its header
 };
 
 struct ContainerError {
@@ -63,8 +65,11 @@ struct ContainerError {
     std::uint32_t item = 0;
     std::string name;
     TplError tpl = TplError::TooShort;
+    FileKind kind = FileKind::Unknown;  // what readTextures read the file as
 };
-// One line, as "texture 3: CMPR data runs past the end of the file".
+// One line, as "texture 3: CMPR data runs past the end of the file"; a file
+// readTextures refused is named by its kind first where the line does not name
+// it already: "BTI: texture data runs past the end of the file".
 [[nodiscard]] TPLFORGE_API std::string describe(const ContainerError& error);
 
 // --- Reading ---------------------------------------------------------------------

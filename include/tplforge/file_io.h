@@ -48,8 +48,18 @@ enum class Flush { Always, WhenReplacing };
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path` once
 // complete, so a failed write never leaves a half-written or lost file behind.
+// The temporary file has no name until it is complete (O_TMPFILE), so that a
+// killed process leaves nothing behind; on a filesystem without O_TMPFILE it is
+// a named .tplforge-XXXXXX, which installCleanupOnSignals() removes on a signal.
+// A replaced file keeps its mode, a new one gets 0666 less the umask.
 [[nodiscard]] TPLFORGE_API Expected<void, std::error_code> writeFileAtomically(const std::string& path,
                                                                              std::span<const std::uint8_t> bytes,
                                                                              Flush flush = Flush::Always);
+
+// For programs: SIGTERM, SIGINT and SIGHUP first remove the temporary files
+// being written, then end the process as they would have. A signal that is
+// ignored stays ignored. Installed once, however often called; any handler of
+// those signals installed before is replaced.
+TPLFORGE_API void installCleanupOnSignals();
 
 }  // namespace tplforge

@@ -34,6 +34,11 @@ enum class FileKind {
 // `name` (a file or member name, any folders in front) only matters for BTI.
 [[nodiscard]] TPLFORGE_API FileKind detectKind(std::span<const std::uint8_t> bytes, std::string_view name = {});
 
+// What a name alone says a file is, for the kind that has no magic: Bti for a
+// name ending in .bti (any case), Unknown otherwise. A file so named that
+// detectKind does not take for a BTI is a damaged one; readTextures as Bti says why.
+[[nodiscard]] TPLFORGE_API FileKind kindByName(std::string_view name);
+
 // "Yaz0", "U8", "BRRES", ...
 [[nodiscard]] TPLFORGE_API std::string_view kindName(FileKind kind);
 

@@ -139,4 +139,10 @@ private:
 // linear light and weighted by alpha, so transparent pixels lend no colour.
 [[nodiscard]] TPLFORGE_API Image halveImage(const Image& picture);
 
+// The picture at another size by the same rule: each pixel the average of the
+// area of the picture it covers (parts of pixels where the ratio is not whole),
+// in linear light, weighted by alpha. Halving both sides k times is halveImage
+// k times. Sides of 0 give an empty picture.
+[[nodiscard]] TPLFORGE_API Image resizeImage(const Image& picture, std::uint32_t width, std::uint32_t height);
+
 }  // namespace tplforge

@@ -190,6 +190,9 @@ private:
 
 // --- The rules a replacement follows, for callers that encode on their own ----------
 
+// Where a standalone TEX0's PLT0 lies: beside it, as x.plt0.
+[[nodiscard]] TPLFORGE_API std::string palettePathBeside(const std::string& tex0Path);
+
 // Plain near and linear min filters also filter between levels once a texture
 // has more than one.
 [[nodiscard]] TPLFORGE_API TextureFilter mipmapFilter(TextureFilter filter, unsigned levels);

@@ -13,6 +13,7 @@
 #include "tplforge/file_kind.h"
 #include "tplforge/format.h"
 #include "tplforge/image.h"
+#include "tplforge/info.h"
 #include "tplforge/md5.h"
 #include "tplforge/png.h"
 #include "tplforge/sha256.h"

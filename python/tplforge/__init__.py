@@ -2,15 +2,19 @@
 
 Reads every texture of a TPL file into uint8 RGBA arrays as the console shows
 them, and encodes arrays into TPL files with the same settings, and the same
-bytes, as ``tplforge-cli encode``.
+bytes, as ``tplforge-cli encode``. Reads and replaces the textures of every
+other file that holds some (BTI, BRRES, TEX0, J3D, banners), also inside U8,
+RARC and Yaz0 archives, as ``tplforge-cli replace`` does.
 """
 
 from ._tplforge import (
     CodecError,
     Error,
     PngError,
+    ReplaceResult,
     TargaError,
     Texture,
+    TextureFileError,
     TextureInput,
     TplError,
     TplWriteError,
@@ -19,7 +23,9 @@ from ._tplforge import (
     info,
     read_png,
     read_targa,
+    read_textures,
     read_tpl,
+    replace_texture,
     write_tpl,
 )
 
@@ -27,8 +33,10 @@ __all__ = [
     "CodecError",
     "Error",
     "PngError",
+    "ReplaceResult",
     "TargaError",
     "Texture",
+    "TextureFileError",
     "TextureInput",
     "TplError",
     "TplWriteError",
@@ -37,6 +45,8 @@ __all__ = [
     "info",
     "read_png",
     "read_targa",
+    "read_textures",
     "read_tpl",
+    "replace_texture",
     "write_tpl",
 ]

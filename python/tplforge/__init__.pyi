@@ -1,4 +1,4 @@
-"""GameCube and Wii TPL textures to NumPy arrays and back."""
+"""GameCube and Wii textures to NumPy arrays and back: TPL files, and every file and archive holding textures."""
 
 import os
 from typing import Any, Iterable, Literal, Union
@@ -42,9 +42,23 @@ class PngError(Error):
 class TargaError(Error):
     """A Targa file that cannot be read."""
 
-class Texture:
-    """One texture of a TPL file: its settings, and every level's pixels as the console shows them."""
+class TextureFileError(Error):
+    """A file, archive member or texture that read_textures or replace_texture cannot read or edit.
 
+    The message names the file, the member and the texture it is about.
+    """
+
+class Texture:
+    """One texture of a file: where it is, its settings, and every level's pixels as the console shows them."""
+
+    path: str
+    """Member and name, as read_textures and replace_texture take it: "arc/timg/x.tpl/1"."""
+    name: str
+    """Its name in the file, or its number from 1 where textures are numbered."""
+    member: str
+    """The archive member holding it, "" for the file itself."""
+    container: str
+    """The kind of file holding it: "TPL", "BTI", "BRRES", ..."""
     format: str
     """Format name, upper case: "CMPR", "RGB5A3", ..."""
     width: int
@@ -55,16 +69,17 @@ class Texture:
     """Entries of the palette; 0 without one."""
     level_count: int
     """Levels, the picture itself included."""
-    wrap_s: str
-    """"clamp", "repeat" or "mirror" ("unknown" for other codes)."""
-    wrap_t: str
-    min_filter: str
+    wrap_s: str | None
+    """"clamp", "repeat" or "mirror" ("unknown" for other codes); this and the other sampler fields are None where the file keeps no sampler."""
+    wrap_t: str | None
+    min_filter: str | None
     """"near", "linear", "near_mip_near", ... "lin_mip_lin"."""
-    mag_filter: str
-    lod_bias: float
-    edge_lod: int
-    min_lod: int
-    max_lod: int
+    mag_filter: str | None
+    lod_bias: float | None
+    edge_lod: int | None
+    min_lod: int | None
+    max_lod: int | None
+    """None but in TPL files."""
     levels: list[numpy.typing.NDArray[numpy.uint8]]
     """Every level, the picture first: uint8 arrays of shape (height, width, 4), RGBA."""
 
@@ -162,6 +177,66 @@ def write_tpl(path: str | os.PathLike[str], textures: Textures, *, threads: int 
     The file is written beside its place and renamed over it once complete, so a
     failure leaves whatever was there. Raises TplWriteError, or OSError when the
     file cannot be written.
+    """
+
+def read_textures(path: str | os.PathLike[str]) -> list[Texture]:
+    """Every texture below a path, every level decoded, in the order the file stores them.
+
+    The path is a file on disk, then any members through archives and wrappers
+    (U8, RARC, Yaz0, banners), then a texture's name or number:
+    "menu.szs/arc/timg/x.tpl/1", "model.brres/grass". It reads TPL, BTI, BRRES,
+    TEX0 (with the PLT0 beside it), J3D models and banners; a path that stops at
+    an archive, a folder in it or a member gives every texture below. A member
+    that cannot be read is left out with a UserWarning. Raises TextureFileError
+    with a line naming the file, member and texture.
+    """
+
+class ReplaceResult:
+    """What replace_texture did: textures changed, its notes, the files written."""
+
+    changed: int
+    """Textures whose bytes changed: 0 when the picture shows what the texture holds."""
+    notes: list[str]
+    """What tplforge-cli replace notes: merged palettes, new sides, images shared by other textures."""
+    written: list[str]
+    """The files written: the file or output, and a standalone TEX0's PLT0."""
+
+def replace_texture(
+    path: str | os.PathLike[str],
+    picture: Picture | str | os.PathLike[str],
+    *,
+    texture: str | int | None = None,
+    output: str | os.PathLike[str] | None = None,
+    format: FormatName | str | None = None,
+    palette: Literal["ia8", "rgb565", "rgb5a3"] | str | None = None,
+    entries: int | None = None,
+    mipmaps: int | Literal["auto"] | None = None,
+    quality: Literal["fast", "normal", "best"] | None = None,
+    dither: bool | None = None,
+    wrap: WrapName | str | tuple[str, str] | None = None,
+    filter: FilterName | str | tuple[str, str] | None = None,
+    alpha_key: str | tuple[int, int, int] | None = None,
+    strict: bool = False,
+    threads: int = 0,
+) -> ReplaceResult:
+    """Puts a picture in place of one texture of any file read_textures reads.
+
+    ``picture`` is a uint8 array as TextureInput takes, or the path of a PNG or
+    Targa (.tga) file. ``texture`` names it as read_textures's ``path`` gives it,
+    relative to ``path``, or by its number inside one member; None takes the
+    texture the path names, or the only one. The file is written to ``output``, or
+    over itself when None (through a temporary file and a rename; not at all when
+    nothing changed), and a standalone TEX0 of a palette format gets its PLT0
+    beside it. Every other texture, member, compressed layer and byte of padding
+    is kept as it was.
+
+    The texture keeps its own settings but for those given, as tplforge-cli
+    replace's options: ``format``, ``palette``, ``entries`` (1 to 16384 palette
+    entries), ``mipmaps`` (0 to 10 or "auto"), ``quality``, ``dither``, ``wrap`` and
+    ``filter`` (TPL textures only), ``alpha_key``. ``strict`` refuses a palette that
+    would merge colours. Raises TextureFileError with a line naming the file,
+    member and texture; PngError, TargaError or OSError for the picture file;
+    OSError when the file cannot be written.
     """
 
 def read_png(source: Source) -> numpy.typing.NDArray[numpy.uint8]:

@@ -3,8 +3,9 @@
 # and runs it on a TPL file. KIND=static installs this build; KIND=shared makes
 # a build of the shared library first. Also checks what the install holds: a
 # version macro, no header or symbol of the window's rules, a shared library
-# exporting only the public API under its versioned name; and that the README
-# still shows the example. With PYTHON, PYTHON_DIR and VERSION (static only):
+# exporting only the public API under its versioned name, a tplforge-cli of the
+# shared build that starts from the prefix with no LD_LIBRARY_PATH; and that the
+# README still shows the example. With PYTHON, PYTHON_DIR and VERSION (static only):
 # also installs the Python module and imports it from the prefix.
 # The archive example replaces a member's texture of ARCHIVE with PICTURE; with
 # CLI, the other textures are held to decode as before.
@@ -24,7 +25,7 @@ if(KIND STREQUAL "shared")
   # Unoptimised: the library only has to link and run the example, and builds a third faster so.
   run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBUILD_SHARED_LIBS=ON
       -DTPLFORGE_GUI=OFF -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=${CXX})
-  run(${CMAKE_COMMAND} --build ${WORK}/build --target tplforge_codec)
+  run(${CMAKE_COMMAND} --build ${WORK}/build --target tplforge_codec tplforge-cli)
   set(BUILD ${WORK}/build)
 endif()
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component library)
@@ -75,6 +76,19 @@ if(KIND STREQUAL "shared")
   endforeach()
   if(symbols MATCHES "tplforge::(cmpr|palette|block_rows|runs|blocks)::")
     message(FATAL_ERROR "libtplforge.so exports internal symbols")
+  endif()
+
+  # The program finds the library of its own prefix, a prefix the loader does not search.
+  run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component programs)
+  set(cli ${prefix}/bin/tplforge-cli)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${cli} --version
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "^tplforge-cli [0-9]+\\.[0-9]+\\.[0-9]+")
+    message(FATAL_ERROR "the installed tplforge-cli does not start (${status}):\n${out}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ldd ${cli} OUTPUT_VARIABLE linked)
+  if(NOT linked MATCHES "libtplforge\\.so\\.[0-9.]+ => ${prefix}/")
+    message(FATAL_ERROR "the installed tplforge-cli does not load the prefix's libtplforge:\n${linked}")
   endif()
 else()
   file(GLOB library ${prefix}/lib*/libtplforge.a)

@@ -66,6 +66,41 @@ TEST(TextureFile, PathsListWhatIsBelowThem) {
     }
 }
 
+// Dolphin's names through the archive are those of the files on their own,
+// sampled as each kind of file says.
+TEST(TextureFile, TexturesKnowTheirDolphinNames) {
+    const struct {
+        std::string path;
+        DolphinMipmaps mipmaps;
+        std::string name;
+        std::size_t levels;
+    } cases[] = {
+        {archivePath() + "/bg/sky.tpl", DolphinMipmaps::File, "tex1_128x128_3c3ac08a41775d7d_14", 0},
+        {archivePath() + "/timg/logo.tpl/1", DolphinMipmaps::File, "tex1_64x32_7e0594a679b59943_5", 0},
+        {archivePath() + "/timg/lighter.tpl", DolphinMipmaps::Yes, "tex1_330x247_m_e2b345596176087b_5", 0},
+        {(kCodecData / "formats/rgba8-mip.tpl").string(), DolphinMipmaps::File, "tex1_16x8_m_0ab9d8f35ad15be6_6", 2},
+        {(kCodecData / "formats/rgba8-mip.tpl").string(), DolphinMipmaps::No, "tex1_16x8_0ab9d8f35ad15be6_6", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto file = TextureFile::open(c.path);
+        ASSERT_TRUE(file.ok()) << describe(file.error());
+        ASSERT_EQ(file->textures().size(), 1u);
+        const auto name = file->textures()[0].dolphin(c.mipmaps);
+        ASSERT_TRUE(name.ok()) << describe(name.error());
+        EXPECT_EQ(name->name, c.name);
+        EXPECT_EQ(name->levels.size(), c.levels);
+    }
+    // TEX0 stores no filter: its levels stand for one.
+    const auto brres = TextureFile::open((kCodecData / "containers/textures.brres").string());
+    ASSERT_TRUE(brres.ok());
+    for (const TextureRef& t : brres->textures()) {
+        const auto name = t.dolphin();
+        ASSERT_TRUE(name.ok()) << t.name;
+        EXPECT_EQ(name->name.find("_m_") != std::string::npos, t.view.levels.size() > 1) << name->name;
+    }
+}
+
 TEST(TextureFile, ArchiveTexturesDecodeAsTheFilesOnTheirOwn) {
     const auto file = TextureFile::open(archivePath());
     ASSERT_TRUE(file.ok());

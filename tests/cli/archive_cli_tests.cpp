@@ -5,6 +5,7 @@
 // folder, and replace round trips that change one member alone.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -273,6 +274,66 @@ TEST_F(ArchiveCli, MemberNamesThatWouldLeaveTheFolderAreRefused) {
     }
 }
 
+// Member and texture names are the archive's: their control bytes reach the
+// terminal only as \xNN, in listings, errors and notes alike, and file names
+// only as '_'; JSON keeps the names exactly.
+TEST_F(ArchiveCli, ControlBytesInNamesAreEscapedOnScreenAndReplacedInFileNames) {
+    const TextureData rgb = testing::textureData(Format::RGB5A3, 4, 4);
+    const std::string title = "\x1b]0;title\x07", red = "arc/\x1b[31mred\x07.tpl", del = "t\x01img/del\x7f.tpl",
+                      bad = "bad\x1b[2J.tpl";
+    const std::vector<NamedTexture> textures = {{title, &rgb}, {"x\x01", &rgb}, {"x_", &rgb}};
+    const Bytes brres = writeBrres(textures).value();
+    const Bytes tpl = tinyTpl(1);
+    const Bytes truncated(tpl.begin(), tpl.begin() + 12);
+    write("names.arc", u8Of({{red, tpl}, {del, tinyTpl(2)}, {"m.brres", brres}, {bad, truncated}}));
+    const auto clean = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c != 0x7F); });
+    };
+
+    const Outcome info = run("info names.arc");
+    const Outcome json = run("info --json names.arc");
+    const Outcome decode = run("decode names.arc -o out");
+    for (const Outcome* r : {&info, &json, &decode}) {
+        EXPECT_TRUE(clean(r->out)) << r->out;
+        EXPECT_TRUE(clean(r->err)) << r->err;
+    }
+    EXPECT_EQ(info.status, 1);
+    for (const char* shown : {"member: arc/\\x1b[31mred\\x07.tpl\n", "member: t\\x01img/del\\x7f.tpl\n",
+                              "texture \\x1b]0;title\\x07\n", "texture x\\x01\n", "problem: bad\\x1b[2J.tpl: "})
+        EXPECT_NE(info.out.find(shown), std::string::npos) << shown << "\n" << info.out;
+    EXPECT_EQ(info.errLines(), 1u) << info.err;
+    EXPECT_EQ(info.err.rfind("names.arc: bad\\x1b[2J.tpl: ", 0), 0u) << info.err;
+
+    std::set<std::string> listed;
+    std::size_t titleK = 0;  // from 1
+    const auto j = nlohmann::json::parse(json.out);
+    for (const auto& member : j["members"]) {
+        listed.insert(member["path"].get<std::string>());
+        if (member["path"] != "m.brres") continue;
+        for (std::size_t k = 0; k < member["textures"].size(); ++k) {
+            listed.insert(member["textures"][k]["name"].get<std::string>());
+            if (member["textures"][k]["name"] == title) titleK = k + 1;
+        }
+    }
+    EXPECT_EQ(listed, (std::set<std::string>{red, del, "m.brres", bad, title, "x\x01", "x_"}));
+
+    // "x\x01" and "x_" would both be x_.png: the second is refused.
+    EXPECT_EQ(decode.status, 1);
+    EXPECT_EQ(decode.errLines(), 2u) << decode.err;
+    EXPECT_NE(decode.err.find("names.arc: bad\\x1b[2J.tpl: "), std::string::npos) << decode.err;
+    EXPECT_NE(decode.err.find("makes the file name of an earlier texture"), std::string::npos) << decode.err;
+    EXPECT_EQ(filesIn("out"), (std::set<std::string>{"names/arc/_[31mred_.png", "names/t_img/del_.png",
+                                                     "names/m/_]0;title_.png", "names/m/x_.png"}));
+    // A note names the texture.
+    const Outcome kept =
+        run("replace names.arc/m.brres " + std::to_string(titleK) + " 'out/names/m/_]0;title_.png' -o copy.arc");
+    EXPECT_TRUE(clean(kept.err)) << kept.err;
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_NE(kept.err.find("shows what texture \\x1b]0;title\\x07 holds already"), std::string::npos) << kept.err;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        EXPECT_TRUE(clean(e.path().string())) << e.path();
+}
+
 // Every damaged file: info, decode and replace each end with 1 and one line,
 // decode writes no picture and replace leaves the file byte for byte.
 TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
@@ -288,6 +349,13 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
     const std::uint32_t texturesGroup = 0x18 + testing::be32(brres, 0x18 + 8 + 16 + 12);
     Bytes noPalette = brres;
     noPalette[0x18 + testing::be32(brres, 0x18 + 8 + 32 + 8)] = 'X';  // "Palettes(NW4R)" renamed
+    const std::uint32_t tex0 = texturesGroup + testing::be32(brres, texturesGroup + 8 + 16 + 12);
+    const Bytes bti = writeBti(testing::textureData(Format::RGB565, 8, 8), {}).value();
+    // A model whose one TEX1 header puts its 8 x 8 CMPR image where the file ends.
+    Hand model;
+    model.text("J3D2bmd3").u32(0x60).u32(1).text("SVR3").fill(12, 0xFF);
+    model.text("TEX1").u32(0x40).u16(1).u16(0xFFFF).u32(0x20).u32(0).to(0x40);
+    model.u8(14).u8(0).u16(8).u16(8).fill(10).u8(0).u8(0).u8(0).u8(0).u8(1).u8(1).u8(0).u8(0).u8(1).u8(0).u16(0).u32(0x20);
     struct Case {
         const char* what;
         std::string name;
@@ -296,7 +364,9 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
         const char* line;
     };
     const Case cases[] = {
-        {"truncated archive", "a.arc", Bytes(example.begin(), example.begin() + 20), "arc/a.tpl", "shorter than its header"},
+        {"truncated archive", "a.arc", Bytes(example.begin(), example.begin() + 20), "arc/a.tpl",
+         "U8: archive is shorter than its header"},
+        {"U8 member past the end", "a.arc", patched(example, 0x40, 0x10000), "arc/a.tpl", "U8 node 2 runs past the end"},
         {"node table past the end", "a.arc", patched(example, 0x28, 400), "arc/a.tpl", "node table runs past the end"},
         {"name past the string table", "a.arc", patched(example, 0x38, 0x40), "arc/a.tpl", "name past the string table"},
         {"member loop", "a.arc", patched(example, 0x34, 1), "arc/a.tpl", "ends before itself or past its parent"},
@@ -306,6 +376,13 @@ TEST_F(ArchiveCli, DamagedFilesAreRefusedInOneLineAndNothingIsWritten) {
         {"BRRES entry outside", "a.brres", patched(brres, texturesGroup + 8 + 16 + 12, 0x100000), "",
          "points outside the file"},
         {"TEX0 without its PLT0 in a BRRES", "a.brres", noPalette, "", "has no PLT0"},
+        {"TEX0 of an unknown format in a BRRES", "a.brres", patched(brres, tex0 + 0x20, 7), "",
+         "a.brres: BRRES: pal: unknown texel format code"},
+        {"BTI data past the end", "a.bti", Bytes(bti.begin(), bti.end() - 1), "",
+         "a.bti: BTI: texture data runs past the end of the file"},
+        {"BTI named so, of no format", "a.bti", bytesOf("not a texture, though named as one"), "",
+         "a.bti: BTI: unknown texel format code"},
+        {"J3D image past the end", "a.bmd", model.b, "", "a.bmd: J3D: texture 1: texture data runs past the end of the file"},
         {"TEX0 without its PLT0 beside it", "face.tex0", fileBytes((kContainers / "face.tex0").string()), "", "has no PLT0"},
     };
     for (const Case& c : cases) {

@@ -19,11 +19,14 @@ using testing::Hand;
 
 // A one-texture RGB5A3 TPL whose texels depend on `seed`.
 ByteVector tinyTpl(std::uint8_t seed, std::uint32_t side = 4) {
-    const TextureLayout layout{Format::RGB5A3, side, side, 1, PaletteFormat::RGB5A3, {}};
+    TextureLayout layout;
+    layout.format = Format::RGB5A3;
+    layout.width = layout.height = side;
     auto writer = TplWriter::plan(std::span(&layout, 1));
     EXPECT_TRUE(writer);
     auto level = writer->level(0, 0);
-    for (std::size_t i = 0; i < level.size(); ++i) level[i] = static_cast<std::uint8_t>(seed + i);
+    EXPECT_TRUE(level);
+    for (std::size_t i = 0; i < level->size(); ++i) (*level)[i] = static_cast<std::uint8_t>(seed + i);
     return std::move(*writer).finish();
 }
 
@@ -523,8 +526,10 @@ TEST(Paths, BannerTexturesAreReachedAndReplacedWithEveryDigestAndSizeRedone) {
     EXPECT_EQ(be32(f, 0x50), bannerU8->size());
     EXPECT_EQ(bytesIn(openPath(*bannerU8, "", "arc/timg/x.tpl")->member), newTpl);
     EXPECT_EQ(bytesIn(openPath(*bannerU8, "", "arc/blyt/banner.brlyt")->member), bytesOf("RLYT"));
+    const auto before = parseU8(b.meta);
+    ASSERT_TRUE(before);
     for (const std::size_t k : {0u, 2u}) {  // icon.bin and sound.bin untouched
-        const auto& was = parseU8(b.meta)->files[k];
+        const ArchiveEntry& was = before->files[k];
         EXPECT_EQ(ByteVector(meta.begin() + static_cast<std::ptrdiff_t>(parts->files[k].offset),
                              meta.begin() + static_cast<std::ptrdiff_t>(parts->files[k].offset + parts->files[k].size)),
                   ByteVector(b.meta.begin() + static_cast<std::ptrdiff_t>(was.offset),
@@ -628,6 +633,7 @@ TEST(Refusals, EveryDamagedFileGivesOneLine) {
     const std::uint32_t textures = 0x18 + be32(brres, 0x18 + 8 + 16 + 12);
     ByteVector noPalette = brres;
     noPalette[0x18 + be32(brres, 0x18 + 8 + 32 + 8)] = 'X';  // "Palettes(NW4R)" renamed
+    const ByteVector rarc = handMadeRarc();
     struct Case {
         const char* what;
         ByteVector file;
@@ -635,20 +641,25 @@ TEST(Refusals, EveryDamagedFileGivesOneLine) {
         std::string line;
     };
     const Case cases[] = {
-        {"truncated archive", ByteVector(example.begin(), example.begin() + 20), "a.arc", "archive is shorter than its header"},
+        {"truncated archive", ByteVector(example.begin(), example.begin() + 20), "a.arc", "U8: archive is shorter than its header"},
         {"node table past the end", patched(example, 0x28, 400), "a.arc", "U8 node table runs past the end of the archive"},
         {"name past the string table", patched(example, 0x38, 0x40), "a.arc", "U8 node 2 has its name past the string table"},
         {"member data past the end", patched(example, 0x40, 0x10000), "a.arc", "U8 node 2 runs past the end of the archive"},
         {"member loop", patched(example, 0x34, 1), "a.arc", "U8 folder node 1 ends before itself or past its parent"},
         {"RARC folder loop", handMadeRarc(0), "x.arc",
          "RARC entry 1 points outside the folder table or back at a folder (a loop)"},
-        {"Yaz0 past its size", overrun, "x.szs", "compressed stream runs past its announced size"},
+        {"Yaz0 past its size", overrun, "x.szs", "Yaz0: compressed stream runs past its announced size"},
         {"Yaz0 member past its size", u8Of({{"ok.tpl", tinyTpl(2)}, {"bad.szs", overrun}}), "a.arc",
-         "bad.szs: compressed stream runs past its announced size"},
-        {"LZ77 past its size", lzShort, "opening.bnr", "meta/banner.bin: compressed stream runs past its announced size"},
+         "bad.szs: Yaz0: compressed stream runs past its announced size"},
+        {"LZ77 past its size", lzShort, "opening.bnr", "meta/banner.bin: LZ77: compressed stream runs past its announced size"},
         {"BRRES entry outside", patched(brres, textures + 8 + 16 + 12, 0x100000), "a.brres",
          "Textures(NW4R): BRRES group entry 1 points outside the file or its section"},
-        {"TEX0 without its PLT0", noPalette, "a.brres", "pal: TEX0 of a palette format has no PLT0 of its name"},
+        {"TEX0 without its PLT0", noPalette, "a.brres", "BRRES: pal: TEX0 of a palette format has no PLT0 of its name"},
+        {"TEX0 of an unknown format", patched(brres, textures + be32(brres, textures + 8 + 16 + 12) + 0x20, 7), "a.brres",
+         "BRRES: pal: unknown texel format code"},
+        {"RARC cut in its header", ByteVector(rarc.begin(), rarc.begin() + 20), "x.arc", "RARC: archive is shorter than its header"},
+        {"save banner of no size it has", Hand{}.text("WIBN").to(100).b, "banner.bin",
+         "WIBN: banner is of a size its kind never has (save banners: 24736 bytes or more, GameCube: 6496 or 8096)"},
         {"no kind at all", bytesOf("just text"), "a.txt", "not an archive, banner or texture file"},
     };
     for (const Case& c : cases) EXPECT_EQ(firstProblem(c.file, c.name), c.line) << c.what;

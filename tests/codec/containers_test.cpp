@@ -25,10 +25,10 @@ ByteVector texels(const TextureView& view) { return storedData(view).texels; }
 TEST(Bti, GoldenFileHasTheHeaderFieldsAndLayoutOfStandaloneFiles) {
     const TextureData c8 = textureData(Format::C8, 8, 8, 3, 4, 16, PaletteFormat::IA8);
     BtiSettings settings;
-    settings.sampler.wrapS = 1;
-    settings.sampler.wrapT = 2;
-    settings.sampler.minFilter = 5;
-    settings.sampler.magFilter = 1;
+    settings.sampler.wrapS = WrapMode::Repeat;
+    settings.sampler.wrapT = WrapMode::Mirror;
+    settings.sampler.minFilter = TextureFilter::LinMipLin;
+    settings.sampler.magFilter = TextureFilter::Linear;
     settings.sampler.lodBias = 0.5f;
     settings.alpha = BtiAlpha::CutOut;
     const auto file = writeBti(c8, settings);
@@ -56,7 +56,7 @@ TEST(Bti, GoldenFileHasTheHeaderFieldsAndLayoutOfStandaloneFiles) {
     ASSERT_EQ(textures->size(), 1u);
     EXPECT_EQ(storedData((*textures)[0].view), c8);
     ASSERT_TRUE((*textures)[0].sampler);
-    EXPECT_EQ((*textures)[0].sampler->wrapT, 2u);
+    EXPECT_EQ((*textures)[0].sampler->wrapT, WrapMode::Mirror);
     EXPECT_FLOAT_EQ((*textures)[0].sampler->lodBias, 0.5f);
 
     // The same shape goes in place; another is laid out again, the rest of the header kept.
@@ -543,6 +543,9 @@ TEST(Containers, FilesThatBreakTheirOwnFieldsAreRefused) {
         {"TEX0 of an unknown format", &brres, FileKind::Brres, lm0 + 0x20, 7, ContainerFault::BadFormat},
         {"BTI data past the end", &bti, FileKind::Bti, 0x1C, 0x40, ContainerFault::DataPastEnd},
         {"BTI without levels", &bti, FileKind::Bti, 0x18, 0, ContainerFault::BadLevels},
+        {"BTI data inside its header", &bti, FileKind::Bti, 0x1C, 0x10, ContainerFault::DataInHeader},
+        {"BTI wrap code the console lacks", &bti, FileKind::Bti, 0x04, 0x00080300, ContainerFault::BadSampler},
+        {"BTI filter code the console lacks", &bti, FileKind::Bti, 0x14, 0x01060000, ContainerFault::BadSampler},
         {"J3D section past the end", &model, FileKind::J3d, 0x24, 0x10000, ContainerFault::J3dSectionPastEnd},
         {"J3D headers past the end", &model, FileKind::J3d, 0x40 + 0x0C, 0x10000, ContainerFault::J3dHeadersPastEnd},
         {"save banner too short", &bti, FileKind::Wibn, 0, 0x5749424E, ContainerFault::WrongSize},
@@ -556,7 +559,12 @@ TEST(Containers, FilesThatBreakTheirOwnFieldsAreRefused) {
         const auto out = readTextures(bad, c.kind);
         ASSERT_FALSE(out) << c.what;
         EXPECT_EQ(out.error().fault, c.fault) << c.what << ": " << describe(out.error());
+        // BTI has no magic: a .bti that is refused is never taken for one.
+        if (c.kind == FileKind::Bti) {
+            EXPECT_EQ(detectKind(bad, "x.bti"), FileKind::Unknown) << c.what;
+        }
     }
+    EXPECT_EQ(detectKind(bti, "x.bti"), FileKind::Bti);
 
     // The palettes folder renamed: the C4 texture has no PLT0 of its name.
     ByteVector unlinked = brres;
@@ -565,7 +573,7 @@ TEST(Containers, FilesThatBreakTheirOwnFieldsAreRefused) {
     const auto missing = readTextures(unlinked, FileKind::Brres);
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().fault, ContainerFault::MissingPalette);
-    EXPECT_EQ(describe(missing.error()), "pal: TEX0 of a palette format has no PLT0 of its name");
+    EXPECT_EQ(describe(missing.error()), "BRRES: pal: TEX0 of a palette format has no PLT0 of its name");
     const auto alone = readTextures(writeTex0(t.pal, "pal")->tex0, FileKind::Tex0);
     ASSERT_FALSE(alone);
     EXPECT_EQ(alone.error().fault, ContainerFault::MissingPalette);

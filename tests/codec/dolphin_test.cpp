@@ -236,5 +236,133 @@ TEST(Dolphin, MipLevelNamesStopWhereTheSamplerOrTheTextureDoes) {
     }
 }
 
+constexpr char kTex[] = "fd719638940734bd", kPal[] = "c5e2fef93d12d479";
+
+// Pack file names as packs hold them, taken apart or refused with the reason.
+TEST(DolphinPack, NamesAreTakenApartOrRefused) {
+    const std::string t = kTex, p = kPal;
+    const struct {
+        std::string stem;
+        std::optional<PackNameError> error;
+        std::uint32_t width = 0, height = 0;
+        bool mip = false;
+        std::string texture{}, palette{};
+        std::uint32_t format = 0;
+        bool arb = false;
+        unsigned level = 0;
+        std::string key{};
+    } cases[] = {
+        {"tex1_64x32_7e0594a679b59943_5", {}, 64, 32, false, "7e0594a679b59943", "", 5, false, 0,
+         "tex1_64x32_7e0594a679b59943_5"},
+        {"tex1_16x8_m_0ab9d8f35ad15be6_6_mip2", {}, 16, 8, true, "0ab9d8f35ad15be6", "", 6, false, 2,
+         "tex1_16x8_m_0ab9d8f35ad15be6_6"},
+        {"tex1_24x12_" + t + "_" + p + "_8_arb_mip1", {}, 24, 12, false, t, p, 8, true, 1, "tex1_24x12_" + t + "_" + p + "_8"},
+        {"tex1_24x12_" + t + "_" + p + "_8_arb", {}, 24, 12, false, t, p, 8, true, 0, "tex1_24x12_" + t + "_" + p + "_8"},
+        {"tex1_24x12_$_" + p + "_9", {}, 24, 12, false, "$", p, 9, false, 0, "tex1_24x12_$_" + p + "_9"},
+        {"tex1_24x12_m_" + t + "_$_10_mip3", {}, 24, 12, true, t, "$", 10, false, 3, "tex1_24x12_m_" + t + "_$_10"},
+        {"tex1_330x247_$_14", {}, 330, 247, false, "$", "", 14, false, 0, "tex1_330x247_$_14"},
+        {"tex2_64x32_" + t + "_5", PackNameError::NotTex1},
+        {"tex1", PackNameError::NotTex1},
+        {"texture", PackNameError::NotTex1},
+        {"tex1_garbage", PackNameError::BadSize},
+        {"tex1_64_" + t + "_5", PackNameError::BadSize},
+        {"tex1_0x32_" + t + "_5", PackNameError::BadSize},
+        {"tex1_064x32_" + t + "_5", PackNameError::BadSize},
+        {"tex1_64x-32_" + t + "_5", PackNameError::BadSize},
+        {"tex1_99999x32_" + t + "_5", PackNameError::BadSize},
+        {"tex1_64x32_7E0594A679B59943_5", PackNameError::BadHash},
+        {"tex1_64x32_7e0594a679b5994_5", PackNameError::BadHash},
+        {"tex1_64x32_" + t + "_7", PackNameError::BadFormat},
+        {"tex1_64x32_" + t + "_05", PackNameError::BadFormat},
+        {"tex1_64x32_" + t + "_" + p + "_5", PackNameError::WrongParts},
+        {"tex1_64x32_" + t + "_9", PackNameError::WrongParts},
+        {"tex1_64x32_" + t, PackNameError::WrongParts},
+        {"tex1_64x32_m_" + t + "_" + p + "_9_1", PackNameError::WrongParts},
+        {"tex1_64x32_$_$_9", PackNameError::BothWildcards},
+        {"tex1_64x32_" + t + "_5_mip0", PackNameError::BadLevel},
+        {"tex1_64x32_" + t + "_5_mipx", PackNameError::BadLevel},
+        {"tex1_64x32_" + t + "_5_mip", PackNameError::BadLevel},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stem);
+        const auto got = parsePackName(c.stem);
+        if (c.error) {
+            ASSERT_FALSE(got);
+            EXPECT_EQ(got.error(), *c.error) << describe(got.error());
+            continue;
+        }
+        ASSERT_TRUE(got) << describe(got.error());
+        EXPECT_EQ(got->width, c.width);
+        EXPECT_EQ(got->height, c.height);
+        EXPECT_EQ(got->mipFilter, c.mip);
+        EXPECT_EQ(got->textureHash, c.texture);
+        EXPECT_EQ(got->paletteHash, c.palette);
+        EXPECT_EQ(got->format, c.format);
+        EXPECT_EQ(got->arbitrary, c.arb);
+        EXPECT_EQ(got->level, c.level);
+        EXPECT_EQ(got->key(), c.key);
+    }
+}
+
+DolphinName named(const std::string& name) { return DolphinName{name, {}, {}}; }
+
+TEST(DolphinPack, LookUpNamesComeInDolphinsOrder) {
+    const std::string t = kTex, p = kPal;
+    const struct {
+        std::string name;
+        std::vector<std::string> order;
+    } cases[] = {
+        {"tex1_24x12_" + t + "_" + p + "_8",
+         {"tex1_24x12_" + t + "_" + p + "_8", "tex1_24x12_" + t + "_$_8", "tex1_24x12_$_" + p + "_8"}},
+        {"tex1_24x12_m_" + t + "_" + p + "_10",
+         {"tex1_24x12_m_" + t + "_" + p + "_10", "tex1_24x12_m_" + t + "_$_10", "tex1_24x12_m_$_" + p + "_10"}},
+        {"tex1_16x8_m_0ab9d8f35ad15be6_6", {"tex1_16x8_m_0ab9d8f35ad15be6_6", "tex1_16x8_m_$_6"}},
+        {"tex1_13x10_8c93038fac4c6f5d_0", {"tex1_13x10_8c93038fac4c6f5d_0", "tex1_13x10_$_0"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(dolphinLookUpNames(named(c.name)), c.order) << c.name;
+}
+
+// Which pack picture a texture gets: the exact name before either wildcard,
+// any palette before any texture, and nothing across sizes, formats or "_m".
+TEST(DolphinPack, TexturesFindTheFirstPictureTheirNamesReach) {
+    const std::string a(16, 'a'), b(16, 'b'), c(16, 'c'), d(16, 'd');
+    const auto parsed = [](const std::string& stem) {
+        auto n = parsePackName(stem);
+        EXPECT_TRUE(n) << stem;
+        return n ? *n : DolphinPackName{};
+    };
+    const std::vector<std::vector<std::string>> packs = {
+        {"tex1_24x12_" + a + "_" + b + "_8", "tex1_24x12_" + a + "_$_8", "tex1_24x12_$_" + b + "_8", "tex1_16x8_$_6"},
+        {"tex1_24x12_$_" + b + "_8", "tex1_24x12_" + a + "_$_8_arb"},
+    };
+    const struct {
+        std::size_t pack;
+        std::string texture;
+        std::optional<std::size_t> picture;  // its place in the pack
+    } cases[] = {
+        {0, "tex1_24x12_" + a + "_" + b + "_8", 0},
+        {0, "tex1_24x12_" + a + "_" + c + "_8", 1},
+        {0, "tex1_24x12_" + d + "_" + b + "_8", 2},
+        {0, "tex1_24x12_" + d + "_" + c + "_8", {}},
+        {0, "tex1_24x12_m_" + a + "_" + b + "_8", {}},
+        {0, "tex1_24x24_" + a + "_" + b + "_8", {}},
+        {0, "tex1_24x12_" + a + "_" + b + "_9", {}},
+        {0, "tex1_16x8_" + d + "_6", 3},
+        {0, "tex1_16x8_" + d + "_5", {}},
+        {0, "tex1_16x8_m_" + d + "_6", {}},
+        {1, "tex1_24x12_" + a + "_" + b + "_8", 1},
+        {1, "tex1_24x12_" + c + "_" + b + "_8", 0},
+    };
+    std::vector<DolphinPackIndex> indexes(packs.size());
+    for (std::size_t k = 0; k < packs.size(); ++k)
+        for (std::size_t i = 0; i < packs[k].size(); ++i) EXPECT_TRUE(indexes[k].add(parsed(packs[k][i]), i));
+    for (const auto& c : cases) EXPECT_EQ(indexes[c.pack].find(named(c.texture)), c.picture) << c.texture;
+
+    // "_arb" and a level do not make another picture of the same name.
+    EXPECT_FALSE(indexes[1].add(parsed("tex1_24x12_" + a + "_$_8"), 9));
+    EXPECT_FALSE(indexes[0].add(parsed("tex1_16x8_$_6_mip1"), 9));
+    EXPECT_EQ(indexes[0].size(), 4u);
+}
+
 }  // namespace
 }  // namespace tplforge

@@ -39,7 +39,7 @@ def test_the_stubs_say_what_help_says():
 
 def test_every_error_is_a_tplforge_error():
     errors = [getattr(tplforge, n) for n in tplforge.__all__ if n.endswith("Error")]
-    assert len(errors) == 6
+    assert len(errors) == 7
     assert all(issubclass(e, tplforge.Error) and issubclass(e, Exception) for e in errors)
     assert all(e.__module__ == "tplforge" for e in errors)
 

@@ -12,13 +12,6 @@ bool magicAt(std::span<const std::uint8_t> bytes, std::size_t at, const char* ma
     return bytes.size() >= at + n && std::memcmp(bytes.data() + at, magic, n) == 0;
 }
 
-bool endsWithBti(std::string_view name) {
-    if (name.size() < 4) return false;
-    const std::string_view ext = name.substr(name.size() - 4);
-    const auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return ext[0] == '.' && low(ext[1]) == 'b' && low(ext[2]) == 't' && low(ext[3]) == 'i';
-}
-
 }  // namespace
 
 FileKind detectKind(std::span<const std::uint8_t> bytes, std::string_view name) {
@@ -36,8 +29,16 @@ FileKind detectKind(std::span<const std::uint8_t> bytes, std::string_view name) 
     if (bytes.size() >= 4 && bytes[0] == 0x00 && bytes[1] == 0x20 && bytes[2] == 0xAF && bytes[3] == 0x30)
         return FileKind::Tpl;
     if (magicAt(bytes, 0x40, "IMET") || magicAt(bytes, 0x80, "IMET")) return FileKind::Imet;
-    if (endsWithBti(name) && containers::looksLikeBti(bytes)) return FileKind::Bti;
+    if (kindByName(name) == FileKind::Bti && containers::looksLikeBti(bytes)) return FileKind::Bti;
     return FileKind::Unknown;
+}
+
+FileKind kindByName(std::string_view name) {
+    if (name.size() < 4) return FileKind::Unknown;
+    const std::string_view ext = name.substr(name.size() - 4);
+    const auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const bool bti = ext[0] == '.' && low(ext[1]) == 'b' && low(ext[2]) == 't' && low(ext[3]) == 'i';
+    return bti ? FileKind::Bti : FileKind::Unknown;
 }
 
 std::string_view kindName(FileKind kind) {

@@ -48,6 +48,10 @@ std::string describe(const ArchiveError& e) {
             text = "rebuilt archive would not fit its 32-bit offsets, or its shared members grow it too far";
             break;
     }
+    // The faults of one layer name it; these are met in several.
+    const bool shared = e.fault == ArchiveFault::Truncated || e.fault == ArchiveFault::Decompression ||
+                        e.fault == ArchiveFault::PathTooLong;
+    if (shared && e.kind != FileKind::Unknown) text = std::string(kindName(e.kind)) + ": " + text;
     return e.member.empty() ? text : e.member + ": " + text;
 }
 
@@ -101,9 +105,11 @@ ArchiveError at(ArchiveError e, std::string_view where) {
     if (e.member.empty()) e.member = std::string(where);
     return e;
 }
-ArchiveError fault(ArchiveFault f, std::string_view where) { return {f, 0, {}, std::string(where)}; }
-ArchiveError compression(CompressionError c, std::string_view where) {
-    return {ArchiveFault::Decompression, 0, c, std::string(where)};
+ArchiveError fault(ArchiveFault f, std::string_view where, FileKind kind = FileKind::Unknown) {
+    return {f, 0, {}, std::string(where), kind};
+}
+ArchiveError compression(CompressionError c, std::string_view where, FileKind kind) {
+    return {ArchiveFault::Decompression, 0, c, std::string(where), kind};
 }
 
 // One wrapper taken off.
@@ -126,11 +132,11 @@ Expected<Layer, ArchiveError> unwrap(FileKind kind, Bytes bytes, std::string_vie
     switch (kind) {
         case FileKind::Yaz0: {
             const auto size = yaz0Size(bytes);
-            if (!size) return fail(compression(size.error(), where));
+            if (!size) return fail(compression(size.error(), where, kind));
             if (!budget(*size)) return fail(fault(ArchiveFault::OverBudget, where));
             auto out = std::make_shared<std::vector<std::uint8_t>>(*size);
             const auto end = lz::yaz0DecodeInto(bytes, *out);
-            if (!end) return fail(compression(end.error(), where));
+            if (!end) return fail(compression(end.error(), where, kind));
             return Layer{*out, out, *end, 0};
         }
         case FileKind::Lz77: {
@@ -138,10 +144,10 @@ Expected<Layer, ArchiveError> unwrap(FileKind kind, Bytes bytes, std::string_vie
             ByteReader r(stream);
             r.skip(1);
             const auto size = r.u24le();
-            if (!size) return fail(compression(CompressionError::TooShort, where));
+            if (!size) return fail(compression(CompressionError::TooShort, where, kind));
             if (!budget(*size)) return fail(fault(ArchiveFault::OverBudget, where));
             auto out = lz77Decompress(stream);
-            if (!out) return fail(compression(out.error(), where));
+            if (!out) return fail(compression(out.error(), where, kind));
             auto kept = std::make_shared<const std::vector<std::uint8_t>>(std::move(out).value());
             return Layer{*kept, kept, 0, 4};
         }
@@ -149,7 +155,7 @@ Expected<Layer, ArchiveError> unwrap(FileKind kind, Bytes bytes, std::string_vie
             ByteReader r(bytes);
             r.skip(4);
             const auto size = r.u32be();
-            if (!size || bytes.size() < kImd5Header) return fail(fault(ArchiveFault::Truncated, where));
+            if (!size || bytes.size() < kImd5Header) return fail(fault(ArchiveFault::Truncated, where, kind));
             const auto payload = sliceAt(bytes, kImd5Header, *size);
             if (!payload) return fail(fault(ArchiveFault::Imd5PastEnd, where));
             return Layer{*payload, nullptr, 0, kImd5Header};
@@ -267,12 +273,12 @@ Expected<std::vector<std::uint8_t>, ArchiveError> rewrap(FileKind kind, Bytes ou
             // Padding after the stream, as Super Mario Galaxy's files have, is kept.
             yaz0.padTo = layer.streamEnd < outer.size() && outer.size() % 32 == 0 ? 32 : 1;
             auto out = yaz0Compress(inner, yaz0);
-            if (!out) return fail(compression(out.error(), where));
+            if (!out) return fail(compression(out.error(), where, kind));
             return std::move(out).value();
         }
         case FileKind::Lz77: {
             auto stream = lz77Compress(inner);
-            if (!stream) return fail(compression(stream.error(), where));
+            if (!stream) return fail(compression(stream.error(), where, kind));
             ByteWriter out(stream->size() + 8);
             out.append(outer.first(4));
             out.append(*stream);

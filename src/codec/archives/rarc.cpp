@@ -19,7 +19,7 @@ constexpr std::size_t kInfo = 32;
 constexpr std::size_t kFolder = 16;
 constexpr std::size_t kEntry = 20;
 
-ArchiveError error(ArchiveFault fault, std::uint32_t item = 0) { return {fault, item, {}, {}}; }
+ArchiveError error(ArchiveFault fault, std::uint32_t item = 0) { return {fault, item, {}, {}, FileKind::Rarc}; }
 
 std::optional<std::string_view> nameIn(std::span<const std::uint8_t> strings, std::uint32_t offset) {
     if (offset >= strings.size()) return std::nullopt;

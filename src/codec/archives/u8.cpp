@@ -19,7 +19,7 @@ constexpr std::uint8_t kU8Magic[4] = {0x55, 0xAA, 0x38, 0x2D};
 constexpr std::size_t kHeader = 32;
 constexpr std::size_t kNode = 12;
 
-ArchiveError error(ArchiveFault fault, std::uint32_t item = 0) { return {fault, item, {}, {}}; }
+ArchiveError error(ArchiveFault fault, std::uint32_t item = 0) { return {fault, item, {}, {}, FileKind::U8}; }
 
 struct Node {
     bool folder = false;

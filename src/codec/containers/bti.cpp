@@ -96,6 +96,22 @@ std::vector<std::uint8_t> standalone(BtiHeader h, const TextureData& data) {
     return out.take();
 }
 
+// A standalone file has no magic: the checks that tell it by content are the
+// ones that refuse it, so that a .bti not taken for one is refused with a reason.
+Expected<TextureEntry, ContainerError> standaloneView(Bytes file) {
+    const auto h = readBtiHeader(file, 0);
+    if (!h) return fail(error(ContainerFault::TooShort));
+    auto entry = viewOf(file, 0, *h, 1);
+    if (!entry) {
+        ContainerError e = entry.error();
+        e.item = 0;  // its one texture goes without a number
+        return fail(std::move(e));
+    }
+    if (h->dataOffset < kBtiHeader) return fail(error(ContainerFault::DataInHeader));
+    if (h->wrapS > 2 || h->wrapT > 2 || h->minFilter > 5 || h->magFilter > 5) return fail(error(ContainerFault::BadSampler));
+    return entry;
+}
+
 }  // namespace
 
 std::optional<BtiHeader> readBtiHeader(Bytes file, std::size_t at) {
@@ -128,16 +144,10 @@ std::optional<BtiHeader> readBtiHeader(Bytes file, std::size_t at) {
     return h;
 }
 
-bool looksLikeBti(Bytes file) {
-    const auto h = readBtiHeader(file, 0);
-    return h && h->wrapS <= 2 && h->wrapT <= 2 && h->minFilter <= 5 && h->magFilter <= 5 &&
-           h->dataOffset >= kBtiHeader && viewOf(file, 0, *h, 1).ok();
-}
+bool looksLikeBti(Bytes file) { return standaloneView(file).ok(); }
 
 Expected<std::vector<TextureEntry>, ContainerError> btiTextures(Bytes file) {
-    const auto h = readBtiHeader(file, 0);
-    if (!h) return fail(error(ContainerFault::TooShort));
-    auto entry = viewOf(file, 0, *h, 1);
+    auto entry = standaloneView(file);
     if (!entry) return fail(entry.error());
     std::vector<TextureEntry> out;
     out.push_back(std::move(entry).value());

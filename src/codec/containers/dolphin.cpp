@@ -136,4 +136,127 @@ Expected<DolphinName, DolphinError> dolphinName(const TextureView& texture, cons
     return out;
 }
 
+// --- Texture packs -----------------------------------------------------------------
+
+namespace {
+
+std::vector<std::string_view> splitParts(std::string_view text) {
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const auto cut = text.find('_', start);
+        parts.push_back(text.substr(start, cut == std::string_view::npos ? std::string_view::npos : cut - start));
+        if (cut == std::string_view::npos) return parts;
+        start = cut + 1;
+    }
+}
+
+// Decimal as Dolphin writes it: no sign, no leading zero.
+std::optional<std::uint32_t> decimal(std::string_view text, std::uint32_t most) {
+    if (text.empty() || text.size() > 9 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > most) return std::nullopt;
+    return value;
+}
+
+bool isHashOrWildcard(std::string_view text) {
+    if (text == "$") return true;
+    return text.size() == 16 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+}  // namespace
+
+std::string DolphinPackName::key() const {
+    std::string out = "tex1_" + std::to_string(width) + "x" + std::to_string(height) + (mipFilter ? "_m_" : "_") + textureHash + "_";
+    if (!paletteHash.empty()) out += paletteHash + "_";
+    return out + std::to_string(format);
+}
+
+std::string describe(PackNameError error) {
+    switch (error) {
+        case PackNameError::NotTex1: return "not a Dolphin texture name (tex1_...)";
+        case PackNameError::BadSize: return "the size is not WxH in decimal";
+        case PackNameError::BadHash: return "a hash is not 16 lowercase hex digits or $";
+        case PackNameError::BadFormat: return "the format is not a GX format code";
+        case PackNameError::WrongParts: return "parts are missing or left over for its format";
+        case PackNameError::BothWildcards: return "both hashes are $, which Dolphin never looks up";
+        case PackNameError::BadLevel: return "_mip is not followed by a level from 1";
+    }
+    return "unknown error";
+}
+
+Expected<DolphinPackName, PackNameError> parsePackName(std::string_view stem) {
+    auto parts = splitParts(stem);
+    if (parts.size() < 2 || parts[0] != "tex1") return fail(PackNameError::NotTex1);
+    DolphinPackName out;
+    const auto x = parts[1].find('x');
+    if (x == std::string_view::npos) return fail(PackNameError::BadSize);
+    const auto w = decimal(parts[1].substr(0, x), kMaxSide), h = decimal(parts[1].substr(x + 1), kMaxSide);
+    if (!w || !h || *w == 0 || *h == 0) return fail(PackNameError::BadSize);
+    out.width = *w;
+    out.height = *h;
+    std::size_t first = 2;
+    if (parts.size() > first && parts[first] == "m") {
+        out.mipFilter = true;
+        ++first;
+    }
+    std::size_t end = parts.size();
+    if (end > first && parts[end - 1].starts_with("mip")) {
+        const auto level = decimal(parts[end - 1].substr(3), kMaxLevels);
+        if (!level || *level == 0) return fail(PackNameError::BadLevel);
+        out.level = *level;
+        --end;
+    }
+    if (end > first && parts[end - 1] == "arb") {
+        out.arbitrary = true;
+        --end;
+    }
+    if (end - first < 2 || end - first > 3) return fail(PackNameError::WrongParts);
+    const auto code = decimal(parts[end - 1], 255);
+    if (!code || !formatInfo(*code)) return fail(PackNameError::BadFormat);
+    out.format = *code;
+    const bool palette = isPaletteFormat(static_cast<Format>(*code));
+    if (end - first != (palette ? 3u : 2u)) return fail(PackNameError::WrongParts);
+    for (std::size_t i = first; i + 1 < end; ++i)
+        if (!isHashOrWildcard(parts[i])) return fail(PackNameError::BadHash);
+    out.textureHash = std::string(parts[first]);
+    if (palette) {
+        out.paletteHash = std::string(parts[first + 1]);
+        if (out.textureHash == "$" && out.paletteHash == "$") return fail(PackNameError::BothWildcards);
+    }
+    return out;
+}
+
+std::vector<std::string> dolphinLookUpNames(const DolphinName& name) {
+    auto parsed = parsePackName(name.name);
+    if (!parsed || parsed->textureHash == "$" || parsed->paletteHash == "$") return {name.name};
+    std::vector<std::string> out{parsed->key()};
+    if (parsed->paletteHash.empty()) {
+        parsed->textureHash = "$";
+        out.push_back(parsed->key());
+        return out;
+    }
+    DolphinPackName anyPalette = *parsed;
+    anyPalette.paletteHash = "$";
+    out.push_back(anyPalette.key());
+    parsed->textureHash = "$";
+    out.push_back(parsed->key());
+    return out;
+}
+
+bool DolphinPackIndex::add(const DolphinPackName& name, std::size_t value) {
+    return keys_.try_emplace(name.key(), value).second;
+}
+
+std::optional<std::size_t> DolphinPackIndex::find(const DolphinName& name) const {
+    for (const std::string& key : dolphinLookUpNames(name))
+        if (const auto found = keys_.find(key); found != keys_.end()) return found->second;
+    return std::nullopt;
+}
+
 }  // namespace tplforge

@@ -11,6 +11,49 @@ namespace tplforge {
 
 using namespace containers;
 
+namespace {
+
+// Lines that say what the file is already, and files of no kind or TPL files,
+// whose lines stay as the TPL reader words them.
+bool namesItsKind(const ContainerError& e) {
+    switch (e.kind) {
+        case FileKind::Unknown:
+        case FileKind::Tpl: return true;
+        case FileKind::J3d:
+            return e.fault == ContainerFault::J3dSectionPastEnd || e.fault == ContainerFault::J3dNoTextures ||
+                   e.fault == ContainerFault::J3dHeadersPastEnd;
+        case FileKind::Brres:
+            return e.fault == ContainerFault::BrresNoRoot || e.fault == ContainerFault::BrresGroupPastEnd ||
+                   e.fault == ContainerFault::BrresEntryOutside || e.fault == ContainerFault::BrresNamePastEnd;
+        case FileKind::Tex0:
+        case FileKind::Plt0: return e.fault == ContainerFault::BadSubfile || e.fault == ContainerFault::MissingPalette;
+        default: return false;
+    }
+}
+
+Expected<std::vector<TextureEntry>, ContainerError> tplTextures(Bytes file) {
+    const auto info = parseTpl(file);
+    if (!info) return fail(ContainerError{ContainerFault::Tpl, 0, {}, info.error()});
+    std::vector<TextureEntry> out;
+    for (std::size_t k = 0; k < info->images.size(); ++k) {
+        const TplImageHeader& image = info->images[k];
+        auto view = textureView(file, image);
+        if (!view) return fail(ContainerError{ContainerFault::Tpl, static_cast<std::uint32_t>(k + 1), {}, view.error()});
+        const Sampler s = image.sampler;
+        out.push_back({std::to_string(k + 1), {}, std::move(view).value(), s});
+    }
+    return out;
+}
+
+std::optional<std::uint32_t> number(std::string_view name) {
+    std::uint32_t n = 0;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), n);
+    if (ec != std::errc{} || end != name.data() + name.size()) return std::nullopt;
+    return n;
+}
+
+}  // namespace
+
 std::string describe(const ContainerError& e) {
     std::string text;
     switch (e.fault) {
@@ -44,53 +87,37 @@ std::string describe(const ContainerError& e) {
         case ContainerFault::NotReplaceable: text = "textures of this kind of file are not replaced here"; break;
         case ContainerFault::TooLarge: text = "texture or file too large for this kind of file"; break;
         case ContainerFault::CannotRewrite: text = "the file's names lie over its textures, so it cannot be written with this one changed"; break;
+        case ContainerFault::BadSampler: text = "unknown wrap or filter code"; break;
+        case ContainerFault::DataInHeader: text = "texture data starts inside the header"; break;
     }
-    if (!e.name.empty()) return e.name + ": " + text;
     const bool numbered = e.fault == ContainerFault::Tpl || e.fault == ContainerFault::BadFormat || e.fault == ContainerFault::BadSize ||
                           e.fault == ContainerFault::BadLevels || e.fault == ContainerFault::DataPastEnd ||
                           e.fault == ContainerFault::BadPalette || e.fault == ContainerFault::PalettePastEnd ||
                           e.fault == ContainerFault::ShapeMustStay;
-    return numbered && e.item > 0 ? "texture " + std::to_string(e.item) + ": " + text : text;
+    if (!e.name.empty()) text = e.name + ": " + text;
+    else if (numbered && e.item > 0) text = "texture " + std::to_string(e.item) + ": " + text;
+    return namesItsKind(e) ? text : std::string(kindName(e.kind)) + ": " + text;
 }
-
-namespace {
-
-Expected<std::vector<TextureEntry>, ContainerError> tplTextures(Bytes file) {
-    const auto info = parseTpl(file);
-    if (!info) return fail(ContainerError{ContainerFault::Tpl, 0, {}, info.error()});
-    std::vector<TextureEntry> out;
-    for (std::size_t k = 0; k < info->images.size(); ++k) {
-        const TplImageHeader& image = info->images[k];
-        auto view = textureView(file, image);
-        if (!view) return fail(ContainerError{ContainerFault::Tpl, static_cast<std::uint32_t>(k + 1), {}, view.error()});
-        const Sampler s = image.sampler;
-        out.push_back({std::to_string(k + 1), {}, std::move(view).value(), s});
-    }
-    return out;
-}
-
-std::optional<std::uint32_t> number(std::string_view name) {
-    std::uint32_t n = 0;
-    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), n);
-    if (ec != std::errc{} || end != name.data() + name.size()) return std::nullopt;
-    return n;
-}
-
-}  // namespace
 
 Expected<std::vector<TextureEntry>, ContainerError> readTextures(std::span<const std::uint8_t> file, FileKind kind,
                                                                  std::span<const std::uint8_t> palette) {
-    switch (kind) {
-        case FileKind::Tpl: return tplTextures(file);
-        case FileKind::Bti: return btiTextures(file);
-        case FileKind::J3d: return j3dTextures(file);
-        case FileKind::Brres: return brresTextures(file);
-        case FileKind::Tex0: return tex0Textures(file, palette);
-        case FileKind::Wibn:
-        case FileKind::Bnr: return bannerTextures(file, kind);
-        default: break;
-    }
-    return fail(error(ContainerFault::NotReplaceable));
+    auto read = [&]() -> Expected<std::vector<TextureEntry>, ContainerError> {
+        switch (kind) {
+            case FileKind::Tpl: return tplTextures(file);
+            case FileKind::Bti: return btiTextures(file);
+            case FileKind::J3d: return j3dTextures(file);
+            case FileKind::Brres: return brresTextures(file);
+            case FileKind::Tex0: return tex0Textures(file, palette);
+            case FileKind::Wibn:
+            case FileKind::Bnr: return bannerTextures(file, kind);
+            default: break;
+        }
+        return fail(error(ContainerFault::NotReplaceable));
+    }();
+    if (read) return read;
+    ContainerError e = read.error();
+    e.kind = kind;
+    return fail(std::move(e));
 }
 
 TextureData storedData(const TextureView& view) {

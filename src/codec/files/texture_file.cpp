@@ -38,6 +38,10 @@ std::string describe(const Error& e) {
 
 // --- Rules -------------------------------------------------------------------------
 
+std::string palettePathBeside(const std::string& tex0Path) {
+    return fs::path(tex0Path).replace_extension(".plt0").string();
+}
+
 TextureFilter mipmapFilter(TextureFilter filter, unsigned levels) {
     if (levels > 1 && filter == TextureFilter::Near) return TextureFilter::NearMipNear;
     if (levels > 1 && filter == TextureFilter::Linear) return TextureFilter::LinMipLin;
@@ -136,6 +140,18 @@ bool isFile(const std::string& path) {
     return fs::is_regular_file(path, ec);
 }
 
+// A path whose parts are all names: one with an empty or "." part would name another member.
+bool nameable(std::string_view path) {
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t slash = path.find('/', start);
+        const std::string_view part = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (part.empty() || part == ".") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
 // A file that names no kind, on its own, is taken for a TPL, whose reader says why not.
 bool readAsTpl(const Member& m, bool wholeFile) { return m.kind == FileKind::Tpl || (m.kind == FileKind::Unknown && wholeFile); }
 
@@ -174,7 +190,7 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
         return out;
     }
     auto entries = readTextures(m.bytes, m.kind, palette);
-    if (!entries) return fail(Error{ErrorCode::Damaged, where, {}, std::string(kindName(m.kind)) + ": " + describe(entries.error())});
+    if (!entries) return fail(Error{ErrorCode::Damaged, where, {}, describe(entries.error())});
     for (std::size_t k = 0; k < entries->size(); ++k) {
         TextureEntry& e = (*entries)[k];
         TextureRef t;
@@ -244,8 +260,13 @@ Expected<TextureFile, Error> TextureFile::load() && {
     }
     s.named = located->member;
     s.rest = located->rest;
+    // Named .bti but taken for no kind: a damaged BTI, refused by the BTI reader
+    // rather than as the TPL an unknown file is otherwise read as.
+    if (folder.empty() && s.named.kind == FileKind::Unknown && s.rest.empty() &&
+        kindByName(s.named.path.empty() ? fileName : s.named.path) == FileKind::Bti)
+        s.named.kind = FileKind::Bti;
     if (s.named.kind == FileKind::Tex0 && s.named.path.empty() && s.palette().empty() && !s.disk.empty()) {
-        if (auto beside = mapWholeFile(fs::path(s.disk).replace_extension(".plt0").string()))
+        if (auto beside = mapWholeFile(palettePathBeside(s.disk)))
             s.paletteMapped = std::move(beside).value();
     }
 
@@ -271,6 +292,10 @@ Expected<TextureFile, Error> TextureFile::load() && {
         if (!prefix.empty()) m.path = prefix + '/' + m.path;
         if (!folder.empty() && !startsWithFolder(m.path, folder)) return;
         const std::string where = s.fileName() + '/' + m.path;
+        if (!nameable(m.path)) {
+            s.damaged.push_back({m.path, m.kind, Error{ErrorCode::NoSuchMember, where, {}, "no path names this member apart (a part of its path is empty or \".\")"}});
+            return;
+        }
         if (found.error) {
             s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(*found.error)}});
             return;
@@ -513,6 +538,8 @@ Expected<EditResult, Error> TextureFile::replace(std::span<const TextureEdit> ed
                             : replaceInContainer(m, whole ? s.palette() : paletteBytesOf(s, m), jobs->second, where,
                                                  options, result);
         if (!replaced) return fail(replaced.error());
+        // Nothing changed in this member: every layer above stays as it is.
+        if (std::equal(replaced->begin(), replaced->end(), m.bytes.begin(), m.bytes.end()) && result.plt0.empty()) continue;
         ReplaceOptions replaceOptions;
         replaceOptions.yaz0 = options.yaz0;
         replaceOptions.limits = s.limits;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "tplforge/texture.h"
 
@@ -61,6 +62,76 @@ Image halveImage(const Image& picture) {
             std::uint8_t* o = &row[4 * x];
             for (int c = 0; c < 3; ++c) o[c] = lt.toSrgb(alpha > 0 ? sum[c] / alpha : plain[c] / 4);
             o[3] = static_cast<std::uint8_t>((alpha + 2) / 4);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// The source pixels a row or column of the output covers, and by how much: out
+// pixel i spans [i × from, (i + 1) × from) in units of 1/to of a source pixel.
+struct Span {
+    std::uint32_t first = 0;
+    std::vector<std::uint32_t> weights;
+};
+
+std::vector<Span> spans(std::uint32_t from, std::uint32_t to) {
+    std::vector<Span> out(to);
+    for (std::uint32_t i = 0; i < to; ++i) {
+        const std::uint64_t begin = std::uint64_t{i} * from, end = begin + from;
+        Span& s = out[i];
+        s.first = static_cast<std::uint32_t>(begin / to);
+        for (std::uint64_t p = s.first; p * to < end; ++p) {
+            const std::uint64_t lo = std::max(begin, p * to), hi = std::min(end, (p + 1) * to);
+            s.weights.push_back(static_cast<std::uint32_t>(hi - lo));
+        }
+    }
+    return out;
+}
+
+// Both sides halved the same number of times, exactly.
+unsigned halvings(const Image& picture, std::uint32_t width, std::uint32_t height) {
+    for (unsigned k = 1; k < 32 && (std::uint64_t{width} << k) <= picture.width; ++k)
+        if ((std::uint64_t{width} << k) == picture.width && (std::uint64_t{height} << k) == picture.height) return k;
+    return 0;
+}
+
+}  // namespace
+
+Image resizeImage(const Image& picture, std::uint32_t width, std::uint32_t height) {
+    if (width == 0 || height == 0 || picture.empty()) return Image(width, height);
+    if (width == picture.width && height == picture.height) return picture;
+    if (const unsigned k = halvings(picture, width, height)) {
+        Image out = halveImage(picture);
+        for (unsigned i = 1; i < k; ++i) out = halveImage(out);
+        return out;
+    }
+    const LightTables& lt = tables();
+    const std::vector<Span> columns = spans(picture.width, width), rows = spans(picture.height, height);
+    const double area = static_cast<double>(picture.width) * picture.height;
+    Image out(width, height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const Span& sy = rows[y];
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Span& sx = columns[x];
+            double sum[3] = {}, plain[3] = {}, alpha = 0;
+            for (std::size_t j = 0; j < sy.weights.size(); ++j) {
+                const auto row = picture.row(sy.first + static_cast<std::uint32_t>(j));
+                for (std::size_t i = 0; i < sx.weights.size(); ++i) {
+                    const std::uint8_t* q = &row[4 * (sx.first + i)];
+                    const double w = static_cast<double>(sx.weights[i]) * sy.weights[j];
+                    for (int c = 0; c < 3; ++c) {
+                        sum[c] += lt.linear[q[c]] * w * q[3];
+                        plain[c] += lt.linear[q[c]] * w;
+                    }
+                    alpha += w * q[3];
+                }
+            }
+            std::uint8_t* o = &out.row(y)[4 * std::size_t{x}];
+            for (int c = 0; c < 3; ++c)
+                o[c] = lt.toSrgb(static_cast<float>(alpha > 0 ? sum[c] / alpha : plain[c] / area));
+            o[3] = static_cast<std::uint8_t>(std::lround(alpha / area));
         }
     }
     return out;

@@ -1,0 +1,60 @@
+#include <algorithm>
+#include <filesystem>
+
+#include "packs.h"
+#include "tplforge/file_io.h"
+#include "tplforge/file_kind.h"
+
+namespace tplforge::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool mayHoldTextures(FileKind kind) { return holdsTextures(kind) || isArchive(kind) || isWrapper(kind); }
+
+void walkFolder(const std::string& root, GameFiles& out) {
+    std::error_code ec;
+    std::vector<fs::path> found;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    for (; !ec && it != end; it.increment(ec))
+        if (std::error_code e; it->is_regular_file(e)) found.push_back(it->path());
+    if (ec) out.problems.push_back(root + ": cannot read folder: " + ec.message());
+    std::sort(found.begin(), found.end());
+    for (const fs::path& path : found) {
+        const auto mapped = mapWholeFile(path.string());
+        if (!mapped) {
+            out.problems.push_back(path.string() + ": cannot read: " + mapped.error().message());
+            continue;
+        }
+        if (!mayHoldTextures(detectKind(mapped->bytes(), path.filename().string()))) {
+            ++out.skipped;
+            continue;
+        }
+        out.files.push_back({path.string(), path.lexically_relative(root).generic_string()});
+    }
+}
+
+}  // namespace
+
+GameFiles gameFilesBelow(const std::vector<std::string>& paths) {
+    GameFiles out;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        if (fs::is_directory(path, ec))
+            walkFolder(path, out);
+        else
+            out.files.push_back({path, {}});
+    }
+    return out;
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string outputName(const GameFile& file, const TextureFile& opened) {
+    return file.relative.empty() ? fs::path(opened.diskPath()).filename().string() : file.relative;
+}
+
+}  // namespace tplforge::cli

@@ -1,0 +1,97 @@
+# Every C++ source under tests/ is compiled by some target (or handed to a test
+# that compiles it itself), and every Python test file under tests/python is
+# handed to pytest by some CTest test: a file that falls out of the build or the
+# test list would otherwise stop being run without a sound.
+#   cmake -DSOURCE=... -DCOMMANDS=.../compile_commands.json -DBUILD=... -DCTEST=...
+#         [-DPYTHON_TESTS=ON] -P tests_all_built.cmake
+cmake_minimum_required(VERSION 3.25)  # IN_LIST and cmake_path
+set(problems "")
+
+file(READ ${COMMANDS} commands)
+string(JSON count LENGTH "${commands}")
+math(EXPR last "${count} - 1")
+set(compiled "")
+foreach(i RANGE ${last})
+  string(JSON file GET "${commands}" ${i} file)
+  cmake_path(SET file NORMALIZE "${file}")
+  list(APPEND compiled "${file}")
+endforeach()
+
+# The arguments of every CTest test: sources a test compiles itself, and what
+# pytest is given (files, or folders it collects from).
+execute_process(COMMAND ${CTEST} --show-only=json-v1 WORKING_DIRECTORY ${BUILD}
+                OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "ctest --show-only=json-v1 failed in ${BUILD}")
+endif()
+set(handed "")
+set(pytest_given "")
+string(JSON tests_count LENGTH "${listing}" tests)
+math(EXPR last "${tests_count} - 1")
+foreach(i RANGE ${last})
+  string(JSON args ERROR_VARIABLE no_command GET "${listing}" tests ${i} command)
+  if(no_command)
+    continue()
+  endif()
+  string(JSON argc LENGTH "${args}")
+  math(EXPR argl "${argc} - 1")
+  set(pytest FALSE)
+  foreach(a RANGE ${argl})
+    string(JSON arg GET "${args}" ${a})
+    string(REGEX REPLACE "^-D[A-Za-z_]+=" "" value "${arg}")
+    if(value MATCHES "\\.cpp$")
+      cmake_path(SET value NORMALIZE "${value}")
+      list(APPEND handed "${value}")
+    endif()
+    if(arg MATCHES "(^|/)pytest$")
+      set(pytest TRUE)
+    elseif(pytest AND NOT arg MATCHES "^-")
+      cmake_path(SET arg NORMALIZE "${arg}")
+      list(APPEND pytest_given "${arg}")
+    endif()
+  endforeach()
+endforeach()
+
+# Headers are included by the sources, not compiled on their own.
+file(GLOB_RECURSE sources LIST_DIRECTORIES false ${SOURCE}/tests/*.cpp)
+list(SORT sources)
+set(checked 0)
+foreach(file IN LISTS sources)
+  cmake_path(SET file NORMALIZE "${file}")
+  math(EXPR checked "${checked} + 1")
+  if(NOT file IN_LIST compiled AND NOT file IN_LIST handed)
+    set(problems "${problems}\n${file}: compiled by no target (list it in a CMakeLists.txt)")
+  endif()
+endforeach()
+if(checked EQUAL 0)
+  set(problems "${problems}\nno test sources found in ${SOURCE}/tests")
+endif()
+
+set(python_checked 0)
+if(PYTHON_TESTS)
+  # pytest's own rule for what is a test file.
+  file(GLOB_RECURSE scripts LIST_DIRECTORIES false ${SOURCE}/tests/python/test_*.py ${SOURCE}/tests/python/*_test.py)
+  list(SORT scripts)
+  if(NOT scripts)
+    set(problems "${problems}\nno Python test files in ${SOURCE}/tests/python")
+  endif()
+  foreach(file IN LISTS scripts)
+    cmake_path(SET file NORMALIZE "${file}")
+    math(EXPR python_checked "${python_checked} + 1")
+    set(run FALSE)
+    foreach(arg IN LISTS pytest_given)
+      cmake_path(IS_PREFIX arg "${file}" NORMALIZE inside)  # the file itself, or a folder above it
+      if(inside)
+        set(run TRUE)
+      endif()
+    endforeach()
+    if(NOT run)
+      set(problems "${problems}\n${file}: given to pytest by no CTest test")
+    endif()
+  endforeach()
+endif()
+
+if(problems)
+  message(FATAL_ERROR "${problems}")
+endif()
+message(STATUS "${checked} C++ test sources and ${python_checked} Python test files are built and run")
