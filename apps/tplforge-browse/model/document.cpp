@@ -28,8 +28,6 @@ bool mayHoldTextures(FileKind kind) { return holdsTextures(kind) || isArchive(ki
 
 }  // namespace
 
-std::string palettePathFor(const std::string& tex0Path) { return fs::path(tex0Path).replace_extension(".plt0").string(); }
-
 Opened openSource(const std::string& path) {
     // The longest leading part that is a file; what follows names something inside.
     std::string disk = path, inner;
@@ -188,7 +186,7 @@ Expected<void, SaveError> Document::save(std::size_t source, const std::string& 
         const auto before = s.saved->paletteBytes();
         const bool same = std::equal(palette.begin(), palette.end(), before.begin(), before.end());
         if (!palette.empty() && (!to.empty() || !same)) {
-            const std::string palettePath = palettePathFor(target);
+            const std::string palettePath = palettePathBeside(target);
             if (const auto written = writeFileAtomically(palettePath, palette); !written) {
                 saveProblem_ = palettePath + ": " + written.error().message();
                 return fail(SaveError::CannotWrite);

@@ -116,9 +116,6 @@ private:
     std::string saveProblem_;
 };
 
-// The beside-file a TEX0's palette lives in.
-[[nodiscard]] std::string palettePathFor(const std::string& tex0Path);
-
 }  // namespace tplforge::browse
 
 namespace tplforge::browse {

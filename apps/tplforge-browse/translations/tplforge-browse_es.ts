@@ -95,6 +95,10 @@
         <source>Dolphin note</source>
         <translation>Nota de Dolphin</translation>
     </message>
+    <message>
+        <source>Pack look-up</source>
+        <translation>Nombres en paquetes de texturas</translation>
+    </message>
 </context>
 <context>
     <name>main</name>

@@ -81,6 +81,10 @@ Details detailsOf(const TextureRef& t, const TextureFile& file, const std::strin
         out.append({Labels::tr("Dolphin name"), QString::fromStdString(dolphin->name)});
         if (!dolphin->levels.empty())
             out.append({Labels::tr("Dolphin levels"), QStringLiteral("_mip1 … _mip%1").arg(dolphin->levels.size())});
+        // A pack picture under any of these names replaces it, the first found winning.
+        QStringList lookUp;
+        for (const std::string& name : dolphinLookUpNames(*dolphin)) lookUp << QString::fromStdString(name);
+        if (lookUp.size() > 1) out.append({Labels::tr("Pack look-up"), lookUp.mid(1).join(QStringLiteral(", "))});
         if (const std::string note = dolphinNote(*dolphin); !note.empty())
             out.append({Labels::tr("Dolphin note"), QString::fromStdString(note)});
     } else {
