@@ -269,7 +269,8 @@ BrowserWindow::BrowserWindow(QWidget* parent) : QMainWindow(parent) {
         if (benchmark_ && !drawReported_) {
             drawReported_ = true;
             report("first-texture-drawn");
-            QTimer::singleShot(0, qApp, &QApplication::quit);
+            // A folder's first file may be drawn before the last is listed.
+            if (treeReported_) QTimer::singleShot(0, qApp, &QApplication::quit);
         }
     });
     connect(levels_, &QListWidget::currentRowChanged, this, &BrowserWindow::showLevel);
@@ -470,6 +471,7 @@ void BrowserWindow::finishLoading() {
         treeReported_ = true;
         tree_->viewport()->repaint();
         report("tree-shown");
+        if (drawReported_) QTimer::singleShot(0, qApp, &QApplication::quit);
     }
 }
 
