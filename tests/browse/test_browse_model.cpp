@@ -114,7 +114,8 @@ private slots:
             {"opening.bnr|meta|banner.bin|arc|timg|x.tpl|1", Node::Kind::Texture},
             {"menu.szs|timg|logo.tpl|1", Node::Kind::Texture},
             {"face.tex0|face", Node::Kind::Texture},
-            {"sub/c8-mip.bti|1", Node::Kind::Texture},
+            {"sub|c8-mip.bti|1", Node::Kind::Texture},
+            {"sub", Node::Kind::Directory},
         };
         for (const auto& r : rows) {
             const QModelIndex at = rowNamed(model, r.row);

@@ -107,6 +107,7 @@ void BrowseModel::clear() {
     beginResetModel();
     document_.clear();
     root_.children.clear();
+    sourceNodes_.clear();
     textureNodes_.clear();
     thumbnails_.clear();
     pending_.clear();
@@ -177,11 +178,40 @@ void BrowseModel::receive(std::uint64_t load, std::shared_ptr<Batch> batch) {
     }
 }
 
+// The files of a folder opened sit under its sub-folders, as on disk.
+Node& BrowseModel::directoryFor(const std::string& label, const std::string& diskPath) {
+    Node* at = &root_;
+    std::string below = diskPath.substr(0, diskPath.size() - std::min(diskPath.size(), label.size()));
+    std::size_t start = 0;
+    for (auto slash = label.find('/'); slash != std::string::npos; start = slash + 1, slash = label.find('/', start)) {
+        const std::string name = label.substr(start, slash - start);
+        below += (below.empty() || below.back() == '/' ? "" : "/") + name;
+        const auto found = std::find_if(at->children.begin(), at->children.end(), [&](const auto& c) {
+            return c->kind == Node::Kind::Directory && c->name == name;
+        });
+        if (found != at->children.end()) {
+            at = found->get();
+            continue;
+        }
+        auto made = std::make_unique<Node>();
+        made->kind = Node::Kind::Directory;
+        made->name = name;
+        made->path = below;
+        const int row = static_cast<int>(at->children.size());
+        beginInsertRows(indexOf(at), row, row);
+        at = at->add(std::move(made));
+        at->source = kNoSource;
+        endInsertRows();
+    }
+    return *at;
+}
+
 void BrowseModel::addSource(Opened opened, bool select) {
     const std::size_t index = document_.sources().size();
     auto node = std::make_unique<Node>();
     node->kind = Node::Kind::Source;
-    node->name = opened.source.label;
+    const auto slash = opened.source.label.rfind('/');
+    node->name = slash == std::string::npos ? opened.source.label : opened.source.label.substr(slash + 1);
     node->source = index;
     node->problem = opened.source.problem;
     const FilePtr file = opened.source.current;
@@ -191,11 +221,13 @@ void BrowseModel::addSource(Opened opened, bool select) {
     std::vector<const Node*> byTexture(file ? file->textures().size() : 0, nullptr);
     for (const Node* leaf : leaves) byTexture[leaf->texture] = leaf;
 
-    const int row = static_cast<int>(root_.children.size());
-    beginInsertRows({}, row, row);
+    Node& parent = directoryFor(opened.source.label, opened.source.diskPath);
+    const int row = static_cast<int>(parent.children.size());
+    beginInsertRows(indexOf(&parent), row, row);
     document_.add(std::move(opened.source));
-    Node* added = root_.add(std::move(node));
+    Node* added = parent.add(std::move(node));
     added->source = index;
+    sourceNodes_.push_back(added);
     textureNodes_.push_back(std::move(byTexture));
     endInsertRows();
 
@@ -216,12 +248,12 @@ QModelIndex BrowseModel::indexOf(const Node* n, int column) const {
 }
 
 QModelIndex BrowseModel::sourceRow(std::size_t source) const {
-    return source < root_.children.size() ? indexOf(root_.children[source].get()) : QModelIndex();
+    return source < sourceNodes_.size() ? indexOf(sourceNodes_[source]) : QModelIndex();
 }
 
 QModelIndex BrowseModel::find(std::size_t source, const std::string& path) const {
-    if (source >= root_.children.size()) return {};
-    if (const Node* n = findPath(*root_.children[source], path)) return indexOf(n);
+    if (source >= sourceNodes_.size()) return {};
+    if (const Node* n = findPath(*sourceNodes_[source], path)) return indexOf(n);
     // A texture named another way than its path (a number inside a member).
     const FilePtr file = document_.source(source).current;
     if (!file || path.empty()) return {};
@@ -241,7 +273,7 @@ const TextureRef* BrowseModel::texture(const QModelIndex& index) const {
 
 FilePtr BrowseModel::fileOf(const QModelIndex& index) const {
     const Node* n = node(index);
-    return n ? document_.source(n->source).current : nullptr;
+    return n && n->source != kNoSource ? document_.source(n->source).current : nullptr;
 }
 
 bool BrowseModel::commit(Step step) {
@@ -266,7 +298,8 @@ bool BrowseModel::redo() {
 Expected<void, SaveError> BrowseModel::save(std::size_t source, const std::string& to) {
     auto saved = document_.save(source, to);
     if (saved) {
-        root_.children.at(source)->name = document_.source(source).label;
+        const std::string& label = document_.source(source).label;
+        sourceNodes_.at(source)->name = label.substr(label.rfind('/') + 1);
         refresh(source);
     }
     return saved;
@@ -361,6 +394,12 @@ QVariant BrowseModel::data(const QModelIndex& index, int role) const {
     if (role == KindRole) return static_cast<int>(n->kind);
     if (role == PathRole) return text(n->path);
     if (role == ProblemRole) return text(n->problem);
+    if (n->kind == Node::Kind::Directory) {
+        if (role == Qt::DisplayRole && column == NameColumn) return text(n->name);
+        if (role == Qt::ToolTipRole) return text(n->path);
+        if (role == FilterTextRole) return text(n->name);
+        return {};
+    }
 
     const Source& source = document_.source(n->source);
     switch (n->kind) {
@@ -391,6 +430,7 @@ QVariant BrowseModel::data(const QModelIndex& index, int role) const {
             if (role == Qt::ForegroundRole) return QColor(180, 30, 30);
             if (role == FilterTextRole) return text(n->name) + QLatin1Char(' ') + tr("damaged");
             return {};
+        case Node::Kind::Directory: return {};
         case Node::Kind::Texture: break;
     }
     const TextureRef* t = texture(index);

@@ -87,6 +87,7 @@ private:
     struct Batch;
     void receive(std::uint64_t load, std::shared_ptr<Batch> batch);
     void addSource(Opened opened, bool select);
+    Node& directoryFor(const std::string& label, const std::string& diskPath);
     void refresh(std::size_t source);
     void requestThumbnail(const Node* node) const;
     void thumbnailReady(std::size_t source, std::size_t texture, std::uint64_t generation, const QImage& image);
@@ -96,6 +97,7 @@ private:
 
     Document document_;
     Node root_;
+    std::vector<Node*> sourceNodes_;  // by source
     std::vector<std::vector<const Node*>> textureNodes_;  // per source, by texture index
     QThreadPool loadPool_;
     mutable QThreadPool thumbnailPool_;

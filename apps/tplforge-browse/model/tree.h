@@ -12,13 +12,17 @@
 
 namespace tplforge::browse {
 
+inline constexpr std::size_t kNoSource = static_cast<std::size_t>(-1);
+
 struct Node {
-    enum class Kind { Source, Folder, Texture, Damaged };
+    // Directory: a folder on disk, above the files opened from it.
+    enum class Kind { Source, Folder, Texture, Damaged, Directory };
     Kind kind = Kind::Folder;
     std::string name;
     // Source: "". Folder: its member path. Texture: TextureRef::path(). Damaged: the member.
+    // Directory: the folder's path on disk.
     std::string path;
-    std::size_t source = 0;
+    std::size_t source = 0;   // Directory: none (kNoSource)
     std::size_t texture = 0;  // Texture: its place in textures()
     std::string problem;      // Damaged, or a source that could not be read
     Node* parent = nullptr;

@@ -520,6 +520,13 @@ void BrowserWindow::showRow(const QModelIndex& modelIndex) {
         details_->clear();
         return;
     }
+    if (n->kind == Node::Kind::Directory) {
+        shownGeneration_ = generation;
+        details_->setHtml(QStringLiteral("<p><b>%1</b></p>").arg(htmlEscaped(QString::fromStdString(n->path))));
+        canvas_->setPicture({});
+        canvas_->setMessage(tr("Select a texture."));
+        return;
+    }
     const Source& source = model_->document().source(n->source);
     const TextureRef* t = model_->texture(modelIndex);
     if (!t) {
@@ -659,7 +666,7 @@ bool BrowserWindow::saveAll() {
 
 void BrowserWindow::saveAs() {
     const Node* n = model_->node(current());
-    if (!n) return;
+    if (!n || n->kind == Node::Kind::Directory) return;
     const Source& source = model_->document().source(n->source);
     const QString path = prompts_.saveAsFile(QString::fromStdString(source.diskPath));
     if (path.isEmpty()) return;
@@ -675,6 +682,10 @@ void BrowserWindow::copyPath() {
     const QModelIndex at = current();
     const Node* n = model_->node(at);
     if (!n) return;
+    if (n->kind == Node::Kind::Directory) {
+        QApplication::clipboard()->setText(QString::fromStdString(n->path));
+        return;
+    }
     const std::string& disk = model_->document().source(n->source).diskPath;
     // A path every tplforge tool opens: the file, then the path inside it.
     const QString path = QString::fromStdString(n->path.empty() || n->kind == Node::Kind::Source ? disk : disk + "/" + n->path);
@@ -691,7 +702,8 @@ void BrowserWindow::exportSelection() {
     if (const Node* n = model_->node(current()))
         texturesBelow(*n, leaves);
     else
-        for (int row = 0; row < model_->rowCount(); ++row) texturesBelow(*model_->node(model_->sourceRow(static_cast<std::size_t>(row))), leaves);
+        for (std::size_t s = 0; s < model_->document().sources().size(); ++s)
+            texturesBelow(*model_->node(model_->sourceRow(s)), leaves);
     for (const Node* leaf : leaves) chosen.emplace_back(leaf->source, leaf->texture);
     std::vector<Source> sources = model_->document().sources();  // shared files, cheap to copy
     runInBackground(tr("Exporting"), [folder = folder.toStdString(), chosen, sources](const auto& progress) {
