@@ -4,7 +4,7 @@ set -euo pipefail
 
 TPLFORGE_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libgl-dev qt6-translations-l10n
+  qt6-base-dev qt6-svg-dev libgl-dev qt6-translations-l10n qt6-tools-dev qt6-l10n-tools
   libwmf-dev libemf2svg-dev fonts-urw-base35 fonts-dejavu-core
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   libspng-dev libdeflate-dev libxxhash-dev libisal-dev zlib1g-dev nlohmann-json3-dev libsquish-dev libstb-dev hyperfine man-db

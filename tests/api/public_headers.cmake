@@ -1,11 +1,11 @@
-# Every quoted include of tplforge-cli and tplforge-picture names a header of
-# their own folder, of include/tplforge/ or of what the programs share
-# (apps/shared/), and no compile command of theirs reaches into src/.
+# Every quoted include of tplforge-cli, tplforge-picture and tplforge-browse
+# names a header of their own folder, of include/tplforge/ or of what the
+# programs share (apps/shared/), and no compile command of theirs reaches into src/.
 #   cmake -DSOURCE=... -DCOMMANDS=.../compile_commands.json -P public_headers.cmake
 set(problems "")
-foreach(app tplforge-cli tplforge-picture)
+foreach(app tplforge-cli tplforge-picture tplforge-browse)
   set(folder ${SOURCE}/apps/${app})
-  file(GLOB sources ${folder}/*.cpp ${folder}/*.h)
+  file(GLOB_RECURSE sources ${folder}/*.cpp ${folder}/*.h)
   if(NOT sources)
     set(problems "${problems}\n${app}: no sources found in ${folder}")
   endif()
@@ -28,7 +28,7 @@ math(EXPR last "${count} - 1")
 set(seen 0)
 foreach(i RANGE ${last})
   string(JSON file GET "${commands}" ${i} file)
-  if(file MATCHES "/apps/tplforge-(cli|picture)/")
+  if(file MATCHES "/apps/tplforge-(cli|picture|browse)/")
     math(EXPR seen "${seen} + 1")
     string(JSON command GET "${commands}" ${i} command)
     if(command MATCHES "-I${SOURCE}/src( |$)" OR command MATCHES "-isystem ${SOURCE}/src( |$)")
@@ -37,10 +37,10 @@ foreach(i RANGE ${last})
   endif()
 endforeach()
 if(seen EQUAL 0)
-  set(problems "${problems}\nno compile command of tplforge-cli or tplforge-picture in ${COMMANDS}")
+  set(problems "${problems}\nno compile command of tplforge-cli, tplforge-picture or tplforge-browse in ${COMMANDS}")
 endif()
 
 if(problems)
   message(FATAL_ERROR "${problems}")
 endif()
-message(STATUS "${seen} sources of the two programs checked")
+message(STATUS "${seen} sources of the three programs checked")
