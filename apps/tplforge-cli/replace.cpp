@@ -23,6 +23,8 @@ int runReplace(const ReplaceRequest& request) {
     const FileKind kind = opened->kind();
     if (!holdsTextures(kind))
         return refuse(file + ": holds no textures (" + std::string(kindName(kind)) + "); name a member that does");
+    // A texture that does not read cannot be kept as it is, nor replaced.
+    if (!opened->damaged().empty()) return refuse(describe(opened->damaged().front().error));
     const auto textures = opened->textures();
     const std::size_t n = textures.size();
 

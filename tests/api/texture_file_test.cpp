@@ -360,6 +360,37 @@ TEST(TextureFile, MembersWithoutTexturesHoldNone) {
     EXPECT_TRUE(model->textures().empty());
 }
 
+// A TPL texture whose mipmaps run past the end is listed as damaged; the others
+// are still read, as decode has always written them.
+TEST(TextureFile, ATextureThatDoesNotReadLeavesTheOthersListed) {
+    Bytes tpl(0xC0, 0);
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) tpl[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    };
+    const auto image = [&](std::size_t at, std::uint32_t data, std::uint8_t maxLod) {
+        put32(at, 0x00040004);  // 4 x 4
+        put32(at + 4, 4);       // RGB565
+        put32(at + 8, data);
+        tpl[at + 34] = maxLod;
+    };
+    put32(0, 0x0020AF30);
+    put32(4, 2);
+    put32(8, 12);
+    put32(12, 0x20);
+    put32(20, 0x48);
+    image(0x20, 0x80, 0);
+    image(0x48, 0xA0, 2);  // three levels, where the file holds one
+    const auto file = TextureFile::fromBytes(tpl, "two.tpl");
+    ASSERT_TRUE(file.ok()) << describe(file.error());
+    ASSERT_EQ(file->textures().size(), 1u);
+    EXPECT_EQ(file->textures()[0].number, 1u);
+    ASSERT_EQ(file->damaged().size(), 1u);
+    EXPECT_EQ(describe(file->damaged()[0].error), "two.tpl: texture 2: mipmap levels run past the end of the file");
+    const auto named = TextureFile::fromBytes(tpl, "two.tpl", "2");
+    ASSERT_FALSE(named.ok());
+    EXPECT_EQ(named.error().code, ErrorCode::Damaged);
+}
+
 TEST(TextureFile, RefusalsSayWhatAndWhere) {
     const auto file = TextureFile::open(archivePath());
     ASSERT_TRUE(file.ok());

@@ -167,9 +167,11 @@ bool startsWithFolder(std::string_view path, std::string_view folder) {
     });
 }
 
-// The textures of one member, or why it does not read.
+// The textures of one member, or why it does not read. A TPL texture whose
+// levels or palette do not read goes to `damaged`, where one is given, and the
+// others are still listed.
 Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeFile, std::span<const std::uint8_t> palette,
-                                                    const std::string& where) {
+                                                    const std::string& where, std::vector<DamagedMember>* damaged = nullptr) {
     const bool tpl = readAsTpl(m, wholeFile);
     if (!tpl && !holdsTextures(m.kind)) return fail(Error{ErrorCode::NoTextures, where, {}, std::string(kindName(m.kind))});
     std::vector<TextureRef> out;
@@ -179,7 +181,12 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
         for (std::size_t k = 0; k < headers->images.size(); ++k) {
             const TplImageHeader& image = headers->images[k];
             auto view = textureView(m.bytes, image);
-            if (!view) return fail(Error{ErrorCode::Damaged, where, std::to_string(k + 1), describe(view.error())});
+            if (!view) {
+                Error error{ErrorCode::Damaged, where, std::to_string(k + 1), describe(view.error())};
+                if (!damaged) return fail(std::move(error));
+                damaged->push_back({m.path, FileKind::Tpl, std::move(error)});
+                continue;
+            }
             TextureRef t;
             t.member = m.path;
             t.container = FileKind::Tpl;
@@ -278,11 +285,16 @@ Expected<TextureFile, Error> TextureFile::load() && {
 
     const bool whole = s.bare();
     if (folder.empty() && (holdsTextures(s.named.kind) || readAsTpl(s.named, whole))) {
-        auto textures = texturesOf(s.named, whole, s.paletteOf(s.named), s.typed);
+        std::vector<DamagedMember> damaged;
+        auto textures = texturesOf(s.named, whole, s.paletteOf(s.named), s.typed, &damaged);
         if (!textures) return fail(textures.error());
         for (TextureRef& t : *textures) {
             if (!s.rest.empty() && t.name != s.rest) continue;
             s.textures.push_back(std::move(t));
+        }
+        for (DamagedMember& d : damaged) {
+            if (!s.rest.empty() && d.error.item == s.rest) return fail(std::move(d.error));
+            if (s.rest.empty()) s.damaged.push_back(std::move(d));
         }
         if (!s.rest.empty() && s.textures.empty())
             return fail(Error{ErrorCode::NoSuchTexture, s.typed, s.rest, "no texture named " + s.rest});
@@ -310,7 +322,7 @@ Expected<TextureFile, Error> TextureFile::load() && {
             s.damaged.push_back({m.path, m.kind, Error{ErrorCode::Damaged, where, {}, describe(e)}});
             return;
         }
-        auto textures = texturesOf(m, false, s.paletteOf(m), where);
+        auto textures = texturesOf(m, false, s.paletteOf(m), where, &s.damaged);
         if (!textures) {
             s.damaged.push_back({m.path, m.kind, textures.error()});
             return;
