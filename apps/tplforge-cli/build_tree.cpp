@@ -340,7 +340,7 @@ private:
                     continue;
                 }
                 keepHeldChannels(*picture, ref.view.format);
-                const auto png = writePng(*picture, channelsOf(ref.view.format), kDefaultPngLevel);
+                const auto png = writePng(*picture, pngChannelsOf(ref.view.format), kDefaultPngLevel);
                 const auto saved = png ? writeOutput(beside(name).string(), *png) : Expected<void, std::string>(fail(std::string("cannot encode")));
                 if (!saved) {
                     out.err += beside(name).string() + ": " + saved.error() + '\n';

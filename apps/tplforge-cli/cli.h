@@ -17,8 +17,6 @@ namespace tplforge::cli {
 
 enum ExitStatus : int { kSuccess = 0, kInputFailed = 1, kUsage = 2 };
 
-// The channels `decode` writes a texture of the format with.
-PngChannels channelsOf(Format format);
 
 // What applies to one picture of `encode`, set by the options before it.
 struct PictureSettings {

@@ -20,18 +20,6 @@
 
 namespace tplforge::cli {
 
-// What a picture of the format holds: I4 and I8 are intensity alone (the console
-// also samples it as alpha), IA4 and IA8 intensity and alpha, RGB565 colour.
-PngChannels channelsOf(Format format) {
-    switch (format) {
-        case Format::I4:
-        case Format::I8: return PngChannels::Grey;
-        case Format::IA4:
-        case Format::IA8: return PngChannels::GreyAlpha;
-        case Format::RGB565: return PngChannels::Rgb;
-        default: return PngChannels::Rgba;
-    }
-}
 
 namespace {
 
@@ -259,7 +247,7 @@ private:
                 continue;
             }
             keepHeldChannels(*picture, t.view.format);
-            const auto png = writePng(*picture, channelsOf(t.view.format), request_.pngLevel);
+            const auto png = writePng(*picture, pngChannelsOf(t.view.format), request_.pngLevel);
             if (!write(full(path), png, out)) return std::nullopt;
             if (request_.manifest) m.pictures.push_back(ManifestPicture{path, pixelDigest(*picture), sha256(*png)});
         }
@@ -336,7 +324,7 @@ private:
                 std::string name = stem + (count > 1 ? "." + std::to_string(k + 1) : "");
                 if (level > 0) name += ".mip" + std::to_string(level);
                 name += ".png";
-                const auto png = writePng(*picture, channelsOf(view->format), request_.pngLevel);
+                const auto png = writePng(*picture, pngChannelsOf(view->format), request_.pngLevel);
                 if (!write((fs::path(request_.folder) / name).string(), png, out_)) return;
                 t.pictures.push_back(ManifestPicture{name, pixelDigest(*picture), sha256(*png)});
             }

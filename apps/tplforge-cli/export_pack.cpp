@@ -86,16 +86,8 @@ struct Exporter {
     }
 
     void exportFile(const GameFile& game, unsigned threads, JobOutput& out) {
-        auto file = TextureFile::open(game.path);
-        if (!file) {
-            out.err += describe(file.error()) + '\n';
-            out.failed = true;
-            return;
-        }
-        for (const DamagedMember& d : file->damaged()) {
-            out.err += describe(d.error) + '\n';
-            out.failed = true;
-        }
+        auto file = openGameFile(game, out);
+        if (!file) return;
         const auto all = file->textures();
         if (all.empty()) {
             if (file->damaged().empty()) ++empty;

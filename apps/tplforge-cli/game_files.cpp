@@ -57,4 +57,18 @@ std::string outputName(const GameFile& file, const TextureFile& opened) {
     return file.relative.empty() ? fs::path(opened.diskPath()).filename().string() : file.relative;
 }
 
+std::optional<TextureFile> openGameFile(const GameFile& game, JobOutput& out) {
+    auto file = TextureFile::open(game.path);
+    if (!file) {
+        out.err += describe(file.error()) + '\n';
+        out.failed = true;
+        return std::nullopt;
+    }
+    for (const DamagedMember& d : file->damaged()) {
+        out.err += describe(d.error) + '\n';
+        out.failed = true;
+    }
+    return std::move(file).value();
+}
+
 }  // namespace tplforge::cli

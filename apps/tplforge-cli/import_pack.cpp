@@ -187,16 +187,8 @@ struct Importer {
     std::atomic<std::size_t> replaced{0}, filesWritten{0}, withTextures{0}, empty{0};
 
     void plan(const GameFile& game, FilePlan& plan, JobOutput& out) {
-        auto file = TextureFile::open(game.path);
-        if (!file) {
-            out.err += describe(file.error()) + '\n';
-            out.failed = true;
-            return;
-        }
-        for (const DamagedMember& d : file->damaged()) {
-            out.err += describe(d.error) + '\n';
-            out.failed = true;
-        }
+        auto file = openGameFile(game, out);
+        if (!file) return;
         if (!file->textures().empty()) ++withTextures;
         else if (file->damaged().empty()) ++empty;
         std::error_code ec;

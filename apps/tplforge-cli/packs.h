@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "jobs.h"
 
 namespace tplforge::cli {
 
@@ -56,6 +58,10 @@ struct GameFiles {
 // Where the outputs of a game file go below a folder: its path below the folder
 // typed, or the name of its file on disk.
 [[nodiscard]] std::string outputName(const GameFile& file, const TextureFile& opened);
+
+// The game file opened, each of its damaged members a line in `out`; nothing,
+// with the reason in `out`, when it does not open.
+[[nodiscard]] std::optional<TextureFile> openGameFile(const GameFile& game, JobOutput& out);
 
 // "1 file", "2 files".
 [[nodiscard]] std::string plural(std::size_t n, const char* one, const char* many);

@@ -11,6 +11,7 @@
 
 #include "tplforge/expected.h"
 #include "tplforge/export.h"
+#include "tplforge/format.h"
 #include "tplforge/image.h"
 
 namespace tplforge {
@@ -34,6 +35,11 @@ using RowsDecoded = std::function<void(const Image& picture, std::uint32_t rows)
 
 // What the written file keeps of each pixel: grey is the red channel.
 enum class PngChannels { Grey = 1, GreyAlpha = 2, Rgb = 3, Rgba = 4 };
+
+// The channels a texture of the format is written with: I4 and I8 are intensity
+// alone (the console also samples it as alpha), IA4 and IA8 intensity and
+// alpha, RGB565 colour; the rest colour and alpha.
+[[nodiscard]] TPLFORGE_API PngChannels pngChannelsOf(Format format);
 
 // level: 0 (stored) to 9 (smallest), as zlib counts them, mapped onto libdeflate's
 // 0 to 12 (deflateLevelOf). Up to four bands of rows are compressed on every

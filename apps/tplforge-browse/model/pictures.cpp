@@ -16,17 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-PngChannels channelsOf(Format format) {
-    switch (format) {
-        case Format::I4:
-        case Format::I8: return PngChannels::Grey;
-        case Format::IA4:
-        case Format::IA8: return PngChannels::GreyAlpha;
-        case Format::RGB565: return PngChannels::Rgb;
-        default: return PngChannels::Rgba;
-    }
-}
-
 bool foldered(FileKind kind) { return kind == FileKind::Brres || kind == FileKind::J3d || kind == FileKind::Wibn; }
 
 bool endsWithTga(const std::string& path) {
@@ -94,7 +83,7 @@ Expected<std::vector<std::string>, std::string> exportTexture(const std::string&
     for (unsigned level = 0; level < t.view.levels.size(); ++level) {
         auto picture = t.decode(level);
         if (!picture) return fail(t.path() + ": " + describe(picture.error()));
-        auto png = writePng(*picture, channelsOf(t.view.format));
+        auto png = writePng(*picture, pngChannelsOf(t.view.format));
         if (!png) return fail(t.path() + ": " + describe(png.error()));
         const std::string path = exportPath(folder, source, k, level);
         std::error_code ec;

@@ -513,4 +513,15 @@ Expected<std::vector<std::uint8_t>, PngError> writePng(const Image& picture, Png
     return out.take();
 }
 
+PngChannels pngChannelsOf(Format format) {
+    switch (format) {
+        case Format::I4:
+        case Format::I8: return PngChannels::Grey;
+        case Format::IA4:
+        case Format::IA8: return PngChannels::GreyAlpha;
+        case Format::RGB565: return PngChannels::Rgb;
+        default: return PngChannels::Rgba;
+    }
+}
+
 }  // namespace tplforge
