@@ -99,6 +99,12 @@ public:
             file = writeTpl(textures);
         }
         if (!file) return refuse(std::string(describe(file.error())));
+        // -d and --in-place write only what changed.
+        if ((!request_.folder.empty() || request_.inPlace) && source_ &&
+            std::equal(file->begin(), file->end(), sourceBytes().begin(), sourceBytes().end())) {
+            out_.out += shown(path_) + ": nothing changed; nothing written\n";
+            return;
+        }
         if (!request_.folder.empty()) {
             std::error_code ec;
             fs::create_directories(request_.folder, ec);
