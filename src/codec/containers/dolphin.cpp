@@ -35,26 +35,39 @@ struct IndexRange {
 // The lowest and highest index level 0 holds, as Dolphin scans them.
 IndexRange indexRange(Format format, std::span<const std::uint8_t> base) {
     IndexRange range;
-    ByteReader in(base);
-    switch (format) {
-        case Format::C4:
-            while (const auto b = in.u8()) {
-                range.take(*b >> 4);
-                range.take(*b & 15u);
-            }
-            break;
-        case Format::C8:
-            // Dolphin lets 255 raise the top only straight after 254 has set it.
-            while (const auto b = in.u8()) {
-                range.first = std::min<std::uint32_t>(range.first, *b);
-                if (*b != 255 || range.last == 254) range.last = std::max<std::uint32_t>(range.last, *b);
-            }
-            break;
-        default:
-            // C14X2: Dolphin reads the high byte of each texel only.
-            while (const auto w = in.u16be()) range.take((*w >> 8 & 0x3Fu) << 8);
-            break;
+    if (format == Format::C4) {
+        std::uint8_t lo = 0xFF, hi = 0;
+        for (const std::uint8_t b : base) {
+            lo = std::min(lo, b);
+            hi = std::max(hi, b);
+        }
+        // Bytes order by their high nibble; the low ones come from any byte.
+        std::uint8_t lowLo = 15, lowHi = 0;
+        for (const std::uint8_t b : base) {
+            lowLo = std::min<std::uint8_t>(lowLo, b & 15u);
+            lowHi = std::max<std::uint8_t>(lowHi, b & 15u);
+        }
+        if (!base.empty()) range = {std::min<std::uint32_t>(lo >> 4, lowLo), std::max<std::uint32_t>(hi >> 4, lowHi)};
+        return range;
     }
+    if (format == Format::C8) {
+        std::uint8_t lo = 0xFF, hi = 0;  // hi: of the bytes other than 255
+        for (const std::uint8_t b : base) {
+            lo = std::min(lo, b);
+            hi = std::max<std::uint8_t>(hi, b == 255 ? 0 : b);
+        }
+        range.first = base.empty() ? range.first : lo;
+        range.last = hi;
+        // Dolphin lets 255 raise the top only once 254 has set it: a 255 after the first 254.
+        if (hi == 254) {
+            const auto first254 = std::find(base.begin(), base.end(), std::uint8_t{254});
+            if (std::find(first254, base.end(), std::uint8_t{255}) != base.end()) range.last = 255;
+        }
+        return range;
+    }
+    // C14X2: Dolphin reads the high byte of each texel only.
+    ByteReader in(base);
+    while (const auto w = in.u16be()) range.take((*w >> 8 & 0x3Fu) << 8);
     return range;
 }
 
