@@ -278,7 +278,7 @@ private:
                 continue;
             }
             if (o.plt0Changed || (!request_.output.empty() && !o.plt0.empty())) {
-                const std::string palette = palettePathFor(target);
+                const std::string palette = palettePathBeside(target);
                 if (const auto saved = writeOutput(palette, o.plt0); !saved) {
                     out.err += palette + ": " + saved.error() + '\n';
                     out.failed = true;

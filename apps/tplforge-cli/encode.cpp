@@ -241,7 +241,7 @@ int encodeOtherKind(const EncodeRequest& request, OutputKind kind) {
     const std::string stem = std::filesystem::path(request.output).stem().string();
     const auto pair = writeTex0(edited->data, stem);
     if (!pair) return refuse(describe(pair.error()));
-    if (!pair->plt0.empty() && !save(palettePathFor(request.output), pair->plt0, out)) return give();
+    if (!pair->plt0.empty() && !save(palettePathBeside(request.output), pair->plt0, out)) return give();
     save(request.output, pair->tex0, out);
     return give();
 }

@@ -5,6 +5,7 @@
 
 #include "tplforge/containers.h"
 #include "tplforge/file_kind.h"
+#include "tplforge/texture_file.h"
 
 namespace tplforge::cli {
 
@@ -20,29 +21,11 @@ namespace {
 
 bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
-bool isFile(const std::string& path) {
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
-}
-
 }  // namespace
 
-std::string palettePathFor(const std::string& tex0Path) {
-    return fs::path(tex0Path).replace_extension(".plt0").string();
-}
 
 Expected<Source, std::string> openSource(const std::string& path) {
-    // The longest leading part that is a file; what follows it is inside.
-    std::string outer = path, inner;
-    if (!isFile(path)) {
-        for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
-            if (isFile(path.substr(0, slash))) {
-                outer = path.substr(0, slash);
-                inner = path.substr(slash + 1);
-                break;
-            }
-        }
-    }
+    auto [outer, inner] = splitDiskPath(path);
     auto file = openInput(outer);
     if (!file) return fail(file.error());
     const std::string name = fs::path(outer).filename().string();
@@ -65,7 +48,7 @@ Expected<Source, std::string> openSource(const std::string& path) {
     }
     Source source{path, outer, std::move(file).value(), std::move(located).value(), std::move(folder), std::nullopt};
     if (source.located.member.kind == FileKind::Tex0 && source.located.member.path.empty()) {
-        if (auto palette = openInput(palettePathFor(outer))) source.palette = std::move(palette).value();
+        if (auto palette = openInput(palettePathBeside(outer))) source.palette = std::move(palette).value();
     }
     return source;
 }

@@ -49,8 +49,6 @@ struct Source {
 // The reason is one English line; for a damaged archive it names the member.
 [[nodiscard]] Expected<Source, std::string> openSource(const std::string& path);
 
-// The PLT0 written beside a TEX0 file: x.tex0 -> x.plt0.
-[[nodiscard]] std::string palettePathFor(const std::string& tex0Path);
 
 // Text for the terminal that may hold names from files: each byte below 0x20
 // and 0x7F is written \xNN, so that no escape sequence or line break in a member

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "files.h"
 #include "packs.h"
 #include "tplforge/file_io.h"
 #include "tplforge/file_kind.h"
@@ -14,14 +15,10 @@ namespace {
 bool mayHoldTextures(FileKind kind) { return holdsTextures(kind) || isArchive(kind) || isWrapper(kind); }
 
 void walkFolder(const std::string& root, GameFiles& out) {
-    std::error_code ec;
-    std::vector<fs::path> found;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        if (std::error_code e; it->is_regular_file(e)) found.push_back(it->path());
-    if (ec) out.problems.push_back(root + ": cannot read folder: " + ec.message());
-    std::sort(found.begin(), found.end());
-    for (const fs::path& path : found) {
+    const auto found = filesBelow(root);
+    if (!found) return out.problems.push_back(root + ": " + found.error());
+    for (const std::string& relative : *found) {
+        const fs::path path = fs::path(root) / relative;
         const auto mapped = mapWholeFile(path.string());
         if (!mapped) {
             out.problems.push_back(path.string() + ": cannot read: " + mapped.error().message());
@@ -31,7 +28,7 @@ void walkFolder(const std::string& root, GameFiles& out) {
             ++out.skipped;
             continue;
         }
-        out.files.push_back({path.string(), path.lexically_relative(root).generic_string()});
+        out.files.push_back({path.string(), relative});
     }
 }
 

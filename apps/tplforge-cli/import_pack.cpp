@@ -113,15 +113,12 @@ struct Pack {
 
 Pack readPack(const std::string& folder) {
     Pack pack;
-    std::error_code ec;
-    std::vector<fs::path> found;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        if (std::error_code e; it->is_regular_file(e)) found.push_back(it->path());
-    if (ec) pack.problems.push_back(folder + ": cannot read folder: " + ec.message());
-    std::sort(found.begin(), found.end());
+    const auto listed = filesBelow(folder);
+    if (!listed) pack.problems.push_back(folder + ": " + listed.error());
+    const std::vector<std::string> none;
     std::unordered_map<std::string, std::size_t> byKey;
-    for (const fs::path& path : found) {
+    for (const std::string& relative : listed ? *listed : none) {
+        const fs::path path = fs::path(folder) / relative;
         const std::string name = path.filename().string();
         if (!name.starts_with("tex1_")) continue;
         if (endsWithNoCase(name, ".dds")) ++pack.dds;

@@ -68,7 +68,7 @@ int runReplace(const ReplaceRequest& request) {
 
     const std::string target = request.output.empty() ? opened->diskPath() : request.output;
     if (!replaced->plt0.empty()) {
-        const std::string palettePath = palettePathFor(target);
+        const std::string palettePath = palettePathBeside(target);
         const auto besideNow = opened->paletteBytes();
         const auto& plt0 = replaced->plt0;
         if (!request.output.empty() || !std::equal(plt0.begin(), plt0.end(), besideNow.begin(), besideNow.end()))

@@ -209,6 +209,15 @@ private:
 
 // --- The rules a replacement follows, for callers that encode on their own ----------
 
+// A path split where the file on disk ends (its longest leading part that is a
+// regular file): `menu.szs/arc/x.tpl` gives {"menu.szs", "arc/x.tpl"}. A path
+// with no such part is all disk path.
+struct DiskPath {
+    std::string disk;
+    std::string inner;
+};
+[[nodiscard]] TPLFORGE_API DiskPath splitDiskPath(const std::string& path);
+
 // Where a standalone TEX0's PLT0 lies: beside it, as x.plt0.
 [[nodiscard]] TPLFORGE_API std::string palettePathBeside(const std::string& tex0Path);
 

@@ -220,21 +220,18 @@ Expected<std::vector<TextureRef>, Error> texturesOf(const Member& m, bool wholeF
 
 }  // namespace
 
+DiskPath splitDiskPath(const std::string& path) {
+    if (isFile(path)) return {path, {}};
+    for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
+        if (isFile(path.substr(0, slash))) return {path.substr(0, slash), path.substr(slash + 1)};
+    return {path, {}};
+}
+
 Expected<TextureFile, Error> TextureFile::open(const std::string& path, const PathLimits& limits) {
     auto state = std::make_unique<State>();
     state->typed = path;
     state->limits = limits;
-    // The longest leading part that is a file; what follows it is inside.
-    std::string disk = path, inner;
-    if (!isFile(path)) {
-        for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
-            if (isFile(path.substr(0, slash))) {
-                disk = path.substr(0, slash);
-                inner = path.substr(slash + 1);
-                break;
-            }
-        }
-    }
+    auto [disk, inner] = splitDiskPath(path);
     auto mapped = mapWholeFile(disk);
     if (!mapped) return fail(Error{ErrorCode::CannotRead, path, {}, mapped.error().message()});
     state->disk = disk;
